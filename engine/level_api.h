@@ -1,0 +1,75 @@
+// What each processor level's copy of the engine offers to level-independent
+// code: the dispatch targets and, for tests and benchmarks, the plan layer and
+// the codelet tables. Plain data; one constant instance per level.
+#pragma once
+#include <cstdint>
+
+#include "engine/descriptor.h"
+#include "engine/plan_types.h"
+
+namespace tqs {
+
+typedef void (*CplxKernel)(const double* in, double* out);
+typedef void (*CplxKernelScaled)(const double* in, double* out, double scale);
+typedef void (*SplitKernel)(const double* in_re, const double* in_im, double* out_re,
+                            double* out_im);
+typedef void (*SplitKernelScaled)(const double* in_re, const double* in_im, double* out_re,
+                                  double* out_im, double scale);
+
+// Straight-line kernels for lengths 1..16, indexed by length (slot 0 unused).
+// Real kernels: n doubles in, n doubles out, spectrum in permuted packed order.
+struct CodeletTables {
+  CplxKernel complex_forward[17];
+  CplxKernelScaled complex_forward_scaled[17];
+  CplxKernel complex_backward[17];
+  CplxKernelScaled complex_backward_scaled[17];
+  SplitKernel split_forward[17];
+  SplitKernelScaled split_forward_scaled[17];
+  SplitKernel split_backward[17];
+  SplitKernelScaled split_backward_scaled[17];
+  CplxKernel real_forward[17];
+  CplxKernelScaled real_forward_scaled[17];
+  CplxKernel real_backward[17];
+  CplxKernelScaled real_backward_scaled[17];
+};
+
+typedef int (*PlanCreate)(PlanRecord** out, int64_t n, int mode, int hint);
+typedef int (*PlanWorkSize)(const PlanRecord* plan, int64_t* size_out);
+typedef int (*PlanDestroy)(PlanRecord* plan);
+// Interleaved complex (2n doubles) or real (n doubles, permuted packing).
+typedef int (*PlanExecute)(const double* in, double* out, const PlanRecord* plan, void* work);
+typedef int (*SplitPlanExecute)(const double* in_re, const double* in_im, double* out_re,
+                                double* out_im, const PlanRecord* plan, void* work);
+
+struct LevelApi {
+  int level;
+  // Dispatch targets of the public create call.
+  long (*create_complex)(EngineDescriptor** handle, int64_t length);
+  long (*create_real)(EngineDescriptor** handle, int64_t length);
+  long (*create_engine_descriptor)(EngineDescriptor** handle, int precision, int domain,
+                                   int dimension, const int64_t* lengths);
+  StrategyList complex_strategies;
+  StrategyList real_strategies;
+  // One-dimensional plans.
+  PlanCreate complex_plan_create;
+  PlanCreate split_plan_create;
+  PlanCreate real_plan_create;
+  PlanWorkSize complex_plan_work_size;
+  PlanWorkSize split_plan_work_size;
+  PlanWorkSize real_plan_work_size;
+  PlanDestroy complex_plan_destroy;
+  PlanDestroy split_plan_destroy;
+  PlanDestroy real_plan_destroy;
+  PlanExecute complex_plan_forward;
+  PlanExecute complex_plan_backward;
+  SplitPlanExecute split_plan_forward;
+  SplitPlanExecute split_plan_backward;
+  PlanExecute real_plan_forward;
+  PlanExecute real_plan_backward;
+  const CodeletTables* codelets;
+};
+
+// Indexed by processor level; built by CMake from the levels compiled in.
+extern const LevelApi* const level_apis[6];
+
+}  // namespace tqs

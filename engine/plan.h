@@ -1,0 +1,37 @@
+// One-dimensional plans: creation, work size, execution, destruction.
+// Every function answers a plan-level code (engine/plan_types.h).
+#pragma once
+#include "engine/level.h"
+#include "engine/descriptor.h"
+#include "engine/plan_types.h"
+
+TQS_LEVEL_BEGIN
+
+int complex_plan_create(PlanRecord** out, int64_t n, int mode, int hint);
+int split_plan_create(PlanRecord** out, int64_t n, int mode, int hint);
+int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint);
+
+int complex_plan_work_size(const PlanRecord* plan, int64_t* size_out);
+int split_plan_work_size(const PlanRecord* plan, int64_t* size_out);
+int real_plan_work_size(const PlanRecord* plan, int64_t* size_out);
+
+int complex_plan_destroy(PlanRecord* plan);
+int split_plan_destroy(PlanRecord* plan);
+int real_plan_destroy(PlanRecord* plan);
+
+// Interleaved complex: n (re, im) pairs. Input and output may coincide.
+// work may be null (the routine then allocates and frees its own).
+int complex_plan_forward(const double* in, double* out, const PlanRecord* plan, void* work);
+int complex_plan_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+int split_plan_forward(const double* in_re, const double* in_im, double* out_re, double* out_im,
+                       const PlanRecord* plan, void* work);
+int split_plan_backward(const double* in_re, const double* in_im, double* out_re,
+                        double* out_im, const PlanRecord* plan, void* work);
+// Real: n doubles in, n doubles out in permuted packed order (and back).
+int real_plan_forward(const double* in, double* out, const PlanRecord* plan, void* work);
+int real_plan_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+
+// Maps the descriptor's scales to a plan scaling mode; 0 when none fits.
+int plan_scale_mode(const EngineDescriptor* d, int* mode_out);
+
+TQS_LEVEL_END

@@ -1,0 +1,16 @@
+// Entry points resolved once per process to the running processor level.
+#pragma once
+#include <cstdint>
+
+#include "engine/descriptor.h"
+
+namespace tqs {
+
+long dispatch_create_complex(EngineDescriptor** handle, int64_t length);
+long dispatch_create_real(EngineDescriptor** handle, int64_t length);
+long dispatch_version_text(char* buffer, int capacity);
+
+// The level-table lookup used by the dispatch; tests may read it too.
+const struct LevelApi* level_api_for(int level);
+
+}  // namespace tqs

@@ -1,0 +1,126 @@
+// The per-level vector layer. Every kernel reaches SIMD through these types:
+//   C1 - one complex double in a 128-bit register (all levels);
+//   C2 - two complex doubles in a 256-bit register (levels 4 and 5);
+//   CV - the widest of the two at this level, with CV_WIDTH complex lanes.
+// Complex values are interleaved (re, im). Multiplication by +-i is a swap
+// of halves and a sign flip, never a multiply. Level 5 fuses multiply-adds.
+#pragma once
+#include <immintrin.h>
+
+#include "engine/level.h"
+
+TQS_LEVEL_BEGIN
+namespace simd {
+
+struct C1 {
+  __m128d v;
+};
+
+inline C1 load1(const double* p) { return {_mm_loadu_pd(p)}; }
+inline C1 load1a(const double* p) { return {_mm_load_pd(p)}; }
+inline void store1(double* p, C1 a) { _mm_storeu_pd(p, a.v); }
+inline void store1a(double* p, C1 a) { _mm_store_pd(p, a.v); }
+inline C1 set1(double re, double im) { return {_mm_set_pd(im, re)}; }
+inline C1 zero1() { return {_mm_setzero_pd()}; }
+inline C1 operator+(C1 a, C1 b) { return {_mm_add_pd(a.v, b.v)}; }
+inline C1 operator-(C1 a, C1 b) { return {_mm_sub_pd(a.v, b.v)}; }
+inline C1 operator*(C1 a, double s) { return {_mm_mul_pd(a.v, _mm_set1_pd(s))}; }
+// Lane-wise product with a pair of reals (kr for re, ki for im).
+inline C1 mul_pair(C1 a, double kr, double ki) { return {_mm_mul_pd(a.v, _mm_set_pd(ki, kr))}; }
+inline C1 swap(C1 a) { return {_mm_shuffle_pd(a.v, a.v, 1)}; }
+// (re, im) -> (-im, re) = i*a
+inline C1 mul_i(C1 a) {
+  return {_mm_xor_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(0.0, -0.0))};
+}
+// (re, im) -> (im, -re) = -i*a
+inline C1 mul_neg_i(C1 a) {
+  return {_mm_xor_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(-0.0, 0.0))};
+}
+inline C1 conj(C1 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
+// a*b (complex)
+inline C1 cmul(C1 a, C1 b) {
+  __m128d br = _mm_unpacklo_pd(b.v, b.v);
+  __m128d bi = _mm_unpackhi_pd(b.v, b.v);
+  __m128d as = _mm_shuffle_pd(a.v, a.v, 1);
+#if TQS_LEVEL >= 5
+  return {_mm_fmaddsub_pd(a.v, br, _mm_mul_pd(as, bi))};
+#elif TQS_LEVEL >= 1
+  return {_mm_addsub_pd(_mm_mul_pd(a.v, br), _mm_mul_pd(as, bi))};
+#else
+  __m128d t = _mm_mul_pd(as, bi);
+  return {_mm_add_pd(_mm_mul_pd(a.v, br), _mm_xor_pd(t, _mm_set_pd(0.0, -0.0)))};
+#endif
+}
+// a*conj(b)
+inline C1 cmulj(C1 a, C1 b) { return cmul(a, conj(b)); }
+// a + b*s (real s), fused at level 5
+inline C1 fmadd(C1 b, double s, C1 a) {
+#if TQS_LEVEL >= 5
+  return {_mm_fmadd_pd(b.v, _mm_set1_pd(s), a.v)};
+#else
+  return {_mm_add_pd(a.v, _mm_mul_pd(b.v, _mm_set1_pd(s)))};
+#endif
+}
+
+#if TQS_LEVEL >= 4
+struct C2 {
+  __m256d v;
+};
+
+inline C2 load2(const double* p) { return {_mm256_loadu_pd(p)}; }
+inline C2 load2a(const double* p) { return {_mm256_load_pd(p)}; }
+inline void store2(double* p, C2 a) { _mm256_storeu_pd(p, a.v); }
+inline void store2a(double* p, C2 a) { _mm256_store_pd(p, a.v); }
+inline C2 set2(double re0, double im0, double re1, double im1) {
+  return {_mm256_set_pd(im1, re1, im0, re0)};
+}
+inline C2 zero2() { return {_mm256_setzero_pd()}; }
+inline C2 join(C1 lo, C1 hi) { return {_mm256_insertf128_pd(_mm256_castpd128_pd256(lo.v), hi.v, 1)}; }
+inline C1 low(C2 a) { return {_mm256_castpd256_pd128(a.v)}; }
+inline C1 high(C2 a) { return {_mm256_extractf128_pd(a.v, 1)}; }
+inline C2 operator+(C2 a, C2 b) { return {_mm256_add_pd(a.v, b.v)}; }
+inline C2 operator-(C2 a, C2 b) { return {_mm256_sub_pd(a.v, b.v)}; }
+inline C2 operator*(C2 a, double s) { return {_mm256_mul_pd(a.v, _mm256_set1_pd(s))}; }
+inline C2 mul_pair(C2 a, double kr, double ki) {
+  return {_mm256_mul_pd(a.v, _mm256_set_pd(ki, kr, ki, kr))};
+}
+inline C2 swap(C2 a) { return {_mm256_permute_pd(a.v, 5)}; }
+inline C2 mul_i(C2 a) {
+  return {_mm256_xor_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(0.0, -0.0, 0.0, -0.0))};
+}
+inline C2 mul_neg_i(C2 a) {
+  return {_mm256_xor_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))};
+}
+inline C2 conj(C2 a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
+inline C2 cmul(C2 a, C2 b) {
+  __m256d br = _mm256_movedup_pd(b.v);
+  __m256d bi = _mm256_permute_pd(b.v, 15);
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmaddsub_pd(a.v, br, _mm256_mul_pd(as, bi))};
+#else
+  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, br), _mm256_mul_pd(as, bi))};
+#endif
+}
+inline C2 cmulj(C2 a, C2 b) { return cmul(a, conj(b)); }
+inline C2 fmadd(C2 b, double s, C2 a) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmadd_pd(b.v, _mm256_set1_pd(s), a.v)};
+#else
+  return {_mm256_add_pd(a.v, _mm256_mul_pd(b.v, _mm256_set1_pd(s)))};
+#endif
+}
+
+typedef C2 CV;
+constexpr int CV_WIDTH = 2;
+inline CV loadv(const double* p) { return load2(p); }
+inline void storev(double* p, CV a) { store2(p, a); }
+#else
+typedef C1 CV;
+constexpr int CV_WIDTH = 1;
+inline CV loadv(const double* p) { return load1(p); }
+inline void storev(double* p, CV a) { store1(p, a); }
+#endif
+
+}  // namespace simd
+TQS_LEVEL_END
