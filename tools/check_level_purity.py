@@ -42,8 +42,8 @@ def main() -> int:
                 continue  # local to its object: cannot be merged across levels
             if any(name.startswith(p + own) for p in PREFIXES):
                 continue
-            if name.startswith("DW.ref.__gxx_personality"):
-                continue  # the shared exception personality pointer, no code
+            if name.startswith("DW.ref.__gxx_personality") or name.startswith("__odr_asan"):
+                continue  # personality pointer and sanitizer markers: data, no code
             bad.append(f"level {level}: {kind} {name}  ({pathlib.Path(current).name})")
     if levels == 0:
         print("no level objects found under", build)
