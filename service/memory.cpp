@@ -258,7 +258,7 @@ void tqs_global_unlock(void) { __atomic_store_n(&lock_word, 0, __ATOMIC_RELEASE)
 
 void* tqs_mm_allocate_direct(uint64_t size, int alignment) {
   uint64_t a = effective_alignment(alignment);
-  if (size > UINT64_MAX - HEADER - a) return nullptr;
+  if (size == 0 || size > UINT64_MAX - HEADER - a) return nullptr;
   uint64_t total = size + HEADER + a;
   char* raw = static_cast<char*>(system_allocate(total));
   if (raw == nullptr) return nullptr;
