@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,17 @@ struct ProbeResult {
   int exit_code = -1;
   std::string output;
 };
+
+// Child-process checks do not depend on the processor level the test binary
+// runs with, so they run in its level-0 (or unforced) instance only.
+inline bool child_checks_here() {
+  const char* level = getenv("TQS_DEBUG_CPU_TYPE");
+  return level == nullptr || std::string(level) == "0";
+}
+#define TQS_CHILD_CHECKS_ONLY_ONCE()                                               \
+  do {                                                                             \
+    if (!tqs_test::child_checks_here()) GTEST_SKIP() << "runs at level 0 only"; \
+  } while (0)
 
 inline std::string probe_path() { return std::string(TQS_TEST_BINARY_DIR) + "/tests/service/tqs_service_probe"; }
 
@@ -27,6 +39,14 @@ inline ProbeResult run_probe(const std::vector<std::string>& args,
   for (std::string& a : arg_copy) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_copy(environment);
+  // Sanitizer settings travel with the child; the thread sanitizer's pause
+  // at exit (it waits for the OpenMP workers) is dropped.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* v = getenv(name)) env_copy.push_back(std::string(name) + "=" + v);
+  }
+  const char* tsan = getenv("TSAN_OPTIONS");
+  env_copy.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? tsan : "") +
+                     (tsan != nullptr && *tsan != '\0' ? ":" : "") + "atexit_sleep_ms=0");
   std::vector<char*> envp;
   for (std::string& e : env_copy) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -330,6 +330,7 @@ TEST_F(CpuTest, ConcurrentFirstCallsAgree) {
 // starts with them. Whatever this machine is, its vendor is not the maker,
 // so the unforced answer is the base level.
 TEST(CpuProcess, VariablesReadAtStart) {
+  TQS_CHILD_CHECKS_ONLY_ONCE();
   using tqs_test::field;
   using tqs_test::run_probe;
   auto r = run_probe({"level"}, {});

@@ -44,6 +44,7 @@ TEST(Messages, FormattedTextIsPrintedAsAFormat) {
 
 // The overflow report starts when the formatted length minus one exceeds 512.
 TEST(Messages, OverflowEndsTheProcessWithCode8) {
+  TQS_CHILD_CHECKS_ONLY_ONCE();
   const std::string prefix = "TQS ERROR: Parameter 1 was incorrect on entry to ";
   auto run = [&](size_t total_length) {
     std::string name(total_length - prefix.size() - 1, 'x');
@@ -65,6 +66,7 @@ TEST(Messages, OverflowEndsTheProcessWithCode8) {
 }
 
 TEST(Messages, CatalogOfTheLocale) {
+  TQS_CHILD_CHECKS_ONLY_ONCE();
   std::string root = std::string(TQS_TEST_BINARY_DIR) + "/tests/service/catalog";
   auto r = run_probe({"message", "1213", "5"}, {"LC_ALL=xx_TEST"}, root);
   EXPECT_EQ(r.output, "CATALOG: processor 5 refused\n");
