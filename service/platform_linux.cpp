@@ -54,7 +54,25 @@ void tls_set(int index, void* value) {
   pthread_setspecific(static_cast<pthread_key_t>(index), value);
 }
 
-uint32_t current_thread_id() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+namespace {
+
+// The id is asked of the kernel once per thread: the memory manager looks it
+// up on every allocation. A forked child's thread gets a new id, so the
+// cached one is dropped there.
+thread_local uint32_t cached_thread_id = 0;
+void forget_thread_id() { cached_thread_id = 0; }
+pthread_once_t fork_hook_once = PTHREAD_ONCE_INIT;
+void install_fork_hook() { pthread_atfork(nullptr, nullptr, forget_thread_id); }
+
+}  // namespace
+
+uint32_t current_thread_id() {
+  if (cached_thread_id == 0) {
+    pthread_once(&fork_hook_once, install_fork_hook);
+    cached_thread_id = static_cast<uint32_t>(syscall(SYS_gettid));
+  }
+  return cached_thread_id;
+}
 
 namespace {
 

@@ -1,8 +1,9 @@
 // Prints the answers of the runtime services for the process's environment,
 // so that tests can check settings that are read once per process.
-//   level | cache | threads | setdyn0 | setdyn1 | reread | mm | manythreads
+//   level | cache | threads | paired | setdyn0 | setdyn1 | reread | mm | manythreads
 //   message N [ARG...]   (an argument that parses as an integer is passed as int)
 #include <omp.h>
+#include <sched.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,25 @@ int many_threads() {
   return 0;
 }
 
+// A maker processor with two hardware threads per core and two cores per
+// package, whose APIC id is the number of the processor it runs on.
+void paired_threads_cpuid(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t* b,
+                          uint32_t* c, uint32_t* d) {
+  (void)subleaf;
+  *a = *b = *c = *d = 0;
+  if (leaf == 0) {
+    *a = 4;
+    memcpy(b, "Genu", 4);
+    memcpy(d, "ineT", 4);
+    memcpy(c, "avix", 4);
+  } else if (leaf == 1) {
+    *d = 1u << 28;
+    *b = (4u << 16) | (static_cast<uint32_t>(sched_getcpu()) << 24);
+  } else if (leaf == 4) {
+    *a = 1u << 26;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +119,11 @@ int main(int argc, char** argv) {
     printf("dynamic=%d inside=%d cores=%u packages=%u per_package=%u omp=%d\n", tqs_get_dynamic(),
            inside, tqs_get_physical_cores(), tqs_get_num_packages(), tqs_get_cores_per_package(),
            omp_get_max_threads());
+  } else if (strcmp(command, "paired") == 0) {
+    tqs_set_cpuid_hooks(paired_threads_cpuid, nullptr);
+    printf("cores=%u packages=%u per_package=%u procs=%d max=%d\n", tqs_get_physical_cores(),
+           tqs_get_num_packages(), tqs_get_cores_per_package(), omp_get_num_procs(),
+           tqs_domain_get_max_threads(2));
   } else if (strcmp(command, "setdyn0") == 0 || strcmp(command, "setdyn1") == 0) {
     tqs_set_dynamic(command[6] == '1');
     print_threads("");

@@ -234,6 +234,27 @@ TEST_F(MemoryTest, ForeignFreeReturnsToTheOwner) {
   owner.join();
 }
 
+// A forked child's thread is a new thread with a record of its own, even
+// though it inherits the parent's thread table.
+TEST_F(MemoryTest, ForkedChildGetsItsOwnCache) {
+  on_fresh_thread([] {
+    void* held[5];
+    for (void*& p : held) p = tqs_mm_allocate(1000, 64);
+    pid_t pid = fork();
+    if (pid == 0) {
+      uint64_t before = direct_blocks();
+      void* p = tqs_mm_allocate(1000, 64);
+      bool cached = p != nullptr && direct_blocks() == before;
+      tqs_mm_free(p);
+      _exit(cached ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (void* p : held) tqs_mm_free(p);
+  });
+}
+
 TEST_F(MemoryTest, DirectAndZeroedBlocks) {
   uint64_t before = direct_blocks();
   void* d = tqs_mm_allocate_direct(1000, 128);

@@ -123,6 +123,23 @@ TEST(ThreadingEnvironment, DynamicLimitsToPhysicalCores) {
   }
 }
 
+// Hardware threads of one core count once; cores are grouped by package.
+TEST(ThreadingTopology, SiblingsShareACore) {
+  TQS_CHILD_CHECKS_ONLY_ONCE();
+  auto r = run_probe({"paired"}, {"OMP_NUM_THREADS=64"});
+  ASSERT_EQ(r.exit_code, 0);
+  if (field(r.output, "cores") == std::to_string(~0u)) {
+    GTEST_SKIP() << "this process may not use every processor: topology unknown";
+  }
+  unsigned procs = std::stoul(field(r.output, "procs"));
+  if (procs > 64) GTEST_SKIP() << "more processors than the detection visits";
+  unsigned cores = (procs + 1) / 2, packages = (procs + 3) / 4;
+  EXPECT_EQ(field(r.output, "cores"), std::to_string(cores));
+  EXPECT_EQ(field(r.output, "packages"), std::to_string(packages));
+  EXPECT_EQ(field(r.output, "per_package"), std::to_string(cores / packages));
+  EXPECT_EQ(field(r.output, "max"), std::to_string(cores));
+}
+
 TEST(ThreadingEnvironment, ProcessesPerNode) {
   TQS_CHILD_CHECKS_ONLY_ONCE();
   auto r = run_probe({"threads"}, {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4", "T_MPI_THREAD_LEVEL=0"});
