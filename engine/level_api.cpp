@@ -57,6 +57,7 @@ const LevelApi level_api = {
     real_pow2_forward,
     real_pow2_backward,
     radix_butterfly,
+    real_radix_butterfly,
 };
 
 TQS_LEVEL_END

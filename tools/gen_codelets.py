@@ -19,6 +19,8 @@ kernel works in place.
 Usage:  gen_codelets.py [--out DIR]     (default: kernels/generated/)
         gen_codelets.py --check         regenerate into a temporary folder
                                         and fail if the committed files differ
+        gen_codelets.py --selftest      evaluate every description up to
+                                        length 64 against a direct DFT
 """
 
 import argparse
@@ -298,12 +300,15 @@ class ScalarGraph:
     def count(self, outputs):
         return sum(1 for i in self.live(outputs) if self.nodes[i][0] != "in")
 
-    def emit(self, outputs, load, store, indent="  "):
+    def emit(self, outputs, load, store, indent="  ", vtype="double"):
+        """vtype other than double: a vector type with lane-wise +, - and
+        * double (independent real transforms in its lanes)."""
+        scalar = vtype == "double"
         keep = self.live(outputs)
         lines = []
         for i in sorted(keep):
             if self.nodes[i][0] == "in":
-                lines.append("%sconst double t%d = %s;" % (indent, i, load(self.nodes[i][1])))
+                lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
         for i in sorted(keep):
             op = self.nodes[i]
             if op[0] == "add":
@@ -311,17 +316,18 @@ class ScalarGraph:
             elif op[0] == "sub":
                 e = "t%d - t%d" % (op[1], op[2])
             elif op[0] == "mul":
-                e = "%s * t%d" % (lit(op[1]), op[2])
+                e = ("%s * t%d" if scalar else "t%d * %s")
+                e = e % ((lit(op[1]), op[2]) if scalar else (op[2], lit(op[1])))
             else:
                 continue
-            lines.append("%sconst double t%d = %s;" % (indent, i, e))
+            lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, e))
         for k, o in enumerate(outputs):
             if o is None:
-                e = "0.0"
+                e = "0.0" if scalar else "t%d * 0.0" % sorted(keep)[0]
             elif o[0] > 0:
                 e = "t%d" % o[1]
             else:
-                e = "-t%d" % o[1]
+                e = ("-t%d" if scalar else "t%d * -1.0") % o[1]
             lines.append(indent + store(k, e))
         return lines
 
@@ -366,7 +372,10 @@ SYMMETRIC_DIRECT = (5, 7, 9, 11, 13)
 C3 = 0.8660254037844386
 
 
-def dft(A, x, sign):
+def dft(A, x, sign, kind="c"):
+    """The DFT of the values x.  kind tells what is known of the data, to pick
+    the cheapest split above length 16: "c" complex, "rf" real input, "rb"
+    Hermitian input whose real output alone is used."""
     n = len(x)
     if n == 1:
         return [x[0]]
@@ -393,8 +402,8 @@ def dft(A, x, sign):
         return split(A, x, sign, m, r)
     if n in SYMMETRIC_DIRECT or (n > 16 and is_prime(n)):
         return symmetric_direct(A, x, sign)
-    m, r = best_split(n)
-    return split(A, x, sign, m, r)
+    m, r = best_split(n, kind)
+    return split(A, x, sign, m, r, kind)
 
 
 def symmetric_direct(A, x, sign):
@@ -422,11 +431,12 @@ def symmetric_direct(A, x, sign):
     return out
 
 
-def split(A, x, sign, m, r):
+def split(A, x, sign, m, r, kind="c"):
     n = m * r
+    sub = "rf" if kind == "rf" else "c"  # real input stays real in the inner transforms
     if gcd(m, r) == 1:
         # Prime-factor mapping: no twiddles.  Input j = (m*a + r*b) mod n.
-        inner = [dft(A, [x[(m * a + r * b) % n] for b in range(m)], sign) for a in range(r)]
+        inner = [dft(A, [x[(m * a + r * b) % n] for b in range(m)], sign, sub) for a in range(r)]
         out = [None] * n
         for k2 in range(m):
             z = dft(A, [inner[a][k2] for a in range(r)], sign)
@@ -435,7 +445,7 @@ def split(A, x, sign, m, r):
         return out
     # Cooley-Tukey, decimation in time: r transforms of x[a::r], twiddles
     # w_n^(a*k1), then m transforms of length r; X[k1 + m*k2].
-    inner = [dft(A, x[a::r], sign) for a in range(r)]
+    inner = [dft(A, x[a::r], sign, sub) for a in range(r)]
     for a in range(1, r):
         for k1 in range(1, m):
             wr, wi = constant(Fraction(sign * a * k1, n))
@@ -462,23 +472,30 @@ def is_prime(n):
 _best = {}
 
 
-def best_split(n):
-    """For lengths above 16: the split with the fewest scalar operations."""
-    if n in _best:
-        return _best[n]
+def best_split(n, kind):
+    """For lengths above 16: the split with the fewest scalar operations on
+    the kind of data at hand."""
+    if (n, kind) in _best:
+        return _best[(n, kind)]
     best = None
     for m in range(2, n):
         if n % m:
             continue
         r = n // m
-        A = ScalarAlgebra()
-        x = [(A.g.input(("r", j)), A.g.input(("i", j))) for j in range(n)]
-        y = split(A, x, -1, m, r)
-        cost = A.g.count([v for p in y for v in p])
+        transform = lambda A, x, sign: split(A, x, sign, m, r, kind)
+        if kind == "rf":
+            g, outs = real_forward_graph(n, transform)
+        elif kind == "rb":
+            g, outs = real_backward_graph(n, transform)
+        else:
+            A = ScalarAlgebra()
+            x = [(A.g.input(("r", j)), A.g.input(("i", j))) for j in range(n)]
+            g, outs = A.g, [v for p in transform(A, x, -1) for v in p]
+        cost = g.count(outs)
         if best is None or cost < best[0]:
             best = (cost, m, r)
-    _best[n] = best[1:]
-    return _best[n]
+    _best[(n, kind)] = best[1:]
+    return best[1:]
 
 
 # ---------------------------------------------------------------------------
@@ -545,12 +562,12 @@ def split_body(n, sign, name, scaled):
     return [head] + g.emit(outs, load, store) + ["}"]
 
 
-def real_forward_graph(n):
+def real_forward_graph(n, transform=None):
     """Real input, permuted packed spectrum out."""
     A = ScalarAlgebra()
     g = A.g
     x = [(g.input(j), None) for j in range(n)]
-    y = dft(A, x, -1)
+    y = (transform or (lambda A, x, sign: dft(A, x, sign, "rf")))(A, x, -1)
     outs = [y[0][0]]
     if n % 2 == 0:
         outs.append(y[n // 2][0])
@@ -559,7 +576,7 @@ def real_forward_graph(n):
     return g, outs
 
 
-def real_backward_graph(n):
+def real_backward_graph(n, transform=None):
     """Permuted packed spectrum in, real output (n times the input of forward)."""
     A = ScalarAlgebra()
     g = A.g
@@ -575,7 +592,7 @@ def real_backward_graph(n):
         im = g.input(first + 2 * (k - 1) + 1)
         X[k] = (re, im)
         X[n - k] = (re, g.neg(im))
-    y = dft(A, X, 1)
+    y = (transform or (lambda A, x, sign: dft(A, x, sign, "rb")))(A, X, 1)
     return g, [v[0] for v in y]
 
 
@@ -853,8 +870,30 @@ def file_butterflies():
             L += A.emit(y, "V", lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e))
             L.append("}")
             L.append("")
+    L += [
+        "// Real butterflies: R independent real transforms side by side in the lanes",
+        "// of V (double, or simd::C1 / simd::C2 holding 2 / 4 real lanes).",
+        "// real_butterflyR_forward(x):  x[0..R-1] real in; out in packed order",
+        "//   x[0] = X_0, x[2k-1] = Re X_k, x[2k] = Im X_k for k = 1..(R-1)/2, where",
+        "//   X_k = sum_j x[j] * exp(-2 pi i j k / R).",
+        "// real_butterflyR_backward(x): that packed order in (the Hermitian spectrum",
+        "//   it stands for), x[j] = sum_k X_k * exp(+2 pi i j k / R) out, unscaled.",
+        "// Radices: " + ", ".join(str(r) for r in REAL_BUTTERFLY_RADICES) + ".",
+        ""]
+    for r in REAL_BUTTERFLY_RADICES:
+        for dn, graph in (("forward", real_forward_graph), ("backward", real_backward_graph)):
+            g, outs = graph(r)
+            L.append("template <class V>")
+            L.append("inline void real_butterfly%d_%s(V* x) {" % (r, dn))
+            L += g.emit(outs, lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e),
+                        vtype="V")
+            L.append("}")
+            L.append("")
     L.append("TQS_LEVEL_END")
     return L
+
+
+REAL_BUTTERFLY_RADICES = (3, 5, 7, 11, 13)
 
 
 def all_files():
@@ -868,6 +907,84 @@ def all_files():
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
     }
+
+
+# Self-test: evaluates the descriptions numerically for every length up to
+# 64, including lengths no committed kernel uses yet.
+
+
+def _eval_vec(A, outs, xs):
+    val = []
+    for op in A.nodes:
+        k = op[0]
+        if k == "in":
+            v = xs[op[1]]
+        elif k == "add":
+            v = val[op[1]] + val[op[2]]
+        elif k == "sub":
+            v = val[op[1]] - val[op[2]]
+        elif k == "scale":
+            v = val[op[1]] * op[2]
+        elif k == "rot":
+            v = val[op[1]] * 1j * op[2] * op[3]
+        elif k == "madd":
+            v = val[op[1]] + val[op[2]] * op[3]
+        elif k == "tw45":
+            v = val[op[1]] * complex(op[3], op[3] * op[2])
+        else:
+            v = val[op[1]] * complex(op[2], op[3])
+        val.append(v)
+    return [val[o] for o in outs]
+
+
+def _eval_scalar(g, outs, inputs):
+    val = []
+    for op in g.nodes:
+        if op[0] == "in":
+            v = inputs[op[1]]
+        elif op[0] == "add":
+            v = val[op[1]] + val[op[2]]
+        elif op[0] == "sub":
+            v = val[op[1]] - val[op[2]]
+        else:
+            v = op[1] * val[op[2]]
+        val.append(v)
+    return [0.0 if o is None else o[0] * val[o[1]] for o in outs]
+
+
+def selftest(max_n=64):
+    import cmath
+    import random
+    rng = random.Random(1)
+    worst = 0.0
+
+    def dft_ref(xs, sign):
+        n = len(xs)
+        return [sum(xs[j] * cmath.exp(sign * 2j * cmath.pi * (j * k % n) / n) for j in range(n))
+                for k in range(n)]
+
+    def err(got, want):
+        return max(abs(a - b) for a, b in zip(got, want)) / max(1.0, max(abs(w) for w in want))
+
+    for n in range(1, max_n + 1):
+        xs = [complex(rng.uniform(-1, 1), rng.uniform(-1, 1)) for _ in range(n)]
+        for sign in (-1, 1):
+            A = VecAlgebra()
+            y = dft(A, [A.input(j) for j in range(n)], sign)
+            worst = max(worst, err(_eval_vec(A, y, xs), dft_ref(xs, sign)))
+        xr = [v.real for v in xs]
+        ref = dft_ref([complex(v) for v in xr], -1)
+        g, outs = real_forward_graph(n)
+        got = _eval_scalar(g, outs, {j: xr[j] for j in range(n)})
+        packed = [ref[0].real] + ([ref[n // 2].real] if n % 2 == 0 else [])
+        for k in range(1, (n - 1) // 2 + 1):
+            packed += [ref[k].real, ref[k].imag]
+        worst = max(worst, err(got, packed))
+        g, outs = real_backward_graph(n)
+        got = _eval_scalar(g, outs, {j: packed[j] for j in range(n)})
+        worst = max(worst, err(got, [n * v for v in xr]))
+    print("largest relative error over lengths 1..%d: %.3g" % (max_n, worst))
+    return 0 if worst < 1e-12 else 1
 
 
 def write_all(out_dir):
@@ -884,7 +1001,11 @@ def main():
     ap.add_argument("--out", default=default)
     ap.add_argument("--check", action="store_true",
                     help="regenerate into a temporary folder and compare with --out")
+    ap.add_argument("--selftest", action="store_true",
+                    help="evaluate the descriptions numerically for lengths 1..64")
     args = ap.parse_args()
+    if args.selftest:
+        return selftest()
     if not args.check:
         write_all(args.out)
         return 0
