@@ -200,20 +200,49 @@ class VecAlgebra:
     def emit(self, outputs, vtype, load, store, indent="  "):
         """Lines of a straight-line body: load(j) -> expression of input j,
         store(k, expr) -> statement writing output k."""
-        keep = self.live(outputs)
         lines = []
-        for i in sorted(keep):
-            if self.nodes[i][0] == "in":
+        for step, i in schedule(self.live(outputs), lambda i: self.nodes[i][0] == "in",
+                                lambda i: _vec_refs(self.nodes[i]), outputs):
+            if step == "load":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
-        for i in sorted(keep):
-            if self.nodes[i][0] != "in":
+            elif step == "node":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, self.expr(i)))
-        for k, o in enumerate(outputs):
-            lines.append(indent + store(k, "t%d" % o))
+            else:
+                lines.append(indent + store(i, "t%d" % outputs[i]))
         return lines
 
     def count(self, outputs):
         return sum(1 for i in self.live(outputs) if self.nodes[i][0] != "in")
+
+
+def schedule(keep, is_input, refs, outputs):
+    """Order of a straight-line body: each input is loaded just before its
+    first use and each output stored as soon as it is known and every input
+    has been loaded (so in place works), which keeps few values live.
+    Yields ("load", node), ("node", node) and ("store", output index)."""
+    inputs = sorted(i for i in keep if is_input(i))
+    done = set()
+    pending = list(range(len(outputs)))
+    for i in sorted(keep):
+        if is_input(i):
+            continue
+        for a in refs(i):
+            if is_input(a) and a not in done:
+                done.add(a)
+                yield "load", a
+        done.add(i)
+        yield "node", i
+        if all(a in done for a in inputs):
+            ready = [k for k in pending if outputs[k] is None or outputs[k] in done]
+            for k in ready:
+                pending.remove(k)
+                yield "store", k
+    for a in inputs:
+        if a not in done:
+            done.add(a)
+            yield "load", a
+    for k in pending:
+        yield "store", k
 
 
 def _vec_refs(op):
@@ -306,10 +335,29 @@ class ScalarGraph:
         scalar = vtype == "double"
         keep = self.live(outputs)
         lines = []
-        for i in sorted(keep):
-            if self.nodes[i][0] == "in":
+
+        def refs(i):
+            op = self.nodes[i]
+            return op[1:3] if op[0] in ("add", "sub") else op[2:3]
+
+        def out_node(o):
+            return None if o is None else o[1]
+
+        for step, i in schedule(keep, lambda i: self.nodes[i][0] == "in", refs,
+                                [out_node(o) for o in outputs]):
+            if step == "load":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
-        for i in sorted(keep):
+                continue
+            if step == "store":
+                o = outputs[i]
+                if o is None:
+                    e = "0.0" if scalar else "t%d * 0.0" % sorted(keep)[0]
+                elif o[0] > 0:
+                    e = "t%d" % o[1]
+                else:
+                    e = ("-t%d" if scalar else "t%d * -1.0") % o[1]
+                lines.append(indent + store(i, e))
+                continue
             op = self.nodes[i]
             if op[0] == "add":
                 e = "t%d + t%d" % (op[1], op[2])
@@ -318,17 +366,7 @@ class ScalarGraph:
             elif op[0] == "mul":
                 e = ("%s * t%d" if scalar else "t%d * %s")
                 e = e % ((lit(op[1]), op[2]) if scalar else (op[2], lit(op[1])))
-            else:
-                continue
             lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, e))
-        for k, o in enumerate(outputs):
-            if o is None:
-                e = "0.0" if scalar else "t%d * 0.0" % sorted(keep)[0]
-            elif o[0] > 0:
-                e = "t%d" % o[1]
-            else:
-                e = ("-t%d" if scalar else "t%d * -1.0") % o[1]
-            lines.append(indent + store(k, e))
         return lines
 
 

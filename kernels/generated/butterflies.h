@@ -19,8 +19,8 @@ inline void butterfly2_forward(V* x) {
   const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = t0 + t1;
-  const V t3 = t0 - t1;
   x[0] = t2;
+  const V t3 = t0 - t1;
   x[1] = t3;
 }
 
@@ -29,173 +29,174 @@ inline void butterfly2_backward(V* x) {
   const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = t0 + t1;
-  const V t3 = t0 - t1;
   x[0] = t2;
+  const V t3 = t0 - t1;
   x[1] = t3;
 }
 
 template <class V>
 inline void butterfly3_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
   const V t4 = t1 - t2;
+  const V t0 = x[0];
   const V t5 = simd::fmadd(t3, -0.5, t0);
   const V t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
   const V t7 = t0 + t3;
-  const V t8 = t5 + t6;
-  const V t9 = t5 - t6;
   x[0] = t7;
+  const V t8 = t5 + t6;
   x[1] = t8;
+  const V t9 = t5 - t6;
   x[2] = t9;
 }
 
 template <class V>
 inline void butterfly3_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
   const V t4 = t1 - t2;
+  const V t0 = x[0];
   const V t5 = simd::fmadd(t3, -0.5, t0);
   const V t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
   const V t7 = t0 + t3;
-  const V t8 = t5 - t6;
-  const V t9 = t5 + t6;
   x[0] = t7;
+  const V t8 = t5 - t6;
   x[1] = t8;
+  const V t9 = t5 + t6;
   x[2] = t9;
 }
 
 template <class V>
 inline void butterfly4_forward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
   const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = t0 + t2;
   const V t5 = t0 - t2;
+  const V t1 = x[1];
+  const V t3 = x[3];
   const V t6 = t1 + t3;
   const V t7 = t1 - t3;
   const V t8 = simd::mul_neg_i(t7);
   const V t9 = t4 + t6;
-  const V t10 = t5 + t8;
-  const V t11 = t4 - t6;
-  const V t12 = t5 - t8;
   x[0] = t9;
+  const V t10 = t5 + t8;
   x[1] = t10;
+  const V t11 = t4 - t6;
   x[2] = t11;
+  const V t12 = t5 - t8;
   x[3] = t12;
 }
 
 template <class V>
 inline void butterfly4_backward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
   const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = t0 + t2;
   const V t5 = t0 - t2;
+  const V t1 = x[1];
+  const V t3 = x[3];
   const V t6 = t1 + t3;
   const V t7 = t1 - t3;
   const V t8 = simd::mul_i(t7);
   const V t9 = t4 + t6;
-  const V t10 = t5 + t8;
-  const V t11 = t4 - t6;
-  const V t12 = t5 - t8;
   x[0] = t9;
+  const V t10 = t5 + t8;
   x[1] = t10;
+  const V t11 = t4 - t6;
   x[2] = t11;
+  const V t12 = t5 - t8;
   x[3] = t12;
 }
 
 template <class V>
 inline void butterfly5_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = x[4];
   const V t5 = t1 + t4;
+  const V t2 = x[2];
+  const V t3 = x[3];
   const V t6 = t2 + t3;
   const V t7 = t1 - t4;
   const V t8 = t2 - t3;
+  const V t0 = x[0];
   const V t9 = t0 + t5;
   const V t10 = t6 + t9;
+  x[0] = t10;
   const V t11 = simd::fmadd(t5, 0.30901699437494745, t0);
   const V t12 = t7 * 0.9510565162951535;
   const V t13 = simd::fmadd(t6, -0.8090169943749473, t11);
   const V t14 = simd::fmadd(t8, 0.5877852522924732, t12);
   const V t15 = simd::mul_neg_i(t14);
   const V t16 = t13 + t15;
+  x[1] = t16;
   const V t17 = t13 - t15;
+  x[4] = t17;
   const V t18 = simd::fmadd(t5, -0.8090169943749473, t0);
   const V t19 = t7 * 0.5877852522924732;
   const V t20 = simd::fmadd(t6, 0.30901699437494745, t18);
   const V t21 = simd::fmadd(t8, -0.9510565162951535, t19);
   const V t22 = simd::mul_neg_i(t21);
   const V t23 = t20 + t22;
-  const V t24 = t20 - t22;
-  x[0] = t10;
-  x[1] = t16;
   x[2] = t23;
+  const V t24 = t20 - t22;
   x[3] = t24;
-  x[4] = t17;
 }
 
 template <class V>
 inline void butterfly5_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = x[4];
   const V t5 = t1 + t4;
+  const V t2 = x[2];
+  const V t3 = x[3];
   const V t6 = t2 + t3;
   const V t7 = t1 - t4;
   const V t8 = t2 - t3;
+  const V t0 = x[0];
   const V t9 = t0 + t5;
   const V t10 = t6 + t9;
+  x[0] = t10;
   const V t11 = simd::fmadd(t5, 0.30901699437494745, t0);
   const V t12 = t7 * 0.9510565162951535;
   const V t13 = simd::fmadd(t6, -0.8090169943749473, t11);
   const V t14 = simd::fmadd(t8, 0.5877852522924732, t12);
   const V t15 = simd::mul_i(t14);
   const V t16 = t13 + t15;
+  x[1] = t16;
   const V t17 = t13 - t15;
+  x[4] = t17;
   const V t18 = simd::fmadd(t5, -0.8090169943749473, t0);
   const V t19 = t7 * 0.5877852522924732;
   const V t20 = simd::fmadd(t6, 0.30901699437494745, t18);
   const V t21 = simd::fmadd(t8, -0.9510565162951535, t19);
   const V t22 = simd::mul_i(t21);
   const V t23 = t20 + t22;
-  const V t24 = t20 - t22;
-  x[0] = t10;
-  x[1] = t16;
   x[2] = t23;
+  const V t24 = t20 - t22;
   x[3] = t24;
-  x[4] = t17;
 }
 
 template <class V>
 inline void butterfly7_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
   const V t6 = x[6];
   const V t7 = t1 + t6;
+  const V t2 = x[2];
+  const V t5 = x[5];
   const V t8 = t2 + t5;
+  const V t3 = x[3];
+  const V t4 = x[4];
   const V t9 = t3 + t4;
   const V t10 = t1 - t6;
   const V t11 = t2 - t5;
   const V t12 = t3 - t4;
+  const V t0 = x[0];
   const V t13 = t0 + t7;
   const V t14 = t8 + t13;
   const V t15 = t9 + t14;
+  x[0] = t15;
   const V t16 = simd::fmadd(t7, 0.6234898018587336, t0);
   const V t17 = t10 * 0.7818314824680298;
   const V t18 = simd::fmadd(t8, -0.22252093395631434, t16);
@@ -204,7 +205,9 @@ inline void butterfly7_forward(V* x) {
   const V t21 = simd::fmadd(t12, 0.43388373911755823, t19);
   const V t22 = simd::mul_neg_i(t21);
   const V t23 = t20 + t22;
+  x[1] = t23;
   const V t24 = t20 - t22;
+  x[6] = t24;
   const V t25 = simd::fmadd(t7, -0.22252093395631434, t0);
   const V t26 = t10 * 0.9749279121818236;
   const V t27 = simd::fmadd(t8, -0.900968867902419, t25);
@@ -213,7 +216,9 @@ inline void butterfly7_forward(V* x) {
   const V t30 = simd::fmadd(t12, -0.7818314824680298, t28);
   const V t31 = simd::mul_neg_i(t30);
   const V t32 = t29 + t31;
+  x[2] = t32;
   const V t33 = t29 - t31;
+  x[5] = t33;
   const V t34 = simd::fmadd(t7, -0.900968867902419, t0);
   const V t35 = t10 * 0.43388373911755823;
   const V t36 = simd::fmadd(t8, 0.6234898018587336, t34);
@@ -222,34 +227,30 @@ inline void butterfly7_forward(V* x) {
   const V t39 = simd::fmadd(t12, 0.9749279121818236, t37);
   const V t40 = simd::mul_neg_i(t39);
   const V t41 = t38 + t40;
-  const V t42 = t38 - t40;
-  x[0] = t15;
-  x[1] = t23;
-  x[2] = t32;
   x[3] = t41;
+  const V t42 = t38 - t40;
   x[4] = t42;
-  x[5] = t33;
-  x[6] = t24;
 }
 
 template <class V>
 inline void butterfly7_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
   const V t6 = x[6];
   const V t7 = t1 + t6;
+  const V t2 = x[2];
+  const V t5 = x[5];
   const V t8 = t2 + t5;
+  const V t3 = x[3];
+  const V t4 = x[4];
   const V t9 = t3 + t4;
   const V t10 = t1 - t6;
   const V t11 = t2 - t5;
   const V t12 = t3 - t4;
+  const V t0 = x[0];
   const V t13 = t0 + t7;
   const V t14 = t8 + t13;
   const V t15 = t9 + t14;
+  x[0] = t15;
   const V t16 = simd::fmadd(t7, 0.6234898018587336, t0);
   const V t17 = t10 * 0.7818314824680298;
   const V t18 = simd::fmadd(t8, -0.22252093395631434, t16);
@@ -258,7 +259,9 @@ inline void butterfly7_backward(V* x) {
   const V t21 = simd::fmadd(t12, 0.43388373911755823, t19);
   const V t22 = simd::mul_i(t21);
   const V t23 = t20 + t22;
+  x[1] = t23;
   const V t24 = t20 - t22;
+  x[6] = t24;
   const V t25 = simd::fmadd(t7, -0.22252093395631434, t0);
   const V t26 = t10 * 0.9749279121818236;
   const V t27 = simd::fmadd(t8, -0.900968867902419, t25);
@@ -267,7 +270,9 @@ inline void butterfly7_backward(V* x) {
   const V t30 = simd::fmadd(t12, -0.7818314824680298, t28);
   const V t31 = simd::mul_i(t30);
   const V t32 = t29 + t31;
+  x[2] = t32;
   const V t33 = t29 - t31;
+  x[5] = t33;
   const V t34 = simd::fmadd(t7, -0.900968867902419, t0);
   const V t35 = t10 * 0.43388373911755823;
   const V t36 = simd::fmadd(t8, 0.6234898018587336, t34);
@@ -276,32 +281,27 @@ inline void butterfly7_backward(V* x) {
   const V t39 = simd::fmadd(t12, 0.9749279121818236, t37);
   const V t40 = simd::mul_i(t39);
   const V t41 = t38 + t40;
-  const V t42 = t38 - t40;
-  x[0] = t15;
-  x[1] = t23;
-  x[2] = t32;
   x[3] = t41;
+  const V t42 = t38 - t40;
   x[4] = t42;
-  x[5] = t33;
-  x[6] = t24;
 }
 
 template <class V>
 inline void butterfly8_forward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
   const V t8 = t0 + t4;
   const V t9 = t0 - t4;
+  const V t1 = x[1];
+  const V t5 = x[5];
   const V t10 = t1 + t5;
   const V t11 = t1 - t5;
+  const V t2 = x[2];
+  const V t6 = x[6];
   const V t12 = t2 + t6;
   const V t13 = t2 - t6;
+  const V t3 = x[3];
+  const V t7 = x[7];
   const V t14 = t3 + t7;
   const V t15 = t3 - t7;
   const V t16 = (t11 + simd::mul_neg_i(t11)) * 0.7071067811865476;
@@ -313,44 +313,44 @@ inline void butterfly8_forward(V* x) {
   const V t22 = t10 - t14;
   const V t23 = simd::mul_neg_i(t22);
   const V t24 = t19 + t21;
+  x[0] = t24;
   const V t25 = t20 + t23;
+  x[2] = t25;
   const V t26 = t19 - t21;
+  x[4] = t26;
   const V t27 = t20 - t23;
+  x[6] = t27;
   const V t28 = t9 + t17;
   const V t29 = t9 - t17;
   const V t30 = t16 + t18;
   const V t31 = t16 - t18;
   const V t32 = simd::mul_neg_i(t31);
   const V t33 = t28 + t30;
-  const V t34 = t29 + t32;
-  const V t35 = t28 - t30;
-  const V t36 = t29 - t32;
-  x[0] = t24;
   x[1] = t33;
-  x[2] = t25;
+  const V t34 = t29 + t32;
   x[3] = t34;
-  x[4] = t26;
+  const V t35 = t28 - t30;
   x[5] = t35;
-  x[6] = t27;
+  const V t36 = t29 - t32;
   x[7] = t36;
 }
 
 template <class V>
 inline void butterfly8_backward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
   const V t8 = t0 + t4;
   const V t9 = t0 - t4;
+  const V t1 = x[1];
+  const V t5 = x[5];
   const V t10 = t1 + t5;
   const V t11 = t1 - t5;
+  const V t2 = x[2];
+  const V t6 = x[6];
   const V t12 = t2 + t6;
   const V t13 = t2 - t6;
+  const V t3 = x[3];
+  const V t7 = x[7];
   const V t14 = t3 + t7;
   const V t15 = t3 - t7;
   const V t16 = (t11 + simd::mul_i(t11)) * 0.7071067811865476;
@@ -362,56 +362,57 @@ inline void butterfly8_backward(V* x) {
   const V t22 = t10 - t14;
   const V t23 = simd::mul_i(t22);
   const V t24 = t19 + t21;
+  x[0] = t24;
   const V t25 = t20 + t23;
+  x[2] = t25;
   const V t26 = t19 - t21;
+  x[4] = t26;
   const V t27 = t20 - t23;
+  x[6] = t27;
   const V t28 = t9 + t17;
   const V t29 = t9 - t17;
   const V t30 = t16 + t18;
   const V t31 = t16 - t18;
   const V t32 = simd::mul_i(t31);
   const V t33 = t28 + t30;
-  const V t34 = t29 + t32;
-  const V t35 = t28 - t30;
-  const V t36 = t29 - t32;
-  x[0] = t24;
   x[1] = t33;
-  x[2] = t25;
+  const V t34 = t29 + t32;
   x[3] = t34;
-  x[4] = t26;
+  const V t35 = t28 - t30;
   x[5] = t35;
-  x[6] = t27;
+  const V t36 = t29 - t32;
   x[7] = t36;
 }
 
 template <class V>
 inline void butterfly11_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
   const V t10 = x[10];
   const V t11 = t1 + t10;
+  const V t2 = x[2];
+  const V t9 = x[9];
   const V t12 = t2 + t9;
+  const V t3 = x[3];
+  const V t8 = x[8];
   const V t13 = t3 + t8;
+  const V t4 = x[4];
+  const V t7 = x[7];
   const V t14 = t4 + t7;
+  const V t5 = x[5];
+  const V t6 = x[6];
   const V t15 = t5 + t6;
   const V t16 = t1 - t10;
   const V t17 = t2 - t9;
   const V t18 = t3 - t8;
   const V t19 = t4 - t7;
   const V t20 = t5 - t6;
+  const V t0 = x[0];
   const V t21 = t0 + t11;
   const V t22 = t12 + t21;
   const V t23 = t13 + t22;
   const V t24 = t14 + t23;
   const V t25 = t15 + t24;
+  x[0] = t25;
   const V t26 = simd::fmadd(t11, 0.8412535328311812, t0);
   const V t27 = t16 * 0.5406408174555976;
   const V t28 = simd::fmadd(t12, 0.41541501300188644, t26);
@@ -424,7 +425,9 @@ inline void butterfly11_forward(V* x) {
   const V t35 = simd::fmadd(t20, 0.28173255684142967, t33);
   const V t36 = simd::mul_neg_i(t35);
   const V t37 = t34 + t36;
+  x[1] = t37;
   const V t38 = t34 - t36;
+  x[10] = t38;
   const V t39 = simd::fmadd(t11, 0.41541501300188644, t0);
   const V t40 = t16 * 0.9096319953545183;
   const V t41 = simd::fmadd(t12, -0.6548607339452851, t39);
@@ -437,7 +440,9 @@ inline void butterfly11_forward(V* x) {
   const V t48 = simd::fmadd(t20, -0.5406408174555976, t46);
   const V t49 = simd::mul_neg_i(t48);
   const V t50 = t47 + t49;
+  x[2] = t50;
   const V t51 = t47 - t49;
+  x[9] = t51;
   const V t52 = simd::fmadd(t11, -0.14231483827328514, t0);
   const V t53 = t16 * 0.9898214418809327;
   const V t54 = simd::fmadd(t12, -0.9594929736144974, t52);
@@ -450,7 +455,9 @@ inline void butterfly11_forward(V* x) {
   const V t61 = simd::fmadd(t20, 0.7557495743542583, t59);
   const V t62 = simd::mul_neg_i(t61);
   const V t63 = t60 + t62;
+  x[3] = t63;
   const V t64 = t60 - t62;
+  x[8] = t64;
   const V t65 = simd::fmadd(t11, -0.6548607339452851, t0);
   const V t66 = t16 * 0.7557495743542583;
   const V t67 = simd::fmadd(t12, -0.14231483827328514, t65);
@@ -463,7 +470,9 @@ inline void butterfly11_forward(V* x) {
   const V t74 = simd::fmadd(t20, -0.9096319953545183, t72);
   const V t75 = simd::mul_neg_i(t74);
   const V t76 = t73 + t75;
+  x[4] = t76;
   const V t77 = t73 - t75;
+  x[7] = t77;
   const V t78 = simd::fmadd(t11, -0.9594929736144974, t0);
   const V t79 = t16 * 0.28173255684142967;
   const V t80 = simd::fmadd(t12, 0.8412535328311812, t78);
@@ -476,48 +485,40 @@ inline void butterfly11_forward(V* x) {
   const V t87 = simd::fmadd(t20, 0.9898214418809327, t85);
   const V t88 = simd::mul_neg_i(t87);
   const V t89 = t86 + t88;
-  const V t90 = t86 - t88;
-  x[0] = t25;
-  x[1] = t37;
-  x[2] = t50;
-  x[3] = t63;
-  x[4] = t76;
   x[5] = t89;
+  const V t90 = t86 - t88;
   x[6] = t90;
-  x[7] = t77;
-  x[8] = t64;
-  x[9] = t51;
-  x[10] = t38;
 }
 
 template <class V>
 inline void butterfly11_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
   const V t10 = x[10];
   const V t11 = t1 + t10;
+  const V t2 = x[2];
+  const V t9 = x[9];
   const V t12 = t2 + t9;
+  const V t3 = x[3];
+  const V t8 = x[8];
   const V t13 = t3 + t8;
+  const V t4 = x[4];
+  const V t7 = x[7];
   const V t14 = t4 + t7;
+  const V t5 = x[5];
+  const V t6 = x[6];
   const V t15 = t5 + t6;
   const V t16 = t1 - t10;
   const V t17 = t2 - t9;
   const V t18 = t3 - t8;
   const V t19 = t4 - t7;
   const V t20 = t5 - t6;
+  const V t0 = x[0];
   const V t21 = t0 + t11;
   const V t22 = t12 + t21;
   const V t23 = t13 + t22;
   const V t24 = t14 + t23;
   const V t25 = t15 + t24;
+  x[0] = t25;
   const V t26 = simd::fmadd(t11, 0.8412535328311812, t0);
   const V t27 = t16 * 0.5406408174555976;
   const V t28 = simd::fmadd(t12, 0.41541501300188644, t26);
@@ -530,7 +531,9 @@ inline void butterfly11_backward(V* x) {
   const V t35 = simd::fmadd(t20, 0.28173255684142967, t33);
   const V t36 = simd::mul_i(t35);
   const V t37 = t34 + t36;
+  x[1] = t37;
   const V t38 = t34 - t36;
+  x[10] = t38;
   const V t39 = simd::fmadd(t11, 0.41541501300188644, t0);
   const V t40 = t16 * 0.9096319953545183;
   const V t41 = simd::fmadd(t12, -0.6548607339452851, t39);
@@ -543,7 +546,9 @@ inline void butterfly11_backward(V* x) {
   const V t48 = simd::fmadd(t20, -0.5406408174555976, t46);
   const V t49 = simd::mul_i(t48);
   const V t50 = t47 + t49;
+  x[2] = t50;
   const V t51 = t47 - t49;
+  x[9] = t51;
   const V t52 = simd::fmadd(t11, -0.14231483827328514, t0);
   const V t53 = t16 * 0.9898214418809327;
   const V t54 = simd::fmadd(t12, -0.9594929736144974, t52);
@@ -556,7 +561,9 @@ inline void butterfly11_backward(V* x) {
   const V t61 = simd::fmadd(t20, 0.7557495743542583, t59);
   const V t62 = simd::mul_i(t61);
   const V t63 = t60 + t62;
+  x[3] = t63;
   const V t64 = t60 - t62;
+  x[8] = t64;
   const V t65 = simd::fmadd(t11, -0.6548607339452851, t0);
   const V t66 = t16 * 0.7557495743542583;
   const V t67 = simd::fmadd(t12, -0.14231483827328514, t65);
@@ -569,7 +576,9 @@ inline void butterfly11_backward(V* x) {
   const V t74 = simd::fmadd(t20, -0.9096319953545183, t72);
   const V t75 = simd::mul_i(t74);
   const V t76 = t73 + t75;
+  x[4] = t76;
   const V t77 = t73 - t75;
+  x[7] = t77;
   const V t78 = simd::fmadd(t11, -0.9594929736144974, t0);
   const V t79 = t16 * 0.28173255684142967;
   const V t80 = simd::fmadd(t12, 0.8412535328311812, t78);
@@ -582,40 +591,30 @@ inline void butterfly11_backward(V* x) {
   const V t87 = simd::fmadd(t20, 0.9898214418809327, t85);
   const V t88 = simd::mul_i(t87);
   const V t89 = t86 + t88;
-  const V t90 = t86 - t88;
-  x[0] = t25;
-  x[1] = t37;
-  x[2] = t50;
-  x[3] = t63;
-  x[4] = t76;
   x[5] = t89;
+  const V t90 = t86 - t88;
   x[6] = t90;
-  x[7] = t77;
-  x[8] = t64;
-  x[9] = t51;
-  x[10] = t38;
 }
 
 template <class V>
 inline void butterfly13_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
   const V t12 = x[12];
   const V t13 = t1 + t12;
+  const V t2 = x[2];
+  const V t11 = x[11];
   const V t14 = t2 + t11;
+  const V t3 = x[3];
+  const V t10 = x[10];
   const V t15 = t3 + t10;
+  const V t4 = x[4];
+  const V t9 = x[9];
   const V t16 = t4 + t9;
+  const V t5 = x[5];
+  const V t8 = x[8];
   const V t17 = t5 + t8;
+  const V t6 = x[6];
+  const V t7 = x[7];
   const V t18 = t6 + t7;
   const V t19 = t1 - t12;
   const V t20 = t2 - t11;
@@ -623,12 +622,14 @@ inline void butterfly13_forward(V* x) {
   const V t22 = t4 - t9;
   const V t23 = t5 - t8;
   const V t24 = t6 - t7;
+  const V t0 = x[0];
   const V t25 = t0 + t13;
   const V t26 = t14 + t25;
   const V t27 = t15 + t26;
   const V t28 = t16 + t27;
   const V t29 = t17 + t28;
   const V t30 = t18 + t29;
+  x[0] = t30;
   const V t31 = simd::fmadd(t13, 0.8854560256532099, t0);
   const V t32 = t19 * 0.46472317204376856;
   const V t33 = simd::fmadd(t14, 0.5680647467311558, t31);
@@ -643,7 +644,9 @@ inline void butterfly13_forward(V* x) {
   const V t42 = simd::fmadd(t24, 0.23931566428755777, t40);
   const V t43 = simd::mul_neg_i(t42);
   const V t44 = t41 + t43;
+  x[1] = t44;
   const V t45 = t41 - t43;
+  x[12] = t45;
   const V t46 = simd::fmadd(t13, 0.5680647467311558, t0);
   const V t47 = t19 * 0.8229838658936564;
   const V t48 = simd::fmadd(t14, -0.3546048870425356, t46);
@@ -658,7 +661,9 @@ inline void butterfly13_forward(V* x) {
   const V t57 = simd::fmadd(t24, -0.46472317204376856, t55);
   const V t58 = simd::mul_neg_i(t57);
   const V t59 = t56 + t58;
+  x[2] = t59;
   const V t60 = t56 - t58;
+  x[11] = t60;
   const V t61 = simd::fmadd(t13, 0.12053668025532305, t0);
   const V t62 = t19 * 0.992708874098054;
   const V t63 = simd::fmadd(t14, -0.970941817426052, t61);
@@ -673,7 +678,9 @@ inline void butterfly13_forward(V* x) {
   const V t72 = simd::fmadd(t24, 0.6631226582407952, t70);
   const V t73 = simd::mul_neg_i(t72);
   const V t74 = t71 + t73;
+  x[3] = t74;
   const V t75 = t71 - t73;
+  x[10] = t75;
   const V t76 = simd::fmadd(t13, -0.3546048870425356, t0);
   const V t77 = t19 * 0.9350162426854148;
   const V t78 = simd::fmadd(t14, -0.7485107481711011, t76);
@@ -688,7 +695,9 @@ inline void butterfly13_forward(V* x) {
   const V t87 = simd::fmadd(t24, -0.8229838658936564, t85);
   const V t88 = simd::mul_neg_i(t87);
   const V t89 = t86 + t88;
+  x[4] = t89;
   const V t90 = t86 - t88;
+  x[9] = t90;
   const V t91 = simd::fmadd(t13, -0.7485107481711011, t0);
   const V t92 = t19 * 0.6631226582407952;
   const V t93 = simd::fmadd(t14, 0.12053668025532305, t91);
@@ -703,7 +712,9 @@ inline void butterfly13_forward(V* x) {
   const V t102 = simd::fmadd(t24, 0.9350162426854148, t100);
   const V t103 = simd::mul_neg_i(t102);
   const V t104 = t101 + t103;
+  x[5] = t104;
   const V t105 = t101 - t103;
+  x[8] = t105;
   const V t106 = simd::fmadd(t13, -0.970941817426052, t0);
   const V t107 = t19 * 0.23931566428755777;
   const V t108 = simd::fmadd(t14, 0.8854560256532099, t106);
@@ -718,42 +729,30 @@ inline void butterfly13_forward(V* x) {
   const V t117 = simd::fmadd(t24, -0.992708874098054, t115);
   const V t118 = simd::mul_neg_i(t117);
   const V t119 = t116 + t118;
-  const V t120 = t116 - t118;
-  x[0] = t30;
-  x[1] = t44;
-  x[2] = t59;
-  x[3] = t74;
-  x[4] = t89;
-  x[5] = t104;
   x[6] = t119;
+  const V t120 = t116 - t118;
   x[7] = t120;
-  x[8] = t105;
-  x[9] = t90;
-  x[10] = t75;
-  x[11] = t60;
-  x[12] = t45;
 }
 
 template <class V>
 inline void butterfly13_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
   const V t12 = x[12];
   const V t13 = t1 + t12;
+  const V t2 = x[2];
+  const V t11 = x[11];
   const V t14 = t2 + t11;
+  const V t3 = x[3];
+  const V t10 = x[10];
   const V t15 = t3 + t10;
+  const V t4 = x[4];
+  const V t9 = x[9];
   const V t16 = t4 + t9;
+  const V t5 = x[5];
+  const V t8 = x[8];
   const V t17 = t5 + t8;
+  const V t6 = x[6];
+  const V t7 = x[7];
   const V t18 = t6 + t7;
   const V t19 = t1 - t12;
   const V t20 = t2 - t11;
@@ -761,12 +760,14 @@ inline void butterfly13_backward(V* x) {
   const V t22 = t4 - t9;
   const V t23 = t5 - t8;
   const V t24 = t6 - t7;
+  const V t0 = x[0];
   const V t25 = t0 + t13;
   const V t26 = t14 + t25;
   const V t27 = t15 + t26;
   const V t28 = t16 + t27;
   const V t29 = t17 + t28;
   const V t30 = t18 + t29;
+  x[0] = t30;
   const V t31 = simd::fmadd(t13, 0.8854560256532099, t0);
   const V t32 = t19 * 0.46472317204376856;
   const V t33 = simd::fmadd(t14, 0.5680647467311558, t31);
@@ -781,7 +782,9 @@ inline void butterfly13_backward(V* x) {
   const V t42 = simd::fmadd(t24, 0.23931566428755777, t40);
   const V t43 = simd::mul_i(t42);
   const V t44 = t41 + t43;
+  x[1] = t44;
   const V t45 = t41 - t43;
+  x[12] = t45;
   const V t46 = simd::fmadd(t13, 0.5680647467311558, t0);
   const V t47 = t19 * 0.8229838658936564;
   const V t48 = simd::fmadd(t14, -0.3546048870425356, t46);
@@ -796,7 +799,9 @@ inline void butterfly13_backward(V* x) {
   const V t57 = simd::fmadd(t24, -0.46472317204376856, t55);
   const V t58 = simd::mul_i(t57);
   const V t59 = t56 + t58;
+  x[2] = t59;
   const V t60 = t56 - t58;
+  x[11] = t60;
   const V t61 = simd::fmadd(t13, 0.12053668025532305, t0);
   const V t62 = t19 * 0.992708874098054;
   const V t63 = simd::fmadd(t14, -0.970941817426052, t61);
@@ -811,7 +816,9 @@ inline void butterfly13_backward(V* x) {
   const V t72 = simd::fmadd(t24, 0.6631226582407952, t70);
   const V t73 = simd::mul_i(t72);
   const V t74 = t71 + t73;
+  x[3] = t74;
   const V t75 = t71 - t73;
+  x[10] = t75;
   const V t76 = simd::fmadd(t13, -0.3546048870425356, t0);
   const V t77 = t19 * 0.9350162426854148;
   const V t78 = simd::fmadd(t14, -0.7485107481711011, t76);
@@ -826,7 +833,9 @@ inline void butterfly13_backward(V* x) {
   const V t87 = simd::fmadd(t24, -0.8229838658936564, t85);
   const V t88 = simd::mul_i(t87);
   const V t89 = t86 + t88;
+  x[4] = t89;
   const V t90 = t86 - t88;
+  x[9] = t90;
   const V t91 = simd::fmadd(t13, -0.7485107481711011, t0);
   const V t92 = t19 * 0.6631226582407952;
   const V t93 = simd::fmadd(t14, 0.12053668025532305, t91);
@@ -841,7 +850,9 @@ inline void butterfly13_backward(V* x) {
   const V t102 = simd::fmadd(t24, 0.9350162426854148, t100);
   const V t103 = simd::mul_i(t102);
   const V t104 = t101 + t103;
+  x[5] = t104;
   const V t105 = t101 - t103;
+  x[8] = t105;
   const V t106 = simd::fmadd(t13, -0.970941817426052, t0);
   const V t107 = t19 * 0.23931566428755777;
   const V t108 = simd::fmadd(t14, 0.8854560256532099, t106);
@@ -856,42 +867,19 @@ inline void butterfly13_backward(V* x) {
   const V t117 = simd::fmadd(t24, -0.992708874098054, t115);
   const V t118 = simd::mul_i(t117);
   const V t119 = t116 + t118;
-  const V t120 = t116 - t118;
-  x[0] = t30;
-  x[1] = t44;
-  x[2] = t59;
-  x[3] = t74;
-  x[4] = t89;
-  x[5] = t104;
   x[6] = t119;
+  const V t120 = t116 - t118;
   x[7] = t120;
-  x[8] = t105;
-  x[9] = t90;
-  x[10] = t75;
-  x[11] = t60;
-  x[12] = t45;
 }
 
 template <class V>
 inline void butterfly16_forward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
   const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
-  const V t12 = x[12];
-  const V t13 = x[13];
-  const V t14 = x[14];
-  const V t15 = x[15];
   const V t16 = t0 + t8;
   const V t17 = t0 - t8;
+  const V t4 = x[4];
+  const V t12 = x[12];
   const V t18 = t4 + t12;
   const V t19 = t4 - t12;
   const V t20 = simd::mul_neg_i(t19);
@@ -899,8 +887,12 @@ inline void butterfly16_forward(V* x) {
   const V t22 = t17 + t20;
   const V t23 = t16 - t18;
   const V t24 = t17 - t20;
+  const V t1 = x[1];
+  const V t9 = x[9];
   const V t25 = t1 + t9;
   const V t26 = t1 - t9;
+  const V t5 = x[5];
+  const V t13 = x[13];
   const V t27 = t5 + t13;
   const V t28 = t5 - t13;
   const V t29 = simd::mul_neg_i(t28);
@@ -908,8 +900,12 @@ inline void butterfly16_forward(V* x) {
   const V t31 = t26 + t29;
   const V t32 = t25 - t27;
   const V t33 = t26 - t29;
+  const V t2 = x[2];
+  const V t10 = x[10];
   const V t34 = t2 + t10;
   const V t35 = t2 - t10;
+  const V t6 = x[6];
+  const V t14 = x[14];
   const V t36 = t6 + t14;
   const V t37 = t6 - t14;
   const V t38 = simd::mul_neg_i(t37);
@@ -917,8 +913,12 @@ inline void butterfly16_forward(V* x) {
   const V t40 = t35 + t38;
   const V t41 = t34 - t36;
   const V t42 = t35 - t38;
+  const V t3 = x[3];
+  const V t11 = x[11];
   const V t43 = t3 + t11;
   const V t44 = t3 - t11;
+  const V t7 = x[7];
+  const V t15 = x[15];
   const V t45 = t7 + t15;
   const V t46 = t7 - t15;
   const V t47 = simd::mul_neg_i(t46);
@@ -941,74 +941,62 @@ inline void butterfly16_forward(V* x) {
   const V t64 = t30 - t48;
   const V t65 = simd::mul_neg_i(t64);
   const V t66 = t61 + t63;
+  x[0] = t66;
   const V t67 = t62 + t65;
+  x[4] = t67;
   const V t68 = t61 - t63;
+  x[8] = t68;
   const V t69 = t62 - t65;
+  x[12] = t69;
   const V t70 = t22 + t55;
   const V t71 = t22 - t55;
   const V t72 = t52 + t58;
   const V t73 = t52 - t58;
   const V t74 = simd::mul_neg_i(t73);
   const V t75 = t70 + t72;
+  x[1] = t75;
   const V t76 = t71 + t74;
+  x[5] = t76;
   const V t77 = t70 - t72;
+  x[9] = t77;
   const V t78 = t71 - t74;
+  x[13] = t78;
   const V t79 = t23 + t56;
   const V t80 = t23 - t56;
   const V t81 = t53 + t59;
   const V t82 = t53 - t59;
   const V t83 = simd::mul_neg_i(t82);
   const V t84 = t79 + t81;
+  x[2] = t84;
   const V t85 = t80 + t83;
+  x[6] = t85;
   const V t86 = t79 - t81;
+  x[10] = t86;
   const V t87 = t80 - t83;
+  x[14] = t87;
   const V t88 = t24 + t57;
   const V t89 = t24 - t57;
   const V t90 = t54 + t60;
   const V t91 = t54 - t60;
   const V t92 = simd::mul_neg_i(t91);
   const V t93 = t88 + t90;
-  const V t94 = t89 + t92;
-  const V t95 = t88 - t90;
-  const V t96 = t89 - t92;
-  x[0] = t66;
-  x[1] = t75;
-  x[2] = t84;
   x[3] = t93;
-  x[4] = t67;
-  x[5] = t76;
-  x[6] = t85;
+  const V t94 = t89 + t92;
   x[7] = t94;
-  x[8] = t68;
-  x[9] = t77;
-  x[10] = t86;
+  const V t95 = t88 - t90;
   x[11] = t95;
-  x[12] = t69;
-  x[13] = t78;
-  x[14] = t87;
+  const V t96 = t89 - t92;
   x[15] = t96;
 }
 
 template <class V>
 inline void butterfly16_backward(V* x) {
   const V t0 = x[0];
-  const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
   const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
-  const V t12 = x[12];
-  const V t13 = x[13];
-  const V t14 = x[14];
-  const V t15 = x[15];
   const V t16 = t0 + t8;
   const V t17 = t0 - t8;
+  const V t4 = x[4];
+  const V t12 = x[12];
   const V t18 = t4 + t12;
   const V t19 = t4 - t12;
   const V t20 = simd::mul_i(t19);
@@ -1016,8 +1004,12 @@ inline void butterfly16_backward(V* x) {
   const V t22 = t17 + t20;
   const V t23 = t16 - t18;
   const V t24 = t17 - t20;
+  const V t1 = x[1];
+  const V t9 = x[9];
   const V t25 = t1 + t9;
   const V t26 = t1 - t9;
+  const V t5 = x[5];
+  const V t13 = x[13];
   const V t27 = t5 + t13;
   const V t28 = t5 - t13;
   const V t29 = simd::mul_i(t28);
@@ -1025,8 +1017,12 @@ inline void butterfly16_backward(V* x) {
   const V t31 = t26 + t29;
   const V t32 = t25 - t27;
   const V t33 = t26 - t29;
+  const V t2 = x[2];
+  const V t10 = x[10];
   const V t34 = t2 + t10;
   const V t35 = t2 - t10;
+  const V t6 = x[6];
+  const V t14 = x[14];
   const V t36 = t6 + t14;
   const V t37 = t6 - t14;
   const V t38 = simd::mul_i(t37);
@@ -1034,8 +1030,12 @@ inline void butterfly16_backward(V* x) {
   const V t40 = t35 + t38;
   const V t41 = t34 - t36;
   const V t42 = t35 - t38;
+  const V t3 = x[3];
+  const V t11 = x[11];
   const V t43 = t3 + t11;
   const V t44 = t3 - t11;
+  const V t7 = x[7];
+  const V t15 = x[15];
   const V t45 = t7 + t15;
   const V t46 = t7 - t15;
   const V t47 = simd::mul_i(t46);
@@ -1058,51 +1058,51 @@ inline void butterfly16_backward(V* x) {
   const V t64 = t30 - t48;
   const V t65 = simd::mul_i(t64);
   const V t66 = t61 + t63;
+  x[0] = t66;
   const V t67 = t62 + t65;
+  x[4] = t67;
   const V t68 = t61 - t63;
+  x[8] = t68;
   const V t69 = t62 - t65;
+  x[12] = t69;
   const V t70 = t22 + t55;
   const V t71 = t22 - t55;
   const V t72 = t52 + t58;
   const V t73 = t52 - t58;
   const V t74 = simd::mul_i(t73);
   const V t75 = t70 + t72;
+  x[1] = t75;
   const V t76 = t71 + t74;
+  x[5] = t76;
   const V t77 = t70 - t72;
+  x[9] = t77;
   const V t78 = t71 - t74;
+  x[13] = t78;
   const V t79 = t23 + t56;
   const V t80 = t23 - t56;
   const V t81 = t53 + t59;
   const V t82 = t53 - t59;
   const V t83 = simd::mul_i(t82);
   const V t84 = t79 + t81;
+  x[2] = t84;
   const V t85 = t80 + t83;
+  x[6] = t85;
   const V t86 = t79 - t81;
+  x[10] = t86;
   const V t87 = t80 - t83;
+  x[14] = t87;
   const V t88 = t24 + t57;
   const V t89 = t24 - t57;
   const V t90 = t54 + t60;
   const V t91 = t54 - t60;
   const V t92 = simd::mul_i(t91);
   const V t93 = t88 + t90;
-  const V t94 = t89 + t92;
-  const V t95 = t88 - t90;
-  const V t96 = t89 - t92;
-  x[0] = t66;
-  x[1] = t75;
-  x[2] = t84;
   x[3] = t93;
-  x[4] = t67;
-  x[5] = t76;
-  x[6] = t85;
+  const V t94 = t89 + t92;
   x[7] = t94;
-  x[8] = t68;
-  x[9] = t77;
-  x[10] = t86;
+  const V t95 = t88 - t90;
   x[11] = t95;
-  x[12] = t69;
-  x[13] = t78;
-  x[14] = t87;
+  const V t96 = t89 - t92;
   x[15] = t96;
 }
 
@@ -1117,85 +1117,86 @@ inline void butterfly16_backward(V* x) {
 
 template <class V>
 inline void real_butterfly3_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
   const V t4 = t1 - t2;
   const V t5 = t3 * 0.5;
+  const V t0 = x[0];
   const V t6 = t0 - t5;
+  x[1] = t6;
   const V t7 = t4 * 0.8660254037844386;
+  x[2] = t7 * -1.0;
   const V t8 = t0 + t3;
   x[0] = t8;
-  x[1] = t6;
-  x[2] = t7 * -1.0;
 }
 
 template <class V>
 inline void real_butterfly3_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
   const V t3 = t1 * 2.0;
+  const V t2 = x[2];
   const V t4 = t2 * 2.0;
   const V t5 = t3 * 0.5;
+  const V t0 = x[0];
   const V t6 = t0 - t5;
   const V t7 = t4 * 0.8660254037844386;
   const V t8 = t0 + t3;
-  const V t9 = t6 - t7;
-  const V t10 = t6 + t7;
   x[0] = t8;
+  const V t9 = t6 - t7;
   x[1] = t9;
+  const V t10 = t6 + t7;
   x[2] = t10;
 }
 
 template <class V>
 inline void real_butterfly5_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
   const V t4 = x[4];
   const V t5 = t1 + t4;
+  const V t2 = x[2];
+  const V t3 = x[3];
   const V t6 = t2 + t3;
   const V t7 = t1 - t4;
   const V t8 = t2 - t3;
+  const V t0 = x[0];
   const V t9 = t0 + t5;
   const V t10 = t6 + t9;
+  x[0] = t10;
   const V t11 = t5 * 0.30901699437494745;
   const V t12 = t0 + t11;
   const V t13 = t7 * 0.9510565162951535;
   const V t14 = t6 * 0.8090169943749473;
   const V t15 = t12 - t14;
+  x[1] = t15;
   const V t16 = t8 * 0.5877852522924732;
   const V t17 = t13 + t16;
+  x[2] = t17 * -1.0;
   const V t18 = t5 * 0.8090169943749473;
   const V t19 = t0 - t18;
   const V t20 = t7 * 0.5877852522924732;
   const V t21 = t6 * 0.30901699437494745;
   const V t22 = t19 + t21;
+  x[3] = t22;
   const V t23 = t8 * 0.9510565162951535;
   const V t24 = t20 - t23;
-  x[0] = t10;
-  x[1] = t15;
-  x[2] = t17 * -1.0;
-  x[3] = t22;
   x[4] = t24 * -1.0;
 }
 
 template <class V>
 inline void real_butterfly5_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
   const V t5 = t1 * 2.0;
+  const V t3 = x[3];
   const V t6 = t3 * 2.0;
+  const V t2 = x[2];
   const V t7 = t2 * 2.0;
+  const V t4 = x[4];
   const V t8 = t4 * 2.0;
+  const V t0 = x[0];
   const V t9 = t0 + t5;
   const V t10 = t6 + t9;
+  x[0] = t10;
   const V t11 = t5 * 0.30901699437494745;
   const V t12 = t0 + t11;
   const V t13 = t7 * 0.9510565162951535;
@@ -1204,7 +1205,9 @@ inline void real_butterfly5_backward(V* x) {
   const V t16 = t8 * 0.5877852522924732;
   const V t17 = t13 + t16;
   const V t18 = t15 - t17;
+  x[1] = t18;
   const V t19 = t15 + t17;
+  x[4] = t19;
   const V t20 = t5 * 0.8090169943749473;
   const V t21 = t0 - t20;
   const V t22 = t7 * 0.5877852522924732;
@@ -1213,32 +1216,30 @@ inline void real_butterfly5_backward(V* x) {
   const V t25 = t8 * 0.9510565162951535;
   const V t26 = t22 - t25;
   const V t27 = t24 - t26;
-  const V t28 = t24 + t26;
-  x[0] = t10;
-  x[1] = t18;
   x[2] = t27;
+  const V t28 = t24 + t26;
   x[3] = t28;
-  x[4] = t19;
 }
 
 template <class V>
 inline void real_butterfly7_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
   const V t6 = x[6];
   const V t7 = t1 + t6;
+  const V t2 = x[2];
+  const V t5 = x[5];
   const V t8 = t2 + t5;
+  const V t3 = x[3];
+  const V t4 = x[4];
   const V t9 = t3 + t4;
   const V t10 = t1 - t6;
   const V t11 = t2 - t5;
   const V t12 = t3 - t4;
+  const V t0 = x[0];
   const V t13 = t0 + t7;
   const V t14 = t8 + t13;
   const V t15 = t9 + t14;
+  x[0] = t15;
   const V t16 = t7 * 0.6234898018587336;
   const V t17 = t0 + t16;
   const V t18 = t10 * 0.7818314824680298;
@@ -1248,8 +1249,10 @@ inline void real_butterfly7_forward(V* x) {
   const V t22 = t18 + t21;
   const V t23 = t9 * 0.900968867902419;
   const V t24 = t20 - t23;
+  x[1] = t24;
   const V t25 = t12 * 0.43388373911755823;
   const V t26 = t22 + t25;
+  x[2] = t26 * -1.0;
   const V t27 = t7 * 0.22252093395631434;
   const V t28 = t0 - t27;
   const V t29 = t10 * 0.9749279121818236;
@@ -1259,8 +1262,10 @@ inline void real_butterfly7_forward(V* x) {
   const V t33 = t29 - t32;
   const V t34 = t9 * 0.6234898018587336;
   const V t35 = t31 + t34;
+  x[3] = t35;
   const V t36 = t12 * 0.7818314824680298;
   const V t37 = t33 - t36;
+  x[4] = t37 * -1.0;
   const V t38 = t7 * 0.900968867902419;
   const V t39 = t0 - t38;
   const V t40 = t10 * 0.43388373911755823;
@@ -1270,35 +1275,31 @@ inline void real_butterfly7_forward(V* x) {
   const V t44 = t40 - t43;
   const V t45 = t9 * 0.22252093395631434;
   const V t46 = t42 - t45;
+  x[5] = t46;
   const V t47 = t12 * 0.9749279121818236;
   const V t48 = t44 + t47;
-  x[0] = t15;
-  x[1] = t24;
-  x[2] = t26 * -1.0;
-  x[3] = t35;
-  x[4] = t37 * -1.0;
-  x[5] = t46;
   x[6] = t48 * -1.0;
 }
 
 template <class V>
 inline void real_butterfly7_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
   const V t7 = t1 * 2.0;
+  const V t3 = x[3];
   const V t8 = t3 * 2.0;
+  const V t5 = x[5];
   const V t9 = t5 * 2.0;
+  const V t2 = x[2];
   const V t10 = t2 * 2.0;
+  const V t4 = x[4];
   const V t11 = t4 * 2.0;
+  const V t6 = x[6];
   const V t12 = t6 * 2.0;
+  const V t0 = x[0];
   const V t13 = t0 + t7;
   const V t14 = t8 + t13;
   const V t15 = t9 + t14;
+  x[0] = t15;
   const V t16 = t7 * 0.6234898018587336;
   const V t17 = t0 + t16;
   const V t18 = t10 * 0.7818314824680298;
@@ -1311,7 +1312,9 @@ inline void real_butterfly7_backward(V* x) {
   const V t25 = t12 * 0.43388373911755823;
   const V t26 = t22 + t25;
   const V t27 = t24 - t26;
+  x[1] = t27;
   const V t28 = t24 + t26;
+  x[6] = t28;
   const V t29 = t7 * 0.22252093395631434;
   const V t30 = t0 - t29;
   const V t31 = t10 * 0.9749279121818236;
@@ -1324,7 +1327,9 @@ inline void real_butterfly7_backward(V* x) {
   const V t38 = t12 * 0.7818314824680298;
   const V t39 = t35 - t38;
   const V t40 = t37 - t39;
+  x[2] = t40;
   const V t41 = t37 + t39;
+  x[5] = t41;
   const V t42 = t7 * 0.900968867902419;
   const V t43 = t0 - t42;
   const V t44 = t10 * 0.43388373911755823;
@@ -1337,44 +1342,40 @@ inline void real_butterfly7_backward(V* x) {
   const V t51 = t12 * 0.9749279121818236;
   const V t52 = t48 + t51;
   const V t53 = t50 - t52;
-  const V t54 = t50 + t52;
-  x[0] = t15;
-  x[1] = t27;
-  x[2] = t40;
   x[3] = t53;
+  const V t54 = t50 + t52;
   x[4] = t54;
-  x[5] = t41;
-  x[6] = t28;
 }
 
 template <class V>
 inline void real_butterfly11_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
   const V t10 = x[10];
   const V t11 = t1 + t10;
+  const V t2 = x[2];
+  const V t9 = x[9];
   const V t12 = t2 + t9;
+  const V t3 = x[3];
+  const V t8 = x[8];
   const V t13 = t3 + t8;
+  const V t4 = x[4];
+  const V t7 = x[7];
   const V t14 = t4 + t7;
+  const V t5 = x[5];
+  const V t6 = x[6];
   const V t15 = t5 + t6;
   const V t16 = t1 - t10;
   const V t17 = t2 - t9;
   const V t18 = t3 - t8;
   const V t19 = t4 - t7;
   const V t20 = t5 - t6;
+  const V t0 = x[0];
   const V t21 = t0 + t11;
   const V t22 = t12 + t21;
   const V t23 = t13 + t22;
   const V t24 = t14 + t23;
   const V t25 = t15 + t24;
+  x[0] = t25;
   const V t26 = t11 * 0.8412535328311812;
   const V t27 = t0 + t26;
   const V t28 = t16 * 0.5406408174555976;
@@ -1392,8 +1393,10 @@ inline void real_butterfly11_forward(V* x) {
   const V t40 = t36 + t39;
   const V t41 = t15 * 0.9594929736144974;
   const V t42 = t38 - t41;
+  x[1] = t42;
   const V t43 = t20 * 0.28173255684142967;
   const V t44 = t40 + t43;
+  x[2] = t44 * -1.0;
   const V t45 = t11 * 0.41541501300188644;
   const V t46 = t0 + t45;
   const V t47 = t16 * 0.9096319953545183;
@@ -1411,8 +1414,10 @@ inline void real_butterfly11_forward(V* x) {
   const V t59 = t55 - t58;
   const V t60 = t15 * 0.8412535328311812;
   const V t61 = t57 + t60;
+  x[3] = t61;
   const V t62 = t20 * 0.5406408174555976;
   const V t63 = t59 - t62;
+  x[4] = t63 * -1.0;
   const V t64 = t11 * 0.14231483827328514;
   const V t65 = t0 - t64;
   const V t66 = t16 * 0.9898214418809327;
@@ -1430,8 +1435,10 @@ inline void real_butterfly11_forward(V* x) {
   const V t78 = t74 + t77;
   const V t79 = t15 * 0.6548607339452851;
   const V t80 = t76 - t79;
+  x[5] = t80;
   const V t81 = t20 * 0.7557495743542583;
   const V t82 = t78 + t81;
+  x[6] = t82 * -1.0;
   const V t83 = t11 * 0.6548607339452851;
   const V t84 = t0 - t83;
   const V t85 = t16 * 0.7557495743542583;
@@ -1449,8 +1456,10 @@ inline void real_butterfly11_forward(V* x) {
   const V t97 = t93 + t96;
   const V t98 = t15 * 0.41541501300188644;
   const V t99 = t95 + t98;
+  x[7] = t99;
   const V t100 = t20 * 0.9096319953545183;
   const V t101 = t97 - t100;
+  x[8] = t101 * -1.0;
   const V t102 = t11 * 0.9594929736144974;
   const V t103 = t0 - t102;
   const V t104 = t16 * 0.28173255684142967;
@@ -1468,49 +1477,41 @@ inline void real_butterfly11_forward(V* x) {
   const V t116 = t112 - t115;
   const V t117 = t15 * 0.14231483827328514;
   const V t118 = t114 - t117;
+  x[9] = t118;
   const V t119 = t20 * 0.9898214418809327;
   const V t120 = t116 + t119;
-  x[0] = t25;
-  x[1] = t42;
-  x[2] = t44 * -1.0;
-  x[3] = t61;
-  x[4] = t63 * -1.0;
-  x[5] = t80;
-  x[6] = t82 * -1.0;
-  x[7] = t99;
-  x[8] = t101 * -1.0;
-  x[9] = t118;
   x[10] = t120 * -1.0;
 }
 
 template <class V>
 inline void real_butterfly11_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
   const V t11 = t1 * 2.0;
+  const V t3 = x[3];
   const V t12 = t3 * 2.0;
+  const V t5 = x[5];
   const V t13 = t5 * 2.0;
+  const V t7 = x[7];
   const V t14 = t7 * 2.0;
+  const V t9 = x[9];
   const V t15 = t9 * 2.0;
+  const V t2 = x[2];
   const V t16 = t2 * 2.0;
+  const V t4 = x[4];
   const V t17 = t4 * 2.0;
+  const V t6 = x[6];
   const V t18 = t6 * 2.0;
+  const V t8 = x[8];
   const V t19 = t8 * 2.0;
+  const V t10 = x[10];
   const V t20 = t10 * 2.0;
+  const V t0 = x[0];
   const V t21 = t0 + t11;
   const V t22 = t12 + t21;
   const V t23 = t13 + t22;
   const V t24 = t14 + t23;
   const V t25 = t15 + t24;
+  x[0] = t25;
   const V t26 = t11 * 0.8412535328311812;
   const V t27 = t0 + t26;
   const V t28 = t16 * 0.5406408174555976;
@@ -1531,7 +1532,9 @@ inline void real_butterfly11_backward(V* x) {
   const V t43 = t20 * 0.28173255684142967;
   const V t44 = t40 + t43;
   const V t45 = t42 - t44;
+  x[1] = t45;
   const V t46 = t42 + t44;
+  x[10] = t46;
   const V t47 = t11 * 0.41541501300188644;
   const V t48 = t0 + t47;
   const V t49 = t16 * 0.9096319953545183;
@@ -1552,7 +1555,9 @@ inline void real_butterfly11_backward(V* x) {
   const V t64 = t20 * 0.5406408174555976;
   const V t65 = t61 - t64;
   const V t66 = t63 - t65;
+  x[2] = t66;
   const V t67 = t63 + t65;
+  x[9] = t67;
   const V t68 = t11 * 0.14231483827328514;
   const V t69 = t0 - t68;
   const V t70 = t16 * 0.9898214418809327;
@@ -1573,7 +1578,9 @@ inline void real_butterfly11_backward(V* x) {
   const V t85 = t20 * 0.7557495743542583;
   const V t86 = t82 + t85;
   const V t87 = t84 - t86;
+  x[3] = t87;
   const V t88 = t84 + t86;
+  x[8] = t88;
   const V t89 = t11 * 0.6548607339452851;
   const V t90 = t0 - t89;
   const V t91 = t16 * 0.7557495743542583;
@@ -1594,7 +1601,9 @@ inline void real_butterfly11_backward(V* x) {
   const V t106 = t20 * 0.9096319953545183;
   const V t107 = t103 - t106;
   const V t108 = t105 - t107;
+  x[4] = t108;
   const V t109 = t105 + t107;
+  x[7] = t109;
   const V t110 = t11 * 0.9594929736144974;
   const V t111 = t0 - t110;
   const V t112 = t16 * 0.28173255684142967;
@@ -1615,40 +1624,30 @@ inline void real_butterfly11_backward(V* x) {
   const V t127 = t20 * 0.9898214418809327;
   const V t128 = t124 + t127;
   const V t129 = t126 - t128;
-  const V t130 = t126 + t128;
-  x[0] = t25;
-  x[1] = t45;
-  x[2] = t66;
-  x[3] = t87;
-  x[4] = t108;
   x[5] = t129;
+  const V t130 = t126 + t128;
   x[6] = t130;
-  x[7] = t109;
-  x[8] = t88;
-  x[9] = t67;
-  x[10] = t46;
 }
 
 template <class V>
 inline void real_butterfly13_forward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
   const V t12 = x[12];
   const V t13 = t1 + t12;
+  const V t2 = x[2];
+  const V t11 = x[11];
   const V t14 = t2 + t11;
+  const V t3 = x[3];
+  const V t10 = x[10];
   const V t15 = t3 + t10;
+  const V t4 = x[4];
+  const V t9 = x[9];
   const V t16 = t4 + t9;
+  const V t5 = x[5];
+  const V t8 = x[8];
   const V t17 = t5 + t8;
+  const V t6 = x[6];
+  const V t7 = x[7];
   const V t18 = t6 + t7;
   const V t19 = t1 - t12;
   const V t20 = t2 - t11;
@@ -1656,12 +1655,14 @@ inline void real_butterfly13_forward(V* x) {
   const V t22 = t4 - t9;
   const V t23 = t5 - t8;
   const V t24 = t6 - t7;
+  const V t0 = x[0];
   const V t25 = t0 + t13;
   const V t26 = t14 + t25;
   const V t27 = t15 + t26;
   const V t28 = t16 + t27;
   const V t29 = t17 + t28;
   const V t30 = t18 + t29;
+  x[0] = t30;
   const V t31 = t13 * 0.8854560256532099;
   const V t32 = t0 + t31;
   const V t33 = t19 * 0.46472317204376856;
@@ -1683,8 +1684,10 @@ inline void real_butterfly13_forward(V* x) {
   const V t49 = t45 + t48;
   const V t50 = t18 * 0.970941817426052;
   const V t51 = t47 - t50;
+  x[1] = t51;
   const V t52 = t24 * 0.23931566428755777;
   const V t53 = t49 + t52;
+  x[2] = t53 * -1.0;
   const V t54 = t13 * 0.5680647467311558;
   const V t55 = t0 + t54;
   const V t56 = t19 * 0.8229838658936564;
@@ -1706,8 +1709,10 @@ inline void real_butterfly13_forward(V* x) {
   const V t72 = t68 - t71;
   const V t73 = t18 * 0.8854560256532099;
   const V t74 = t70 + t73;
+  x[3] = t74;
   const V t75 = t24 * 0.46472317204376856;
   const V t76 = t72 - t75;
+  x[4] = t76 * -1.0;
   const V t77 = t13 * 0.12053668025532305;
   const V t78 = t0 + t77;
   const V t79 = t19 * 0.992708874098054;
@@ -1729,8 +1734,10 @@ inline void real_butterfly13_forward(V* x) {
   const V t95 = t91 + t94;
   const V t96 = t18 * 0.7485107481711011;
   const V t97 = t93 - t96;
+  x[5] = t97;
   const V t98 = t24 * 0.6631226582407952;
   const V t99 = t95 + t98;
+  x[6] = t99 * -1.0;
   const V t100 = t13 * 0.3546048870425356;
   const V t101 = t0 - t100;
   const V t102 = t19 * 0.9350162426854148;
@@ -1752,8 +1759,10 @@ inline void real_butterfly13_forward(V* x) {
   const V t118 = t114 - t117;
   const V t119 = t18 * 0.5680647467311558;
   const V t120 = t116 + t119;
+  x[7] = t120;
   const V t121 = t24 * 0.8229838658936564;
   const V t122 = t118 - t121;
+  x[8] = t122 * -1.0;
   const V t123 = t13 * 0.7485107481711011;
   const V t124 = t0 - t123;
   const V t125 = t19 * 0.6631226582407952;
@@ -1775,8 +1784,10 @@ inline void real_butterfly13_forward(V* x) {
   const V t141 = t137 - t140;
   const V t142 = t18 * 0.3546048870425356;
   const V t143 = t139 - t142;
+  x[9] = t143;
   const V t144 = t24 * 0.9350162426854148;
   const V t145 = t141 + t144;
+  x[10] = t145 * -1.0;
   const V t146 = t13 * 0.970941817426052;
   const V t147 = t0 - t146;
   const V t148 = t19 * 0.23931566428755777;
@@ -1798,56 +1809,46 @@ inline void real_butterfly13_forward(V* x) {
   const V t164 = t160 + t163;
   const V t165 = t18 * 0.12053668025532305;
   const V t166 = t162 + t165;
+  x[11] = t166;
   const V t167 = t24 * 0.992708874098054;
   const V t168 = t164 - t167;
-  x[0] = t30;
-  x[1] = t51;
-  x[2] = t53 * -1.0;
-  x[3] = t74;
-  x[4] = t76 * -1.0;
-  x[5] = t97;
-  x[6] = t99 * -1.0;
-  x[7] = t120;
-  x[8] = t122 * -1.0;
-  x[9] = t143;
-  x[10] = t145 * -1.0;
-  x[11] = t166;
   x[12] = t168 * -1.0;
 }
 
 template <class V>
 inline void real_butterfly13_backward(V* x) {
-  const V t0 = x[0];
   const V t1 = x[1];
-  const V t2 = x[2];
-  const V t3 = x[3];
-  const V t4 = x[4];
-  const V t5 = x[5];
-  const V t6 = x[6];
-  const V t7 = x[7];
-  const V t8 = x[8];
-  const V t9 = x[9];
-  const V t10 = x[10];
-  const V t11 = x[11];
-  const V t12 = x[12];
   const V t13 = t1 * 2.0;
+  const V t3 = x[3];
   const V t14 = t3 * 2.0;
+  const V t5 = x[5];
   const V t15 = t5 * 2.0;
+  const V t7 = x[7];
   const V t16 = t7 * 2.0;
+  const V t9 = x[9];
   const V t17 = t9 * 2.0;
+  const V t11 = x[11];
   const V t18 = t11 * 2.0;
+  const V t2 = x[2];
   const V t19 = t2 * 2.0;
+  const V t4 = x[4];
   const V t20 = t4 * 2.0;
+  const V t6 = x[6];
   const V t21 = t6 * 2.0;
+  const V t8 = x[8];
   const V t22 = t8 * 2.0;
+  const V t10 = x[10];
   const V t23 = t10 * 2.0;
+  const V t12 = x[12];
   const V t24 = t12 * 2.0;
+  const V t0 = x[0];
   const V t25 = t0 + t13;
   const V t26 = t14 + t25;
   const V t27 = t15 + t26;
   const V t28 = t16 + t27;
   const V t29 = t17 + t28;
   const V t30 = t18 + t29;
+  x[0] = t30;
   const V t31 = t13 * 0.8854560256532099;
   const V t32 = t0 + t31;
   const V t33 = t19 * 0.46472317204376856;
@@ -1872,7 +1873,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t52 = t24 * 0.23931566428755777;
   const V t53 = t49 + t52;
   const V t54 = t51 - t53;
+  x[1] = t54;
   const V t55 = t51 + t53;
+  x[12] = t55;
   const V t56 = t13 * 0.5680647467311558;
   const V t57 = t0 + t56;
   const V t58 = t19 * 0.8229838658936564;
@@ -1897,7 +1900,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t77 = t24 * 0.46472317204376856;
   const V t78 = t74 - t77;
   const V t79 = t76 - t78;
+  x[2] = t79;
   const V t80 = t76 + t78;
+  x[11] = t80;
   const V t81 = t13 * 0.12053668025532305;
   const V t82 = t0 + t81;
   const V t83 = t19 * 0.992708874098054;
@@ -1922,7 +1927,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t102 = t24 * 0.6631226582407952;
   const V t103 = t99 + t102;
   const V t104 = t101 - t103;
+  x[3] = t104;
   const V t105 = t101 + t103;
+  x[10] = t105;
   const V t106 = t13 * 0.3546048870425356;
   const V t107 = t0 - t106;
   const V t108 = t19 * 0.9350162426854148;
@@ -1947,7 +1954,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t127 = t24 * 0.8229838658936564;
   const V t128 = t124 - t127;
   const V t129 = t126 - t128;
+  x[4] = t129;
   const V t130 = t126 + t128;
+  x[9] = t130;
   const V t131 = t13 * 0.7485107481711011;
   const V t132 = t0 - t131;
   const V t133 = t19 * 0.6631226582407952;
@@ -1972,7 +1981,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t152 = t24 * 0.9350162426854148;
   const V t153 = t149 + t152;
   const V t154 = t151 - t153;
+  x[5] = t154;
   const V t155 = t151 + t153;
+  x[8] = t155;
   const V t156 = t13 * 0.970941817426052;
   const V t157 = t0 - t156;
   const V t158 = t19 * 0.23931566428755777;
@@ -1997,20 +2008,9 @@ inline void real_butterfly13_backward(V* x) {
   const V t177 = t24 * 0.992708874098054;
   const V t178 = t174 - t177;
   const V t179 = t176 - t178;
-  const V t180 = t176 + t178;
-  x[0] = t30;
-  x[1] = t54;
-  x[2] = t79;
-  x[3] = t104;
-  x[4] = t129;
-  x[5] = t154;
   x[6] = t179;
+  const V t180 = t176 + t178;
   x[7] = t180;
-  x[8] = t155;
-  x[9] = t130;
-  x[10] = t105;
-  x[11] = t80;
-  x[12] = t55;
 }
 
 TQS_LEVEL_END
