@@ -154,6 +154,20 @@ class VecAlgebra:
             return self._node("tw45", a, 1 if wr * wi > 0 else -1, wr)
         return self._node("tw", a, wr, wi)
 
+    # Two-lane operations (simd::C2 holding two complex values).
+    def lane_twiddle(self, a, w0, w1):
+        """Lane 0 times w0, lane 1 times w1 (complex constants as pairs)."""
+        if w0 == (1.0, 0.0) and w1 == (1.0, 0.0):
+            return a
+        return self._node("twl", a, w0[0], w0[1], w1[0], w1[1])
+
+    def lows(self, p, q):
+        """(low lane of p, low lane of q)."""
+        return self._node("lows", p, q)
+
+    def highs(self, p, q):
+        return self._node("highs", p, q)
+
     # Code emission ---------------------------------------------------------
 
     def live(self, outputs):
@@ -191,6 +205,12 @@ class VecAlgebra:
             a, s, wr = op[1], op[2], op[3]
             rot = "simd::mul_i" if s > 0 else "simd::mul_neg_i"
             return "(%s + %s(%s)) * %s" % (t(a), rot, t(a), lit(wr))
+        if kind == "twl":
+            return "simd::cmul(%s, simd::set2(%s))" % (t(op[1]), ", ".join(lit(v) for v in op[2:]))
+        if kind == "lows":
+            return "simd::join(simd::low(%s), simd::low(%s))" % (t(op[1]), t(op[2]))
+        if kind == "highs":
+            return "simd::join(simd::high(%s), simd::high(%s))" % (t(op[1]), t(op[2]))
         if kind == "tw":
             a, wr, wi = op[1], op[2], op[3]
             return "simd::fmadd(%s, %s, simd::mul_pair(simd::swap(%s), %s, %s))" % (
@@ -249,7 +269,7 @@ def _vec_refs(op):
     kind = op[0]
     if kind == "in":
         return ()
-    if kind in ("add", "sub"):
+    if kind in ("add", "sub", "lows", "highs"):
         return (op[1], op[2])
     if kind == "madd":
         return (op[1], op[2])
@@ -559,6 +579,48 @@ def cplx_body(n, sign, name):
     return lines
 
 
+# At levels 4 and 5 these lengths run two columns per 256-bit register:
+# n = m * r, both even; the r inner transforms of length m go in pairs
+# (a, a+1) with adjacent inputs in the two lanes, each lane gets its own
+# twiddles, a 2x2 exchange of lanes then pairs columns (k1, k1+1) for the
+# outer transforms, whose results are adjacent outputs.
+PAIR_SPLITS = {8: (2, 4), 16: (4, 4), 32: (4, 8), 64: (8, 8)}
+
+
+def pair_graph(n, sign):
+    """VecAlgebra graph over C2 values: input j is the pair of complex inputs
+    j, j+1; outputs are (complex index of the first lane, node)."""
+    m, r = PAIR_SPLITS[n]
+    A = VecAlgebra()
+    Y = {}
+    for a in range(0, r, 2):
+        y = dft(A, [A.input(r * b + a) for b in range(m)], sign)
+        for k1 in range(1, m):
+            w0 = constant(Fraction(sign * a * k1, n))
+            w1 = constant(Fraction(sign * (a + 1) * k1, n))
+            y[k1] = A.lane_twiddle(y[k1], w0, w1)
+        Y[a] = y
+    outs = []
+    for k1 in range(0, m, 2):
+        U = []
+        for a in range(0, r, 2):
+            U += [A.lows(Y[a][k1], Y[a][k1 + 1]), A.highs(Y[a][k1], Y[a][k1 + 1])]
+        z = dft(A, U, sign)
+        outs += [(k1 + m * k2, z[k2]) for k2 in range(r)]
+    return A, outs
+
+
+def cplx_pair_body(n, sign, name):
+    A, outs = pair_graph(n, sign)
+    lines = ["template <bool A, bool S>",
+             "inline void %s_body(const double* in, double* out, double scale) {" % name,
+             "  (void)scale;"]
+    lines += A.emit([o for _, o in outs], "C2", lambda j: "lds2<S>(in + %d, scale)" % (2 * j),
+                    lambda k, e: "simd::store2(out + %d, %s);" % (2 * outs[k][0], e))
+    lines.append("}")
+    return lines
+
+
 def cplx_wrappers(name):
     return [
         "void %s(const double* in, double* out) {" % name,
@@ -783,6 +845,15 @@ def file_cplx(lengths, with_small):
          "  if constexpr (S) v = v * scale;",
          "  return v;",
          "}",
+         "#if TQS_LEVEL >= 4",
+         "using simd::C2;",
+         "template <bool S>",
+         "inline C2 lds2(const double* p, double scale) {",
+         "  C2 v = simd::load2(p);",
+         "  if constexpr (S) v = v * scale;",
+         "  return v;",
+         "}",
+         "#endif",
          "template <bool A>",
          "inline void st(double* p, C1 v) {",
          "  if constexpr (A)",
@@ -799,7 +870,11 @@ def file_cplx(lengths, with_small):
         names.append((n, -1, cname(n, "fwd")))
         names.append((n, 1, cname(n, "bwd")))
     for n, sign, name in names:
-        L += cplx_body(n, sign, name) + [""]
+        if n in PAIR_SPLITS:
+            L += ["#if TQS_LEVEL >= 4"] + cplx_pair_body(n, sign, name) + ["#else"]
+            L += cplx_body(n, sign, name) + ["#endif", ""]
+        else:
+            L += cplx_body(n, sign, name) + [""]
     L.append("}  // namespace")
     L.append("")
     for n, sign, name in names:

@@ -22,6 +22,15 @@ inline C1 lds(const double* p, double scale) {
   if constexpr (S) v = v * scale;
   return v;
 }
+#if TQS_LEVEL >= 4
+using simd::C2;
+template <bool S>
+inline C2 lds2(const double* p, double scale) {
+  C2 v = simd::load2(p);
+  if constexpr (S) v = v * scale;
+  return v;
+}
+#endif
 template <bool A>
 inline void st(double* p, C1 v) {
   if constexpr (A)
@@ -382,6 +391,39 @@ inline void cplx_bwd_7_body(const double* in, double* out, double scale) {
   st<A>(out + 8, t42);
 }
 
+#if TQS_LEVEL >= 4
+template <bool A, bool S>
+inline void cplx_fwd_8_body(const double* in, double* out, double scale) {
+  (void)scale;
+  const C2 t0 = lds2<S>(in + 0, scale);
+  const C2 t1 = lds2<S>(in + 8, scale);
+  const C2 t2 = t0 + t1;
+  const C2 t3 = t0 - t1;
+  const C2 t4 = simd::cmul(t3, simd::set2(1.0, 0.0, 0.7071067811865476, -0.7071067811865476));
+  const C2 t5 = lds2<S>(in + 4, scale);
+  const C2 t6 = lds2<S>(in + 12, scale);
+  const C2 t7 = t5 + t6;
+  const C2 t8 = t5 - t6;
+  const C2 t9 = simd::cmul(t8, simd::set2(0.0, -1.0, -0.7071067811865476, -0.7071067811865476));
+  const C2 t10 = simd::join(simd::low(t2), simd::low(t4));
+  const C2 t11 = simd::join(simd::high(t2), simd::high(t4));
+  const C2 t12 = simd::join(simd::low(t7), simd::low(t9));
+  const C2 t13 = simd::join(simd::high(t7), simd::high(t9));
+  const C2 t14 = t10 + t12;
+  const C2 t15 = t10 - t12;
+  const C2 t16 = t11 + t13;
+  const C2 t17 = t11 - t13;
+  const C2 t18 = simd::mul_neg_i(t17);
+  const C2 t19 = t14 + t16;
+  simd::store2(out + 0, t19);
+  const C2 t20 = t15 + t18;
+  simd::store2(out + 4, t20);
+  const C2 t21 = t14 - t16;
+  simd::store2(out + 8, t21);
+  const C2 t22 = t15 - t18;
+  simd::store2(out + 12, t22);
+}
+#else
 template <bool A, bool S>
 inline void cplx_fwd_8_body(const double* in, double* out, double scale) {
   (void)scale;
@@ -431,7 +473,41 @@ inline void cplx_fwd_8_body(const double* in, double* out, double scale) {
   const C1 t36 = t29 - t32;
   st<A>(out + 14, t36);
 }
+#endif
 
+#if TQS_LEVEL >= 4
+template <bool A, bool S>
+inline void cplx_bwd_8_body(const double* in, double* out, double scale) {
+  (void)scale;
+  const C2 t0 = lds2<S>(in + 0, scale);
+  const C2 t1 = lds2<S>(in + 8, scale);
+  const C2 t2 = t0 + t1;
+  const C2 t3 = t0 - t1;
+  const C2 t4 = simd::cmul(t3, simd::set2(1.0, 0.0, 0.7071067811865476, 0.7071067811865476));
+  const C2 t5 = lds2<S>(in + 4, scale);
+  const C2 t6 = lds2<S>(in + 12, scale);
+  const C2 t7 = t5 + t6;
+  const C2 t8 = t5 - t6;
+  const C2 t9 = simd::cmul(t8, simd::set2(0.0, 1.0, -0.7071067811865476, 0.7071067811865476));
+  const C2 t10 = simd::join(simd::low(t2), simd::low(t4));
+  const C2 t11 = simd::join(simd::high(t2), simd::high(t4));
+  const C2 t12 = simd::join(simd::low(t7), simd::low(t9));
+  const C2 t13 = simd::join(simd::high(t7), simd::high(t9));
+  const C2 t14 = t10 + t12;
+  const C2 t15 = t10 - t12;
+  const C2 t16 = t11 + t13;
+  const C2 t17 = t11 - t13;
+  const C2 t18 = simd::mul_i(t17);
+  const C2 t19 = t14 + t16;
+  simd::store2(out + 0, t19);
+  const C2 t20 = t15 + t18;
+  simd::store2(out + 4, t20);
+  const C2 t21 = t14 - t16;
+  simd::store2(out + 8, t21);
+  const C2 t22 = t15 - t18;
+  simd::store2(out + 12, t22);
+}
+#else
 template <bool A, bool S>
 inline void cplx_bwd_8_body(const double* in, double* out, double scale) {
   (void)scale;
@@ -481,6 +557,7 @@ inline void cplx_bwd_8_body(const double* in, double* out, double scale) {
   const C1 t36 = t29 - t32;
   st<A>(out + 14, t36);
 }
+#endif
 
 template <bool A, bool S>
 inline void cplx_fwd_9_body(const double* in, double* out, double scale) {
@@ -1946,6 +2023,78 @@ inline void cplx_bwd_15_body(const double* in, double* out, double scale) {
   st<A>(out + 16, t109);
 }
 
+#if TQS_LEVEL >= 4
+template <bool A, bool S>
+inline void cplx_fwd_16_body(const double* in, double* out, double scale) {
+  (void)scale;
+  const C2 t0 = lds2<S>(in + 0, scale);
+  const C2 t2 = lds2<S>(in + 16, scale);
+  const C2 t4 = t0 + t2;
+  const C2 t5 = t0 - t2;
+  const C2 t1 = lds2<S>(in + 8, scale);
+  const C2 t3 = lds2<S>(in + 24, scale);
+  const C2 t6 = t1 + t3;
+  const C2 t7 = t1 - t3;
+  const C2 t8 = simd::mul_neg_i(t7);
+  const C2 t9 = t4 + t6;
+  const C2 t10 = t5 + t8;
+  const C2 t11 = t4 - t6;
+  const C2 t12 = t5 - t8;
+  const C2 t13 = simd::cmul(t10, simd::set2(1.0, 0.0, 0.9238795325112867, -0.3826834323650898));
+  const C2 t14 = simd::cmul(t11, simd::set2(1.0, 0.0, 0.7071067811865476, -0.7071067811865476));
+  const C2 t15 = simd::cmul(t12, simd::set2(1.0, 0.0, 0.3826834323650898, -0.9238795325112867));
+  const C2 t16 = lds2<S>(in + 4, scale);
+  const C2 t18 = lds2<S>(in + 20, scale);
+  const C2 t20 = t16 + t18;
+  const C2 t21 = t16 - t18;
+  const C2 t17 = lds2<S>(in + 12, scale);
+  const C2 t19 = lds2<S>(in + 28, scale);
+  const C2 t22 = t17 + t19;
+  const C2 t23 = t17 - t19;
+  const C2 t24 = simd::mul_neg_i(t23);
+  const C2 t25 = t20 + t22;
+  const C2 t26 = t21 + t24;
+  const C2 t27 = t20 - t22;
+  const C2 t28 = t21 - t24;
+  const C2 t29 = simd::cmul(t26, simd::set2(0.7071067811865476, -0.7071067811865476, 0.3826834323650898, -0.9238795325112867));
+  const C2 t30 = simd::cmul(t27, simd::set2(0.0, -1.0, -0.7071067811865476, -0.7071067811865476));
+  const C2 t31 = simd::cmul(t28, simd::set2(-0.7071067811865476, -0.7071067811865476, -0.9238795325112867, 0.3826834323650898));
+  const C2 t32 = simd::join(simd::low(t9), simd::low(t13));
+  const C2 t33 = simd::join(simd::high(t9), simd::high(t13));
+  const C2 t34 = simd::join(simd::low(t25), simd::low(t29));
+  const C2 t35 = simd::join(simd::high(t25), simd::high(t29));
+  const C2 t36 = t32 + t34;
+  const C2 t37 = t32 - t34;
+  const C2 t38 = t33 + t35;
+  const C2 t39 = t33 - t35;
+  const C2 t40 = simd::mul_neg_i(t39);
+  const C2 t41 = t36 + t38;
+  simd::store2(out + 0, t41);
+  const C2 t42 = t37 + t40;
+  simd::store2(out + 8, t42);
+  const C2 t43 = t36 - t38;
+  simd::store2(out + 16, t43);
+  const C2 t44 = t37 - t40;
+  simd::store2(out + 24, t44);
+  const C2 t45 = simd::join(simd::low(t14), simd::low(t15));
+  const C2 t46 = simd::join(simd::high(t14), simd::high(t15));
+  const C2 t47 = simd::join(simd::low(t30), simd::low(t31));
+  const C2 t48 = simd::join(simd::high(t30), simd::high(t31));
+  const C2 t49 = t45 + t47;
+  const C2 t50 = t45 - t47;
+  const C2 t51 = t46 + t48;
+  const C2 t52 = t46 - t48;
+  const C2 t53 = simd::mul_neg_i(t52);
+  const C2 t54 = t49 + t51;
+  simd::store2(out + 4, t54);
+  const C2 t55 = t50 + t53;
+  simd::store2(out + 12, t55);
+  const C2 t56 = t49 - t51;
+  simd::store2(out + 20, t56);
+  const C2 t57 = t50 - t53;
+  simd::store2(out + 28, t57);
+}
+#else
 template <bool A, bool S>
 inline void cplx_fwd_16_body(const double* in, double* out, double scale) {
   (void)scale;
@@ -2063,7 +2212,80 @@ inline void cplx_fwd_16_body(const double* in, double* out, double scale) {
   const C1 t96 = t89 - t92;
   st<A>(out + 30, t96);
 }
+#endif
 
+#if TQS_LEVEL >= 4
+template <bool A, bool S>
+inline void cplx_bwd_16_body(const double* in, double* out, double scale) {
+  (void)scale;
+  const C2 t0 = lds2<S>(in + 0, scale);
+  const C2 t2 = lds2<S>(in + 16, scale);
+  const C2 t4 = t0 + t2;
+  const C2 t5 = t0 - t2;
+  const C2 t1 = lds2<S>(in + 8, scale);
+  const C2 t3 = lds2<S>(in + 24, scale);
+  const C2 t6 = t1 + t3;
+  const C2 t7 = t1 - t3;
+  const C2 t8 = simd::mul_i(t7);
+  const C2 t9 = t4 + t6;
+  const C2 t10 = t5 + t8;
+  const C2 t11 = t4 - t6;
+  const C2 t12 = t5 - t8;
+  const C2 t13 = simd::cmul(t10, simd::set2(1.0, 0.0, 0.9238795325112867, 0.3826834323650898));
+  const C2 t14 = simd::cmul(t11, simd::set2(1.0, 0.0, 0.7071067811865476, 0.7071067811865476));
+  const C2 t15 = simd::cmul(t12, simd::set2(1.0, 0.0, 0.3826834323650898, 0.9238795325112867));
+  const C2 t16 = lds2<S>(in + 4, scale);
+  const C2 t18 = lds2<S>(in + 20, scale);
+  const C2 t20 = t16 + t18;
+  const C2 t21 = t16 - t18;
+  const C2 t17 = lds2<S>(in + 12, scale);
+  const C2 t19 = lds2<S>(in + 28, scale);
+  const C2 t22 = t17 + t19;
+  const C2 t23 = t17 - t19;
+  const C2 t24 = simd::mul_i(t23);
+  const C2 t25 = t20 + t22;
+  const C2 t26 = t21 + t24;
+  const C2 t27 = t20 - t22;
+  const C2 t28 = t21 - t24;
+  const C2 t29 = simd::cmul(t26, simd::set2(0.7071067811865476, 0.7071067811865476, 0.3826834323650898, 0.9238795325112867));
+  const C2 t30 = simd::cmul(t27, simd::set2(0.0, 1.0, -0.7071067811865476, 0.7071067811865476));
+  const C2 t31 = simd::cmul(t28, simd::set2(-0.7071067811865476, 0.7071067811865476, -0.9238795325112867, -0.3826834323650898));
+  const C2 t32 = simd::join(simd::low(t9), simd::low(t13));
+  const C2 t33 = simd::join(simd::high(t9), simd::high(t13));
+  const C2 t34 = simd::join(simd::low(t25), simd::low(t29));
+  const C2 t35 = simd::join(simd::high(t25), simd::high(t29));
+  const C2 t36 = t32 + t34;
+  const C2 t37 = t32 - t34;
+  const C2 t38 = t33 + t35;
+  const C2 t39 = t33 - t35;
+  const C2 t40 = simd::mul_i(t39);
+  const C2 t41 = t36 + t38;
+  simd::store2(out + 0, t41);
+  const C2 t42 = t37 + t40;
+  simd::store2(out + 8, t42);
+  const C2 t43 = t36 - t38;
+  simd::store2(out + 16, t43);
+  const C2 t44 = t37 - t40;
+  simd::store2(out + 24, t44);
+  const C2 t45 = simd::join(simd::low(t14), simd::low(t15));
+  const C2 t46 = simd::join(simd::high(t14), simd::high(t15));
+  const C2 t47 = simd::join(simd::low(t30), simd::low(t31));
+  const C2 t48 = simd::join(simd::high(t30), simd::high(t31));
+  const C2 t49 = t45 + t47;
+  const C2 t50 = t45 - t47;
+  const C2 t51 = t46 + t48;
+  const C2 t52 = t46 - t48;
+  const C2 t53 = simd::mul_i(t52);
+  const C2 t54 = t49 + t51;
+  simd::store2(out + 4, t54);
+  const C2 t55 = t50 + t53;
+  simd::store2(out + 12, t55);
+  const C2 t56 = t49 - t51;
+  simd::store2(out + 20, t56);
+  const C2 t57 = t50 - t53;
+  simd::store2(out + 28, t57);
+}
+#else
 template <bool A, bool S>
 inline void cplx_bwd_16_body(const double* in, double* out, double scale) {
   (void)scale;
@@ -2181,6 +2403,7 @@ inline void cplx_bwd_16_body(const double* in, double* out, double scale) {
   const C1 t96 = t89 - t92;
   st<A>(out + 30, t96);
 }
+#endif
 
 }  // namespace
 
