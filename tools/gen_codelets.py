@@ -154,6 +154,13 @@ class VecAlgebra:
             return self._node("tw45", a, 1 if wr * wi > 0 else -1, wr)
         return self._node("tw", a, wr, wi)
 
+    def conj(self, a):
+        return self._node("conj", a)
+
+    def swap(self, a):
+        """(re, im) -> (im, re)."""
+        return self._node("swap", a)
+
     # Two-lane operations (simd::C2 holding two complex values).
     def lane_twiddle(self, a, w0, w1):
         """Lane 0 times w0, lane 1 times w1 (complex constants as pairs)."""
@@ -205,6 +212,10 @@ class VecAlgebra:
             a, s, wr = op[1], op[2], op[3]
             rot = "simd::mul_i" if s > 0 else "simd::mul_neg_i"
             return "(%s + %s(%s)) * %s" % (t(a), rot, t(a), lit(wr))
+        if kind == "conj":
+            return "simd::conj(%s)" % t(op[1])
+        if kind == "swap":
+            return "simd::swap(%s)" % t(op[1])
         if kind == "twl":
             return "simd::cmul(%s, simd::set2(%s))" % (t(op[1]), ", ".join(lit(v) for v in op[2:]))
         if kind == "lows":
@@ -621,7 +632,58 @@ def cplx_pair_body(n, sign, name):
     return lines
 
 
-def cplx_wrappers(name):
+def real_pow2_graph(n, forward):
+    """Whole-vector real transform of even length n as a complex transform of
+    length h = n/2 on (x[2j], x[2j+1]) and a split step, one complex value per
+    register.  The permuted packed order is the complex array X_0..X_(h-1)
+    with slot 0 holding (R_0, R_h).  Returns (graph, outputs by complex index)."""
+    h = n // 2
+    A = VecAlgebra()
+    out = [None] * h
+    if forward:
+        z = dft(A, [A.input(j) for j in range(h)], -1)
+        out[0] = A.add(A.swap(z[0]), A.conj(z[0]))  # (Re+Im, Re-Im)
+        for k in range(1, h // 2):
+            # X_k = E + w^k O with E = (Z_k + conj Z_(h-k))/2,
+            # O = -i (Z_k - conj Z_(h-k))/2; X_(h-k) = conj(E - w^k O).
+            b = A.conj(z[h - k])
+            e = A.scale(A.add(z[k], b), 0.5)
+            c, sn = constant(Fraction(-k, n))
+            t = A.twiddle(A.sub(z[k], b), 0.5 * sn, -0.5 * c)  # 0.5 * w^k * (-i)
+            out[k] = A.add(e, t)
+            out[h - k] = A.conj(A.sub(e, t))
+        if h > 1:
+            out[h // 2] = A.conj(z[h // 2])
+        return A, out
+    x = [A.input(k) for k in range(h)]
+    zp = [None] * h
+    zp[0] = A.add(A.swap(x[0]), A.conj(x[0]))  # (R0+Rh, R0-Rh)
+    for k in range(1, h // 2):
+        # Z'_k = S + i w^k D, Z'_(h-k) = conj(S - i w^k D) with
+        # S = X_k + conj X_(h-k), D = X_k - conj X_(h-k), w = exp(+2 pi i/n).
+        b = A.conj(x[h - k])
+        sm = A.add(x[k], b)
+        c, sn = constant(Fraction(k, n))
+        t = A.twiddle(A.sub(x[k], b), -sn, c)  # i * w^k
+        zp[k] = A.add(sm, t)
+        zp[h - k] = A.conj(A.sub(sm, t))
+    if h > 1:
+        zp[h // 2] = A.scale(A.conj(x[h // 2]), 2.0)
+    return A, dft(A, zp, 1)
+
+
+def real_pow2_body(n, forward, name):
+    A, outs = real_pow2_graph(n, forward)
+    lines = ["template <bool A, bool S>",
+             "inline void %s_body(const double* in, double* out, double scale) {" % name,
+             "  (void)scale;"]
+    lines += A.emit(outs, "C1", lambda j: "lds<A, S>(in + %d, scale)" % (2 * j),
+                    lambda k, e: "st<A>(out + %d, %s);" % (2 * k, e))
+    lines.append("}")
+    return lines
+
+
+def cplx_wrappers(name, scaled=True):
     return [
         "void %s(const double* in, double* out) {" % name,
         "  if (aligned16(in, out))",
@@ -629,13 +691,14 @@ def cplx_wrappers(name):
         "  else",
         "    %s_body<false, false>(in, out, 1.0);" % name,
         "}",
+    ] + ([] if not scaled else [
         "void %s_s(const double* in, double* out, double scale) {" % name,
         "  if (aligned16(in, out))",
         "    %s_body<true, true>(in, out, scale);" % name,
         "  else",
         "    %s_body<false, true>(in, out, scale);" % name,
         "}",
-    ]
+    ])
 
 
 def split_body(n, sign, name, scaled):
@@ -823,7 +886,30 @@ def file_kernels_h():
 def file_cplx(lengths, with_small):
     L = [HEADER.rstrip(),
          "// Interleaved complex kernels: one complex value per 128-bit register.",
-         ] + NO_CONTRACT + [
+         ] + NO_CONTRACT + vec_prelude()
+    names = []
+    if with_small:
+        for n in (1, 2):
+            names.append((n, -1, cname(n, "fwd")))
+    for n in lengths:
+        names.append((n, -1, cname(n, "fwd")))
+        names.append((n, 1, cname(n, "bwd")))
+    for n, sign, name in names:
+        if n in PAIR_SPLITS:
+            L += ["#if TQS_LEVEL >= 4"] + cplx_pair_body(n, sign, name) + ["#else"]
+            L += cplx_body(n, sign, name) + ["#endif", ""]
+        else:
+            L += cplx_body(n, sign, name) + [""]
+    L.append("}  // namespace")
+    L.append("")
+    for n, sign, name in names:
+        L += cplx_wrappers(name)
+    L += ["", "TQS_LEVEL_END"]
+    return L
+
+
+def vec_prelude():
+    return [
          "#include <cstdint>",
          "",
          '#include "kernels/generated/codelet_kernels.h"',
@@ -862,23 +948,21 @@ def file_cplx(lengths, with_small):
          "    simd::store1(p, v);",
          "}",
          ""]
-    names = []
-    if with_small:
-        for n in (1, 2):
-            names.append((n, -1, cname(n, "fwd")))
-    for n in lengths:
-        names.append((n, -1, cname(n, "fwd")))
-        names.append((n, 1, cname(n, "bwd")))
-    for n, sign, name in names:
-        if n in PAIR_SPLITS:
-            L += ["#if TQS_LEVEL >= 4"] + cplx_pair_body(n, sign, name) + ["#else"]
-            L += cplx_body(n, sign, name) + ["#endif", ""]
-        else:
-            L += cplx_body(n, sign, name) + [""]
+
+
+def file_real_pow2():
+    L = [HEADER.rstrip(),
+         "// Whole-vector real transforms of lengths 32 and 64: a complex transform of",
+         "// half the length on the even/odd pairs and a split step; the permuted",
+         "// packed spectrum is written as complex values, slot 0 holding R0 and R(n/2).",
+         ] + NO_CONTRACT + vec_prelude()
+    names = [(n, d) for n in REAL_POW2 for d in ("fwd", "bwd")]
+    for n, d in names:
+        L += real_pow2_body(n, d == "fwd", rname(n, d)) + [""]
     L.append("}  // namespace")
     L.append("")
-    for n, sign, name in names:
-        L += cplx_wrappers(name)
+    for n, d in names:
+        L += cplx_wrappers(rname(n, d), scaled=False)
     L += ["", "TQS_LEVEL_END"]
     return L
 
@@ -1016,7 +1100,7 @@ def all_files():
         "codelets_complex_pow2.cpp": file_cplx([32, 64], False),
         "codelets_split.cpp": file_split(),
         "codelets_real.cpp": file_real(list(range(1, 17))),
-        "codelets_real_pow2.cpp": file_real(list(REAL_POW2)),
+        "codelets_real_pow2.cpp": file_real_pow2(),
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
     }
@@ -1044,6 +1128,10 @@ def _eval_vec(A, outs, xs):
             v = val[op[1]] + val[op[2]] * op[3]
         elif k == "tw45":
             v = val[op[1]] * complex(op[3], op[3] * op[2])
+        elif k == "conj":
+            v = val[op[1]].conjugate()
+        elif k == "swap":
+            v = complex(val[op[1]].imag, val[op[1]].real)
         else:
             v = val[op[1]] * complex(op[2], op[3])
         val.append(v)
