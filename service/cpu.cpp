@@ -82,7 +82,7 @@ struct BranchName {
   int code;
 };
 constexpr BranchName BRANCHES[] = {
-    {"AUTO", 2},   {"COMPATIBLE", 3}, {"SSE2", 4}, {"SSE3", 5}, {"SSSE3", 6},
+    {"AUTO", 2},   {"COMPATIBLE", 3}, {"SSE2", 4}, {"SSE3", 5},  {"SSSE3", 6},
     {"SSE4_1", 7}, {"SSE4_2", 8},     {"AVX", 9},  {"AVX2", 10},
 };
 

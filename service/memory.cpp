@@ -55,7 +55,9 @@ void* system_allocate(uint64_t size) {
   return fn(static_cast<size_t>(size));
 }
 
-void system_release(void* block) { __atomic_load_n(&system_allocator.release, __ATOMIC_ACQUIRE)(block); }
+void system_release(void* block) {
+  __atomic_load_n(&system_allocator.release, __ATOMIC_ACQUIRE)(block);
+}
 
 uint64_t effective_alignment(int alignment) {
   if (alignment < 64 || (alignment & (alignment - 1)) != 0) return 64;

@@ -80,8 +80,8 @@ void set_if_unset(int* setting, int value) {
 
 int domain_of(const char* name, uint32_t length) {
   static const char* const names[DOMAIN_COUNT][2] = {
-      {"TQS_ALL", "TQS_DOMAIN_ALL"},     {"TQS_BLAS", "TQS_DOMAIN_BLAS"},
-      {"TQS_FFT", "TQS_DOMAIN_FFT"},     {"TQS_ZENTA", "TQS_DOMAIN_ZENTA"},
+      {"TQS_ALL", "TQS_DOMAIN_ALL"},       {"TQS_BLAS", "TQS_DOMAIN_BLAS"},
+      {"TQS_FFT", "TQS_DOMAIN_FFT"},       {"TQS_ZENTA", "TQS_DOMAIN_ZENTA"},
       {"TQS_MORLEK", "TQS_DOMAIN_MORLEK"},
   };
   for (int d = 0; d < DOMAIN_COUNT; ++d) {
@@ -116,8 +116,8 @@ void read_dynamic(const char* s, uint32_t length) {
   uint32_t word = p;
   while (p < length && !one_of(s[p], " \"'")) ++p;
   uint32_t word_length = p - word;
-  bool off = word_length == 5 &&
-             (memcmp(s + word, "FALSE", 5) == 0 || memcmp(s + word, "false", 5) == 0);
+  bool off =
+      word_length == 5 && (memcmp(s + word, "FALSE", 5) == 0 || memcmp(s + word, "false", 5) == 0);
   int expected = UNSET;
   // tqs_set_dynamic may have decided in the meantime; it wins.
   __atomic_compare_exchange_n(&dynamic, &expected, off ? 0 : 1, false, __ATOMIC_ACQ_REL,
@@ -128,7 +128,9 @@ void read_environment_locked() {
   char area[VARIABLE_AREA];
   uint32_t n;
 
-  if ((n = read_variable("TQS_NUM_THREADS", area)) != 0) set_if_unset(&threads[0], count_value(area, n));
+  if ((n = read_variable("TQS_NUM_THREADS", area)) != 0) {
+    set_if_unset(&threads[0], count_value(area, n));
+  }
   if ((n = read_variable("TQS_DOMAIN_NUM_THREADS", area)) != 0) parse_domain_list(area, n);
   if (load(&dynamic) == UNSET) {
     n = read_variable("TQS_DYNAMIC", area);
@@ -245,7 +247,8 @@ void detect_topology() {
 
   tqs_global_lock();
   if (load(&topology_known) == 0) {
-    unsigned package_count = distinct_packages >= 1 ? static_cast<unsigned>(distinct_packages) : cores;
+    unsigned package_count =
+        distinct_packages >= 1 ? static_cast<unsigned>(distinct_packages) : cores;
     store(&packages, package_count);
     store(&cores_per_package, cores / package_count);
     store(&physical_cores, cores);
@@ -287,7 +290,8 @@ int64_t with_sync_area(int64_t blocks, Run run) {
 int64_t run_syncable(int64_t t, ttl_sync_work work, void* argument) {
   return with_sync_area(t, [&](void* area) {
     int64_t status = 0;
-#pragma omp parallel num_threads(static_cast<int>(t))
+    int team = static_cast<int>(t);
+#pragma omp parallel num_threads(team)
     {
       int64_t s = work(area, omp_get_thread_num(), omp_get_num_threads(), argument);
       if (s != 0) __atomic_store_n(&status, s, __ATOMIC_RELAXED);
@@ -361,7 +365,8 @@ int64_t ttl_parallel_team(int64_t requested, ttl_team_work work, void* argument)
   int64_t t = tqs_domain_get_max_threads(FFT_DOMAIN);
   if (t > requested && load(&dynamic) == 1) t = requested;
   int64_t status = 0;
-#pragma omp parallel num_threads(static_cast<int>(t))
+  int team = static_cast<int>(t);
+#pragma omp parallel num_threads(team)
   {
     int64_t s = work(omp_get_thread_num(), omp_get_num_threads(), argument);
     if (s != 0) __atomic_store_n(&status, s, __ATOMIC_RELAXED);

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 extern "C" __attribute__((visibility("default"))) const char* tqs_msg_text(unsigned id,
-                                                                          unsigned language) {
+                                                                           unsigned language) {
   if (language != 0x409 || (id & 0x80000000u) == 0) return nullptr;
   switch (id & 0x7fffffffu) {
     case 1213:

@@ -77,8 +77,8 @@ int many_threads() {
 
 // A maker processor with two hardware threads per core and two cores per
 // package, whose APIC id is the number of the processor it runs on.
-void paired_threads_cpuid(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t* b,
-                          uint32_t* c, uint32_t* d) {
+void paired_threads_cpuid(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t* b, uint32_t* c,
+                          uint32_t* d) {
   (void)subleaf;
   *a = *b = *c = *d = 0;
   if (leaf == 0) {

@@ -22,12 +22,14 @@ inline bool child_checks_here() {
   const char* level = getenv("TQS_DEBUG_CPU_TYPE");
   return level == nullptr || std::string(level) == "0";
 }
-#define TQS_CHILD_CHECKS_ONLY_ONCE()                                               \
-  do {                                                                             \
+#define TQS_CHILD_CHECKS_ONLY_ONCE()                                            \
+  do {                                                                          \
     if (!tqs_test::child_checks_here()) GTEST_SKIP() << "runs at level 0 only"; \
   } while (0)
 
-inline std::string probe_path() { return std::string(TQS_TEST_BINARY_DIR) + "/tests/service/tqs_service_probe"; }
+inline std::string probe_path() {
+  return std::string(TQS_TEST_BINARY_DIR) + "/tests/service/tqs_service_probe";
+}
 
 inline ProbeResult run_probe(const std::vector<std::string>& args,
                              const std::vector<std::string>& environment,

@@ -209,9 +209,10 @@ TEST_F(CpuTest, BranchPinsALevelUpToTheHardware) {
   const struct {
     const char* value;
     int level;
-  } pins[] = {{"COMPATIBLE", 0}, {"SSE2", 0}, {"SSE3", 1},   {"SSSE3", 2}, {"SSE4_1", 2},
-              {"SSE4_2", 3},     {"AVX", 4},  {"AVX2", 5},   {"AUTO", 5}};
-  for (const auto& pin : pins) EXPECT_EQ(level_for(avx2, nullptr, pin.value), pin.level) << pin.value;
+  } pins[] = {{"COMPATIBLE", 0}, {"SSE2", 0}, {"SSE3", 1}, {"SSSE3", 2}, {"SSE4_1", 2},
+              {"SSE4_2", 3},     {"AVX", 4},  {"AVX2", 5}, {"AUTO", 5}};
+  for (const auto& pin : pins)
+    EXPECT_EQ(level_for(avx2, nullptr, pin.value), pin.level) << pin.value;
   for (const char* automatic : {"avx", "AVX512", "BRANCH=", "BRANCH=avx", " AVX", "branch=AVX"}) {
     EXPECT_EQ(level_for(avx2, nullptr, automatic), 5) << automatic;
   }
@@ -228,7 +229,7 @@ TEST_F(CpuTest, BranchCodes) {
   const struct {
     const char* value;
     int code;
-  } codes[] = {{"AUTO", 2}, {"nonsense", 2}, {"COMPATIBLE", 3}, {"SSE2", 4}, {"SSE3", 5},
+  } codes[] = {{"AUTO", 2},  {"nonsense", 2}, {"COMPATIBLE", 3}, {"SSE2", 4}, {"SSE3", 5},
                {"SSSE3", 6}, {"SSE4_1", 7},   {"SSE4_2", 8},     {"AVX", 9},  {"BRANCH=AVX2", 10}};
   for (const auto& c : codes) {
     setenv("TQS_CBWR", c.value, 1);
@@ -285,15 +286,16 @@ TEST_F(CpuTest, CacheTableFromTheProcessor) {
   tqs_cache_sizes(nullptr);
 
   // At most four entries are recorded.
-  cpu.leaf4 = {cache_entry(1, 1, 1, 64, 2), cache_entry(1, 2, 1, 64, 2), cache_entry(3, 3, 1, 64, 2),
-               cache_entry(3, 4, 1, 64, 2), cache_entry(3, 5, 1, 64, 2)};
+  cpu.leaf4 = {cache_entry(1, 1, 1, 64, 2), cache_entry(1, 2, 1, 64, 2),
+               cache_entry(3, 3, 1, 64, 2), cache_entry(3, 4, 1, 64, 2),
+               cache_entry(3, 5, 1, 64, 2)};
   level_for(cpu, nullptr, nullptr);
   EXPECT_EQ(tqs_cache_size(0), 512);
   EXPECT_EQ(tqs_cache_size(4), 512);
   // It ends at a type-0 entry, and at one with a zero EBX or ECX.
-  for (std::array<uint32_t, 3> end : {std::array<uint32_t, 3>{0, 0x3f, 0x3f},
-                                      std::array<uint32_t, 3>{1, 0, 0x3f},
-                                      std::array<uint32_t, 3>{1, 0x3f, 0}}) {
+  for (std::array<uint32_t, 3> end :
+       {std::array<uint32_t, 3>{0, 0x3f, 0x3f}, std::array<uint32_t, 3>{1, 0, 0x3f},
+        std::array<uint32_t, 3>{1, 0x3f, 0}}) {
     cpu.leaf4 = {cache_entry(1, 1, 1, 64, 2), end, cache_entry(3, 4, 1, 64, 2)};
     level_for(cpu, nullptr, nullptr);
     EXPECT_EQ(tqs_cache_size(0), 128);

@@ -68,8 +68,8 @@ TEST_F(MemoryTest, EffectiveAlignment) {
     const struct {
       int requested;
       uintptr_t effective;
-    } cases[] = {{0, 64}, {16, 64}, {63, 64}, {96, 64}, {-64, 64}, {64, 64},
-                 {128, 128}, {4096, 4096}, {1 << 20, 1 << 20}};
+    } cases[] = {{0, 64},  {16, 64},   {63, 64},     {96, 64},          {-64, 64},
+                 {64, 64}, {128, 128}, {4096, 4096}, {1 << 20, 1 << 20}};
     for (const auto& c : cases) {
       std::vector<void*> blocks = {tqs_mm_allocate(100, c.requested),
                                    tqs_mm_allocate_direct(100, c.requested),

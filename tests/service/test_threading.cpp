@@ -142,7 +142,8 @@ TEST(ThreadingTopology, SiblingsShareACore) {
 
 TEST(ThreadingEnvironment, ProcessesPerNode) {
   TQS_CHILD_CHECKS_ONLY_ONCE();
-  auto r = run_probe({"threads"}, {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4", "T_MPI_THREAD_LEVEL=0"});
+  auto r =
+      run_probe({"threads"}, {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4", "T_MPI_THREAD_LEVEL=0"});
   EXPECT_EQ(field(r.output, "domains"), "1,1,1,1,1,1");
   r = run_probe({"threads"}, {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4"});
   EXPECT_EQ(field(r.output, "domains"), "1,1,1,1,1,1");
@@ -164,8 +165,8 @@ TEST(ThreadingEnvironment, ProcessesPerNode) {
   // Without the rule the count is the OpenMP default trimmed to the cores.
   unsigned omp = std::stoul(field(r.output, "omp"));
   std::string plain = std::to_string(cores < omp ? cores : omp);
-  for (const char* count : {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4x",
-                            "T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=0"}) {
+  for (const char* count :
+       {"T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=4x", "T_MPI_NUMBER_OF_MPI_PROCESSES_PER_NODE=0"}) {
     r = run_probe({"threads"}, {count, "T_MPI_THREAD_LEVEL=0"});
     EXPECT_EQ(field(r.output, "domains").substr(0, plain.size() + 1), plain + ",") << count;
   }
