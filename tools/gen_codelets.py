@@ -374,6 +374,35 @@ class ScalarGraph:
         def out_node(o):
             return None if o is None else o[1]
 
+        # A negated output whose value is used nowhere else is computed
+        # negated instead: a - b as b - a, c * x as -c * x, a + b as
+        # (-a) - b when a can itself be negated that way.
+        uses = {}
+        for i in keep:
+            if self.nodes[i][0] != "in":
+                for a in refs(i):
+                    uses[a] = uses.get(a, 0) + 1
+        for o in outputs:
+            if o is not None:
+                uses[o[1]] = uses.get(o[1], 0) + 1
+        flipped = {}
+
+        def flip(u):
+            op = self.nodes[u]
+            if uses.get(u) != 1 or op[0] == "in":
+                return False
+            if op[0] == "add":
+                for v, w in ((op[1], op[2]), (op[2], op[1])):
+                    if flip(v):
+                        flipped[u] = (v, w)
+                        return True
+                return False
+            flipped[u] = ()
+            return True
+
+        outputs = [(1, o[1]) if o is not None and o[0] < 0 and flip(o[1]) else o
+                   for o in outputs]
+
         for step, i in schedule(keep, lambda i: self.nodes[i][0] == "in", refs,
                                 [out_node(o) for o in outputs]):
             if step == "load":
@@ -390,13 +419,17 @@ class ScalarGraph:
                 lines.append(indent + store(i, e))
                 continue
             op = self.nodes[i]
-            if op[0] == "add":
+            neg = i in flipped
+            if op[0] == "add" and neg:
+                e = "t%d - t%d" % flipped[i]
+            elif op[0] == "add":
                 e = "t%d + t%d" % (op[1], op[2])
             elif op[0] == "sub":
-                e = "t%d - t%d" % (op[1], op[2])
+                e = "t%d - t%d" % ((op[2], op[1]) if neg else (op[1], op[2]))
             elif op[0] == "mul":
+                c = -op[1] if neg else op[1]
                 e = ("%s * t%d" if scalar else "t%d * %s")
-                e = e % ((lit(op[1]), op[2]) if scalar else (op[2], lit(op[1])))
+                e = e % ((lit(c), op[2]) if scalar else (op[2], lit(c)))
             lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, e))
         return lines
 
@@ -845,7 +878,8 @@ def rname(n, direction):
     return "real_%s_%d" % (direction, n)
 
 
-LEVEL_PRELUDE = ['#include "kernels/generated/codelet_kernels.h"', "", "TQS_LEVEL_BEGIN"]
+LEVEL_PRELUDE = ['#include "engine/level.h"', '#include "kernels/generated/codelet_kernels.h"', "",
+                 "TQS_LEVEL_BEGIN"]
 
 
 def file_kernels_h():
@@ -910,6 +944,8 @@ def file_cplx(lengths, with_small):
 
 def vec_prelude():
     return [
+         '#include "engine/level.h"',
+         "",
          "#include <cstdint>",
          "",
          '#include "kernels/generated/codelet_kernels.h"',
@@ -1001,6 +1037,7 @@ def file_real(lengths):
 def file_tables():
     L = [HEADER.rstrip(),
          "// The kernel tables, indexed by length (codelets) or by log2 of the length.",
+         '#include "engine/level.h"',
          '#include "kernels/codelets.h"',
          '#include "kernels/generated/codelet_kernels.h"',
          "",
