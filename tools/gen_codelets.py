@@ -1112,8 +1112,8 @@ def file_butterflies():
             L.append("}")
             L.append("")
     L += [
-        "// Real butterflies: R independent real transforms side by side in the lanes",
-        "// of V (double, or simd::C1 / simd::C2 holding 2 / 4 real lanes).",
+        "// Real butterflies of length R on V = double, or on simd::C1 / simd::C2 whose",
+        "// 2 / 4 double lanes each carry an independent real transform.",
         "// real_butterflyR_forward(x):  x[0..R-1] real in; out in packed order",
         "//   x[0] = X_0, x[2k-1] = Re X_k, x[2k] = Im X_k for k = 1..(R-1)/2, where",
         "//   X_k = sum_j x[j] * exp(-2 pi i j k / R).",
