@@ -2,6 +2,7 @@
 #include "engine/engine.h"
 #include "engine/plan.h"
 #include "kernels/codelets.h"
+#include "kernels/pow2.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -50,6 +51,7 @@ const LevelApi level_api = {
     real_plan_forward,
     real_plan_backward,
     &codelets,
+    &pow2_api,
 };
 
 TQS_LEVEL_END

@@ -370,4 +370,32 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
   return PLAN_OK;
 }
 
+namespace {
+int api_complex_create(void** out, int log2n, int mode, int hint) {
+  return create(reinterpret_cast<Pow2Plan**>(out), log2n, mode, hint, false);
+}
+int api_real_create(void** out, int log2n, int mode, int hint) {
+  return create(reinterpret_cast<Pow2Plan**>(out), log2n, mode, hint, true);
+}
+int api_work_size(const void* p, int64_t* s) {
+  return pow2_plan_work_size(static_cast<const Pow2Plan*>(p), s);
+}
+int api_destroy(void* p) { return pow2_plan_destroy(static_cast<Pow2Plan*>(p)); }
+int api_cf(const double* in, double* out, const void* p, void* w) {
+  return pow2_complex_forward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_cb(const double* in, double* out, const void* p, void* w) {
+  return pow2_complex_backward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_rf(const double* in, double* out, const void* p, void* w) {
+  return pow2_real_forward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_rb(const double* in, double* out, const void* p, void* w) {
+  return pow2_real_backward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+}  // namespace
+
+const Pow2Api pow2_api = {api_complex_create, api_real_create, api_work_size, api_destroy,
+                          api_cf, api_cb, api_rf, api_rb};
+
 TQS_LEVEL_END
