@@ -13,17 +13,9 @@
 #include "kernels/codelets.h"
 #include "kernels/direct.h"
 #include "kernels/mixed_radix.h"
+#include "kernels/pow2.h"
 #include "kernels/real_split.h"
 #include "service/tqs_service.h"
-
-// The power-of-two engine lives on its own branch until it is merged; until
-// then powers of two run through the mixed-radix engine.
-#ifndef TQS_HAVE_POW2
-#define TQS_HAVE_POW2 0
-#endif
-#if TQS_HAVE_POW2
-#include "kernels/pow2.h"
-#endif
 
 TQS_LEVEL_BEGIN
 
@@ -53,9 +45,7 @@ void free_if(void* p) {
 
 // Frees everything the record owns, then the record.
 void release(PlanRecord* p) {
-#if TQS_HAVE_POW2
   if (p->power_of_two_plan != nullptr) pow2_plan_destroy((Pow2Plan*)p->power_of_two_plan);
-#endif
   free_if(p->direct_table);
   free_if(p->split_twiddles);
   free_if(p->split_twiddle_pairs);
@@ -123,13 +113,8 @@ int64_t mixed_work(int64_t generic, int64_t len) { return (generic + len) * 16 +
 // direct table or chirp-z tables); the caller has dealt with len <= 16.
 int plan_core(PlanRecord* p, int64_t len, int64_t* work) {
   uint32_t radices[MAX_FACTORS];
-  int count;
-  if (is_pow2(len)) {
-    count = factor_length(len, kTrialLimit, 0, true, radices);
-  } else {
-    int limit = (len & 1) ? kOddRemainderLimit : kEvenRemainderLimit;
-    count = factor_length(len, kTrialLimit, limit, false, radices);
-  }
+  const int limit = (len & 1) ? kOddRemainderLimit : kEvenRemainderLimit;
+  const int count = factor_length(len, kTrialLimit, limit, radices);
   p->core_length = (int32_t)len;
   if (count > 0) {
     int64_t generic = 0;
@@ -169,7 +154,6 @@ int create_complex_kind(PlanRecord** out, int64_t n, int mode, int hint, int32_t
   if (code != PLAN_OK) return code;
   int64_t work = 0;
   if (n > 16) {
-#if TQS_HAVE_POW2
     if (is_pow2(n)) {
       Pow2Plan* sub = nullptr;
       code = pow2_complex_plan_create(&sub, log2_of(n), mode, hint);
@@ -178,9 +162,6 @@ int create_complex_kind(PlanRecord** out, int64_t n, int mode, int hint, int32_t
     } else {
       code = plan_core(p, n, &work);
     }
-#else
-    code = plan_core(p, n, &work);
-#endif
     // The split kind interleaves into two complex buffers of its work.
     if (code == PLAN_OK && tag == TAG_SPLIT_PLAN) work += 32 * n + 64;
   }
@@ -270,14 +251,12 @@ int complex_execute(const double* in, double* out, const PlanRecord* p, void* wo
   void* owned;
   double* w = work_area(p, work, &owned);
   if (p->work_size > 0 && w == nullptr) return PLAN_NO_MEMORY;
-#if TQS_HAVE_POW2
   if (p->power_of_two_plan != nullptr) {
     const Pow2Plan* sub = (const Pow2Plan*)p->power_of_two_plan;
     code = forward ? pow2_complex_forward(in, out, sub, w) : pow2_complex_backward(in, out, sub, w);
     free_if(owned);
     return code;
   }
-#endif
   code = run_core(p, in, out, forward, w);
   if (code == PLAN_OK && scaled) scale_doubles(p->scale, out, 2 * n);
   free_if(owned);
@@ -313,13 +292,10 @@ int split_execute(const double* in_re, const double* in_im, double* out_re, doub
     a[2 * k + 1] = in_im[k];
   }
   int code;
-#if TQS_HAVE_POW2
   if (p->power_of_two_plan != nullptr) {
     const Pow2Plan* sub = (const Pow2Plan*)p->power_of_two_plan;
     code = forward ? pow2_complex_forward(a, b, sub, rest) : pow2_complex_backward(a, b, sub, rest);
-  } else
-#endif
-  {
+  } else {
     code = run_core(p, a, b, forward, rest);
     if (code == PLAN_OK && scaled) scale_doubles(p->scale, b, 2 * n);
   }
@@ -349,14 +325,12 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
   void* owned;
   double* w = work_area(p, work, &owned);
   if (p->work_size > 0 && w == nullptr) return PLAN_NO_MEMORY;
-#if TQS_HAVE_POW2
   if (p->power_of_two_plan != nullptr) {
     const Pow2Plan* sub = (const Pow2Plan*)p->power_of_two_plan;
     code = forward ? pow2_real_forward(in, out, sub, w) : pow2_real_backward(in, out, sub, w);
     free_if(owned);
     return code;
   }
-#endif
   if ((n & 1) == 0) {
     if (forward) {
       code = run_core(p, in, out, true, w);
@@ -433,7 +407,6 @@ int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
   if (code != PLAN_OK) return code;
   int64_t work = 0;
   if (n <= 16) return finish(out, p, PLAN_OK, 0);
-#if TQS_HAVE_POW2
   if (is_pow2(n)) {
     Pow2Plan* sub = nullptr;
     code = pow2_real_plan_create(&sub, log2_of(n), mode, hint);
@@ -441,10 +414,9 @@ int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
     if (code == PLAN_OK) code = pow2_plan_work_size(sub, &work);
     return finish(out, p, code, work);
   }
-#endif
   if (n & 1) {
     uint32_t radices[MAX_FACTORS];
-    int count = factor_length(n, kTrialLimit, kOddRemainderLimit, false, radices);
+    int count = factor_length(n, kTrialLimit, kOddRemainderLimit, radices);
     if (count > 0) {
       int64_t generic = 0;
       p->odd_factored = 1;

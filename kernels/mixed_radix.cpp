@@ -180,8 +180,7 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
 
 }  // namespace
 
-int factor_length(int64_t m, int trial_limit, int remainder_limit, bool drop_unit,
-                  uint32_t* radices) {
+int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* radices) {
   int c = 0;
   while (m % 4 == 0 && c < MAX_FACTORS - 2) {
     radices[c++] = 4;
@@ -205,7 +204,6 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, bool drop_uni
     }
   }
   if (c == 0) return 0;
-  if (m == 1 && drop_unit) return c >= 2 ? c : 0;
   if (m > remainder_limit) return 0;
   radices[c] = (uint32_t)m;
   return c + 1;

@@ -13,10 +13,8 @@ TQS_LEVEL_BEGIN
 // Splits m into radix records (4s first, a lone 2 in front, odd trial
 // divisors up to trial_limit, the cofactor last). Answers the number of
 // records written to radices (at least 2), or 0 when the length does not
-// factor with a cofactor of at most remainder_limit. With drop_unit set a
-// cofactor of 1 (a power of two) is left out instead.
-int factor_length(int64_t m, int trial_limit, int remainder_limit, bool drop_unit,
-                  uint32_t* radices);
+// factor with a cofactor of at most remainder_limit.
+int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* radices);
 
 // Fills plan->factors from count radices (stages then leaf), builds the
 // stage twiddles, shared odd-radix tables and the leaf index table (in

@@ -402,6 +402,13 @@ TEST(Compute, ArgumentCountAndUncommitted) {
   EXPECT_EQ(DftiForward(h, &a), 2);
   commit_ok(h);
   EXPECT_EQ(DftiForward(h, &a, &b), 1000) << "in place takes one";
+  EXPECT_EQ(DftiForward(h, nullptr), 2) << "a missing array is a bad argument";
+  ASSERT_EQ(DftiSet(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE), 0);
+  commit_ok(h);
+  EXPECT_EQ(DftiBackward(h, &a, nullptr), 2);
+  int64_t v;
+  EXPECT_EQ(DftiGet(h, DFTI_PLACEMENT, static_cast<void*>(nullptr)), 3);
+  EXPECT_EQ(DftiGet(h, DFTI_TRANSFORM_COUNT, &v), 0);
   DftiRelease(&h);
 }
 
