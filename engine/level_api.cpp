@@ -51,6 +51,13 @@ const LevelApi level_api = {
     real_plan_forward,
     real_plan_backward,
     &codelets,
+    codelet_pow2_complex_forward,
+    codelet_pow2_complex_backward,
+    codelet_pow2_complex_forward_scaled,
+    codelet_pow2_complex_backward_scaled,
+    real_pow2_forward,
+    real_pow2_backward,
+    radix_butterfly,
     &pow2_api,
 };
 
