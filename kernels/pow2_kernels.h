@@ -104,52 +104,18 @@ inline void bfly16(V* x) {
   x[11] = (rot<INV>(x[11]) - x[11]) * H;
   x[15] = cmul_cs<INV>(x[15], -C16, -S16);
   for (int k = 0; k < 4; ++k) bfly4<INV>(x[4 * k], x[4 * k + 1], x[4 * k + 2], x[4 * k + 3]);
-  // frequency k + 4*q sits in x[4k + q]: transpose the 4 x 4 index.
-  V t;
-#define P2_SW(a, b) (t = x[a], x[a] = x[b], x[b] = t)
-  P2_SW(1, 4);
-  P2_SW(2, 8);
-  P2_SW(3, 12);
-  P2_SW(6, 9);
-  P2_SW(7, 13);
-  P2_SW(11, 14);
-#undef P2_SW
+}
+// bfly16 leaves frequency k + 4q in x[4k + q]; the stores undo that
+// transposition (storing in place of swapping keeps the values in registers).
+constexpr int T16[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+template <int R>
+constexpr int out_index(int q) {
+  return R == 16 ? T16[q] : q;
 }
 
 // Leaf: a 2^L-point transform (L <= 4) of in[0], in[is], in[2 is], ... (is
 // in doubles), written contiguously to out. Reads everything before it
 // writes, so out may alias in when is == D.
-template <bool INV, bool SC, class V>
-inline void leaf(const double* in, ptrdiff_t is, double* out, int L, double scale) {
-  constexpr int D = VT<V>::D;
-  V x[16];
-  int n = 1 << L;
-  for (int u = 0; u < n; ++u) {
-    x[u] = VT<V>::ld(in + u * is);
-    if constexpr (SC) x[u] = x[u] * scale;
-  }
-  switch (L) {
-    case 1: {
-      V t = x[0];
-      x[0] = t + x[1];
-      x[1] = t - x[1];
-      break;
-    }
-    case 2:
-      bfly4<INV>(x[0], x[1], x[2], x[3]);
-      break;
-    case 3:
-      bfly8<INV>(x);
-      break;
-    case 4:
-      bfly16<INV>(x);
-      break;
-    default:
-      break;
-  }
-  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[u]);
-}
-
 template <bool INV, bool SC, class V, int L>
 inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale) {
   constexpr int D = VT<V>::D;
@@ -170,7 +136,7 @@ inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale
   } else if constexpr (L == 4) {
     bfly16<INV>(x);
   }
-  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[u]);
+  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[out_index<n>(u)]);
 }
 
 // Radix-R decimation-in-time pass over one block of R*m points held as R
@@ -195,7 +161,7 @@ inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) 
     } else {
       bfly16<INV>(x);
     }
-    for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[q]);
+    for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
   }
 }
 
@@ -233,7 +199,7 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
     } else {
       bfly16<INV>(x);
     }
-    for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[q]);
+    for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
   }
 }
 #endif
