@@ -20,6 +20,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "kernels/codelets.h"
 #include "kernels/pow2_kernels.h"
 #include "service/tqs_service.h"
 
@@ -69,6 +70,9 @@ struct Roots {
 };
 
 constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
+
+// Up to 64 points the straight-line kernels do the whole transform.
+constexpr int CODELET_LOG2 = 6;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
@@ -137,7 +141,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   int64_t pass_off[POW2_MAX_LOG2 + 1];
   int64_t top_off = -1, split_off = -1;
   for (int i = 0; i <= POW2_MAX_LOG2; ++i) pass_off[i] = -1;
-  if (cl >= 5) {
+  if (cl > CODELET_LOG2) {
 #if TQS_AVX
     top_off = tw_size;
     tw_size += pass_table_doubles(cl);
@@ -168,7 +172,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (mode == SCALE_BACKWARD || mode == SCALE_BOTH_SQRT) p->backward_scaled = 1;
   p->scale = mode == SCALE_BOTH_SQRT ? 1.0 / sqrt(double(n)) : 1.0 / double(n);
   if (mode == SCALE_NONE) p->scale = 1.0;
-  p->work_size = cl >= 5 ? (int64_t(16) << cl) + 32 : 0;
+  p->work_size = cl > CODELET_LOG2 ? (int64_t(16) << cl) + 32 : 0;
   for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
 
   Roots roots{pow2_sine1024, 1, n};
@@ -248,33 +252,16 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
   }
 }
 
-template <bool INV, bool SC>
-void leaf_direct(const double* in, double* out, int L, double scale) {
-  switch (L) {
-    case 0:
-      leaf_fixed<INV, SC, C1, 0>(in, 2, out, scale);
-      break;
-    case 1:
-      leaf_fixed<INV, SC, C1, 1>(in, 2, out, scale);
-      break;
-    case 2:
-      leaf_fixed<INV, SC, C1, 2>(in, 2, out, scale);
-      break;
-    case 3:
-      leaf_fixed<INV, SC, C1, 3>(in, 2, out, scale);
-      break;
-    default:
-      leaf_fixed<INV, SC, C1, 4>(in, 2, out, scale);
-      break;
-  }
-}
-
 // 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes.
 template <bool INV, bool SC>
 void run_complex(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
                  double scale) {
-  if (L <= 4) {
-    leaf_direct<INV, SC>(in, out, L, scale);
+  if (L <= CODELET_LOG2) {
+    if constexpr (SC)
+      (INV ? codelet_pow2_complex_backward_scaled : codelet_pow2_complex_forward_scaled)[L](in, out,
+                                                                                           scale);
+    else
+      (INV ? codelet_pow2_complex_backward : codelet_pow2_complex_forward)[L](in, out);
     return;
   }
   const int rb = pl->bits[L];
@@ -356,6 +343,23 @@ int complex_exec(const double* in, double* out, const Pow2Plan* pl, void* work) 
   return PLAN_OK;
 }
 
+// Real lengths up to 64: the real kernels (scaled ones up to 16, a scaling
+// loop above).
+template <bool INV>
+void real_small(const double* in, double* out, int L, bool scaled, double s) {
+  const int n = 1 << L;
+  if (L <= 4) {
+    if (scaled)
+      (INV ? codelets.real_backward_scaled : codelets.real_forward_scaled)[n](in, out, s);
+    else
+      (INV ? codelets.real_backward : codelets.real_forward)[n](in, out);
+    return;
+  }
+  (INV ? real_pow2_backward : real_pow2_forward)[L](in, out);
+  if (scaled)
+    for (int i = 0; i < n; ++i) out[i] *= s;
+}
+
 }  // namespace
 
 int pow2_complex_plan_create(Pow2Plan** out, int log2n, int mode, int hint) {
@@ -392,8 +396,8 @@ int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void*
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
   const double s = plan->forward_scaled ? plan->scale : 1.0;
-  if (plan->log2n == 0) {
-    out[0] = in[0] * s;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<false>(in, out, plan->log2n, plan->forward_scaled != 0, s);
     return PLAN_OK;
   }
   void* own;
@@ -409,8 +413,8 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
   const double s = plan->backward_scaled ? plan->scale : 1.0;
-  if (plan->log2n == 0) {
-    out[0] = in[0] * s;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<true>(in, out, plan->log2n, plan->backward_scaled != 0, s);
     return PLAN_OK;
   }
   void* own;

@@ -246,14 +246,14 @@ TEST(Pow2Plan, WorkSizeCoversTheVector) {
     int64_t ws = -1;
     ASSERT_EQ(api().work_size(plan, &ws), 0);
     EXPECT_EQ(ws % 32, 0);
-    if (L > 4) {
+    if (L > 6) {
       EXPECT_GE(ws, 16 << L);
     }
     api().destroy(plan);
     ASSERT_EQ(api().real_create(&plan, L, tqs::SCALE_NONE, 0), 0);
     ASSERT_EQ(api().work_size(plan, &ws), 0);
     EXPECT_EQ(ws % 32, 0);
-    if (L > 5) {
+    if (L > 7) {
       EXPECT_GE(ws, 8 << L);
     }
     api().destroy(plan);
