@@ -210,45 +210,58 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   return PLAN_OK;
 }
 
+// The np top-level sub-transforms (or lane pairs of them) advance together
+// through one recursion: sub-transform p reads in + p*D and writes its own
+// block at o + p*ps. Together they use every element of each cache line the
+// strided leaf loads bring in, which matters once the input is out of cache.
 template <bool INV, bool SC, class V>
-void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale) {
+void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale,
+         int np, ptrdiff_t ps) {
+  constexpr int D = VT<V>::D;
   const int rb = pl->bits[L];
   if (rb == 0) {
-    switch (L) {
-      case 0:
-        leaf_fixed<INV, SC, V, 0>(in, is, o, scale);
-        break;
-      case 1:
-        leaf_fixed<INV, SC, V, 1>(in, is, o, scale);
-        break;
-      case 2:
-        leaf_fixed<INV, SC, V, 2>(in, is, o, scale);
-        break;
-      case 3:
-        leaf_fixed<INV, SC, V, 3>(in, is, o, scale);
-        break;
-      default:
-        leaf_fixed<INV, SC, V, 4>(in, is, o, scale);
-        break;
+    for (int p = 0; p < np; ++p) {
+      const double* ip = in + p * D;
+      double* op = o + p * ps;
+      switch (L) {
+        case 0:
+          leaf_fixed<INV, SC, V, 0>(ip, is, op, scale);
+          break;
+        case 1:
+          leaf_fixed<INV, SC, V, 1>(ip, is, op, scale);
+          break;
+        case 2:
+          leaf_fixed<INV, SC, V, 2>(ip, is, op, scale);
+          break;
+        case 3:
+          leaf_fixed<INV, SC, V, 3>(ip, is, op, scale);
+          break;
+        default:
+          leaf_fixed<INV, SC, V, 4>(ip, is, op, scale);
+          break;
+      }
     }
     return;
   }
-  constexpr int D = VT<V>::D;
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
-  for (ptrdiff_t j = 0; j < R; ++j) rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale);
-  switch (rb) {
-    case 1:
-      pass<INV, V, 2>(o, o, m, pl->pass_tw[L]);
-      break;
-    case 2:
-      pass<INV, V, 4>(o, o, m, pl->pass_tw[L]);
-      break;
-    case 3:
-      pass<INV, V, 8>(o, o, m, pl->pass_tw[L]);
-      break;
-    default:
-      pass<INV, V, 16>(o, o, m, pl->pass_tw[L]);
-      break;
+  for (ptrdiff_t j = 0; j < R; ++j)
+    rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale, np, ps);
+  for (int p = 0; p < np; ++p) {
+    double* op = o + p * ps;
+    switch (rb) {
+      case 1:
+        pass<INV, V, 2>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 2:
+        pass<INV, V, 4>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 3:
+        pass<INV, V, 8>(op, op, m, pl->pass_tw[L]);
+        break;
+      default:
+        pass<INV, V, 16>(op, op, m, pl->pass_tw[L]);
+        break;
+    }
   }
 }
 
@@ -267,8 +280,7 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
   const int rb = pl->bits[L];
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
 #if TQS_AVX
-  for (ptrdiff_t j = 0; j < R; j += 2)
-    rec<INV, SC, C2>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
+  rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
   switch (rb) {
     case 1:
       pass_top2<INV, 2>(work, out, m, pl->top_tw);
@@ -284,8 +296,7 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
       break;
   }
 #else
-  for (ptrdiff_t j = 0; j < R; ++j)
-    rec<INV, SC, C1>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
+  rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
   switch (rb) {
     case 1:
       pass<INV, C1, 2>(work, out, m, pl->pass_tw[L]);
