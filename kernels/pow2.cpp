@@ -17,7 +17,6 @@
 #include "kernels/pow2_plan.h"
 
 #include <math.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "kernels/codelets.h"
@@ -77,23 +76,12 @@ constexpr int CODELET_LOG2 = 6;
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
 // Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
-int8_t g_sched[POW2_MAX_LOG2 + 1];
-bool g_sched_set = false;
+// Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
+// passes at the top where the bits do not divide by three.
 int radix_bits(int L) {
-  if (!g_sched_set) {
-    const char* e = getenv("TQS_P2_SCHED");
-    for (int i = 0; i <= POW2_MAX_LOG2; ++i) {
-      int b = 0;
-      if (i > 4) b = i == 5 ? 2 : ((i - 4) % 3 == 0 ? 3 : 2);
-      g_sched[i] = int8_t(b);
-    }
-    for (int i = 0; e != nullptr && *e != 0 && i <= POW2_MAX_LOG2; ++i) {
-      g_sched[i] = int8_t(strtol(e, const_cast<char**>(&e), 10));
-      if (*e == ',') ++e;
-    }
-    g_sched_set = true;
-  }
-  return g_sched[L];
+  if (L <= 4) return 0;
+  if (L == 5) return 2;
+  return (L - 4) % 3 == 0 ? 3 : 2;
 }
 
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
