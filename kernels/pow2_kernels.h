@@ -11,6 +11,9 @@
 
 TQS_LEVEL_BEGIN
 namespace p2 {
+// Internal linkage: one translation unit uses these, and no instantiation
+// becomes a weak symbol.
+namespace {
 
 using namespace simd;
 
@@ -204,5 +207,6 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
 }
 #endif
 
+}  // namespace
 }  // namespace p2
 TQS_LEVEL_END
