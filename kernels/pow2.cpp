@@ -72,6 +72,8 @@ constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
 
 // Up to 64 points the straight-line kernels do the whole transform.
 constexpr int CODELET_LOG2 = 6;
+// From 2^18 points on, the closing pass forms its twiddles from two tables.
+constexpr int SPLIT_TWIDDLE_LOG2 = 18;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
@@ -85,26 +87,31 @@ int radix_bits(int L) {
 }
 
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
-// column k, the R-1 roots w^(j*k), j = 1..R-1.
-void fill_pass(double* t, int L, const Roots& roots) {
+// column k, the R-1 roots w^(j*k), j = 1..R-1 (columns k*kmul, k < count).
+void fill_pass(double* t, int L, const Roots& roots, int64_t count = -1, int64_t kmul = 1) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
-  for (int64_t k = 0; k < m; ++k)
-    for (int64_t j = 1; j < R; ++j, t += 2) roots.get(j * k * step, t);
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; ++k)
+    for (int64_t j = 1; j < R; ++j, t += 2) roots.get(j * k * kmul * step, t);
 }
 
-// The same roots for two neighbouring columns side by side.
-void fill_pass_pairs(double* t, int L, const Roots& roots) {
+#if TQS_AVX
+// The same roots for two neighbouring columns side by side (first count
+// columns).
+void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
-  for (int64_t k = 0; k < m; k += 2)
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; k += 2)
     for (int64_t j = 1; j < R; ++j, t += 4) {
       roots.get(j * k * step, t);
       roots.get(j * (k + 1) * step, t + 2);
     }
 }
+#endif
 
 int64_t pass_table_doubles(int L) {
   int rb = radix_bits(L);
@@ -129,14 +136,21 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   int64_t pass_off[POW2_MAX_LOG2 + 1];
   int64_t top_off = -1, split_off = -1;
   for (int i = 0; i <= POW2_MAX_LOG2; ++i) pass_off[i] = -1;
+  const bool split_top = cl >= SPLIT_TWIDDLE_LOG2;
+  int top_lo_bits = 0;
+  int64_t top_hi_off = -1;
   if (cl > CODELET_LOG2) {
-#if TQS_AVX
+    const int rb = radix_bits(cl), lm = cl - rb;
+    const int64_t R = int64_t(1) << rb;
     top_off = tw_size;
-    tw_size += pass_table_doubles(cl);
-#else
-    pass_off[cl] = tw_size;
-    tw_size += pass_table_doubles(cl);
-#endif
+    if (split_top) {
+      top_lo_bits = (lm + 1) / 2;
+      tw_size += 2 * (R - 1) * (int64_t(1) << top_lo_bits);
+      top_hi_off = tw_size;
+      tw_size += 2 * (R - 1) * (int64_t(1) << (lm - top_lo_bits));
+    } else {
+      tw_size += pass_table_doubles(cl);
+    }
     for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
       pass_off[L] = tw_size;
       tw_size += pass_table_doubles(L);
@@ -186,8 +200,25 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
       p->pass_tw[L] = tw + pass_off[L];
     }
   if (top_off >= 0) {
-    fill_pass_pairs(tw + top_off, cl, roots);
     p->top_tw = tw + top_off;
+    if (split_top) {
+      const int64_t lo = int64_t(1) << top_lo_bits;
+      const int64_t hi = (int64_t(1) << (cl - radix_bits(cl))) >> top_lo_bits;
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots, lo);
+#else
+      fill_pass(tw + top_off, cl, roots, lo);
+#endif
+      fill_pass(tw + top_hi_off, cl, roots, hi, lo);
+      p->top_hi = tw + top_hi_off;
+      p->top_lo_bits = top_lo_bits;
+    } else {
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots);
+#else
+      fill_pass(tw + top_off, cl, roots);
+#endif
+    }
   }
   if (split_off >= 0) {
     double* s = tw + split_off;
@@ -253,6 +284,44 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
   }
 }
 
+template <bool INV, bool SPLIT>
+void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl) {
+  const double* t = pl->top_tw;
+  const double* h = pl->top_hi;
+  const int b = pl->top_lo_bits;
+#if TQS_AVX
+  switch (rb) {
+    case 1:
+      pass_top2<INV, 2, SPLIT>(src, dst, m, t, h, b);
+      break;
+    case 2:
+      pass_top2<INV, 4, SPLIT>(src, dst, m, t, h, b);
+      break;
+    case 3:
+      pass_top2<INV, 8, SPLIT>(src, dst, m, t, h, b);
+      break;
+    default:
+      pass_top2<INV, 16, SPLIT>(src, dst, m, t, h, b);
+      break;
+  }
+#else
+  switch (rb) {
+    case 1:
+      SPLIT ? pass_split<INV, 2>(src, dst, m, t, h, b) : pass<INV, C1, 2>(src, dst, m, t);
+      break;
+    case 2:
+      SPLIT ? pass_split<INV, 4>(src, dst, m, t, h, b) : pass<INV, C1, 4>(src, dst, m, t);
+      break;
+    case 3:
+      SPLIT ? pass_split<INV, 8>(src, dst, m, t, h, b) : pass<INV, C1, 8>(src, dst, m, t);
+      break;
+    default:
+      SPLIT ? pass_split<INV, 16>(src, dst, m, t, h, b) : pass<INV, C1, 16>(src, dst, m, t);
+      break;
+  }
+#endif
+}
+
 // 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes.
 template <bool INV, bool SC>
 void run_complex(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
@@ -269,36 +338,16 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
 #if TQS_AVX
   rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
-  switch (rb) {
-    case 1:
-      pass_top2<INV, 2>(work, out, m, pl->top_tw);
-      break;
-    case 2:
-      pass_top2<INV, 4>(work, out, m, pl->top_tw);
-      break;
-    case 3:
-      pass_top2<INV, 8>(work, out, m, pl->top_tw);
-      break;
-    default:
-      pass_top2<INV, 16>(work, out, m, pl->top_tw);
-      break;
-  }
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
+  else
+    top_pass<INV, false>(rb, work, out, m, pl);
 #else
   rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
-  switch (rb) {
-    case 1:
-      pass<INV, C1, 2>(work, out, m, pl->pass_tw[L]);
-      break;
-    case 2:
-      pass<INV, C1, 4>(work, out, m, pl->pass_tw[L]);
-      break;
-    case 3:
-      pass<INV, C1, 8>(work, out, m, pl->pass_tw[L]);
-      break;
-    default:
-      pass<INV, C1, 16>(work, out, m, pl->pass_tw[L]);
-      break;
-  }
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
+  else
+    top_pass<INV, false>(rb, work, out, m, pl);
 #endif
 }
 

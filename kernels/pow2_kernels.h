@@ -168,41 +168,87 @@ inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) 
   }
 }
 
+// Closing pass with the twiddles of column k = kh*B + kl formed as the
+// product of two small tables, w^(j*kh*B) (th, R-1 per kh) and w^(j*kl)
+// (tl, R-1 per kl): for the largest lengths a full table would be as large
+// as the data and cost as much memory traffic.
+template <bool INV, int R>
+inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
+                       const double* th, int b) {
+  const ptrdiff_t B = ptrdiff_t(1) << b;
+  for (ptrdiff_t kh = 0; kh < (m >> b); ++kh, th += 2 * (R - 1)) {
+    const double* twl = tl;
+    for (ptrdiff_t kl = 0; kl < B; ++kl, twl += 2 * (R - 1)) {
+      const ptrdiff_t k = (kh << b) + kl;
+      C1 x[R];
+      x[0] = load1(src + k * 2);
+      for (int j = 1; j < R; ++j) {
+        C1 w = cmul_mem(load1(twl + 2 * (j - 1)), th + 2 * (j - 1));
+        C1 a = load1(src + (j * m + k) * 2);
+        if constexpr (INV)
+          x[j] = cmulj(a, w);
+        else
+          x[j] = cmul(a, w);
+      }
+      if constexpr (R == 2) {
+        C1 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store1(dst + (q * m + k) * 2, x[out_index<R>(q)]);
+    }
+  }
+}
+
 #if TQS_AVX
 // Closing pass of the two-lane scheme. src holds R/2 pair blocks; block p
 // interleaves rows 2p (low lane) and 2p+1 (high lane) column by column. Two
 // columns are taken at a time, transposed into one vector per row, twiddled
 // with the side-by-side table (R-1 pairs per column pair) and written to dst
-// in natural order.
-template <bool INV, int R>
-inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw) {
-  for (ptrdiff_t k = 0; k < m; k += 2, tw += 4 * (R - 1)) {
-    C2 x[R];
-    for (int p = 0; p < R / 2; ++p) {
-      const double* b = src + (2 * p * m + 2 * k) * 2;
-      C2 a0 = load2(b), a1 = load2(b + 4);
-      x[2 * p] = lanes_lo(a0, a1);
-      x[2 * p + 1] = lanes_hi(a0, a1);
+// in natural order. With SPLIT the table covers 2^b columns (tw) and is
+// multiplied by th, one entry per block of 2^b columns (see pass_split).
+template <bool INV, int R, bool SPLIT>
+inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
+                      const double* th, int b) {
+  const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
+  for (ptrdiff_t kh = 0; kh < m / B; ++kh, th += 2 * (R - 1)) {
+    const double* twl = tw;
+    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += 4 * (R - 1)) {
+      const ptrdiff_t k = kh * B + kl;
+      C2 x[R];
+      for (int p = 0; p < R / 2; ++p) {
+        const double* blk = src + (2 * p * m + 2 * k) * 2;
+        C2 a0 = load2(blk), a1 = load2(blk + 4);
+        x[2 * p] = lanes_lo(a0, a1);
+        x[2 * p + 1] = lanes_hi(a0, a1);
+      }
+      for (int j = 1; j < R; ++j) {
+        C2 w = load2(twl + 4 * (j - 1));
+        if constexpr (SPLIT) w = cmul_mem(w, th + 2 * (j - 1));
+        if constexpr (INV)
+          x[j] = cmulj_fused(x[j], w);
+        else
+          x[j] = cmul(x[j], w);
+      }
+      if constexpr (R == 2) {
+        C2 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
     }
-    for (int j = 1; j < R; ++j) {
-      C2 w = load2(tw + 4 * (j - 1));
-      if constexpr (INV)
-        x[j] = cmulj_fused(x[j], w);
-      else
-        x[j] = cmul(x[j], w);
-    }
-    if constexpr (R == 2) {
-      C2 t = x[0];
-      x[0] = t + x[1];
-      x[1] = t - x[1];
-    } else if constexpr (R == 4) {
-      bfly4<INV>(x[0], x[1], x[2], x[3]);
-    } else if constexpr (R == 8) {
-      bfly8<INV>(x);
-    } else {
-      bfly16<INV>(x);
-    }
-    for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
   }
 }
 #endif
