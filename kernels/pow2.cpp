@@ -80,11 +80,12 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
 // Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
 // passes at the top where the bits do not divide by three; at 2^18 a radix-8
-// top (eight sub-transforms side by side) measured clearly faster than 4.
+// top (eight sub-transforms side by side) measured clearly faster than 4,
+// at 2^8 slightly.
 int radix_bits(int L) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
-  if (L == 18) return 3;
+  if (L == 18 || L == 8) return 3;
   return (L - 4) % 3 == 0 ? 3 : 2;
 }
 
