@@ -127,13 +127,4 @@ TEST(RealRefusals, RefusedRecommitDropsTheEarlierPlan) {
   EXPECT_EQ(DFTI_STATE_COMMITTED, commit_state(d.h));
 }
 
-TEST(RealRefusals, NullArraysAreRefusedAtCompute) {
-  Handle d(8);
-  ASSERT_EQ(0, DftiSet(d.h, DFTI_PLACEMENT, DFTI_NOT_INPLACE));
-  ASSERT_EQ(0, DftiCommit(d.h));
-  std::vector<double> a(10, 0.0);
-  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiForward(d.h, a.data(), nullptr));
-  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiBackward(d.h, nullptr, a.data()));
-}
-
 }  // namespace
