@@ -17,6 +17,7 @@
 #include "kernels/pow2_plan.h"
 
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "kernels/pow2_kernels.h"
@@ -70,6 +71,26 @@ struct Roots {
 constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
+
+// Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
+int8_t g_sched[POW2_MAX_LOG2 + 1];
+bool g_sched_set = false;
+int radix_bits(int L) {
+  if (!g_sched_set) {
+    const char* e = getenv("TQS_P2_SCHED");
+    for (int i = 0; i <= POW2_MAX_LOG2; ++i) {
+      int b = 0;
+      if (i > 4) b = i == 5 ? 2 : ((i - 4) % 3 == 0 ? 3 : 2);
+      g_sched[i] = int8_t(b);
+    }
+    for (int i = 0; e != nullptr && *e != 0 && i <= POW2_MAX_LOG2; ++i) {
+      g_sched[i] = int8_t(strtol(e, const_cast<char**>(&e), 10));
+      if (*e == ',') ++e;
+    }
+    g_sched_set = true;
+  }
+  return g_sched[L];
+}
 
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
 // column k, the R-1 roots w^(j*k), j = 1..R-1.
@@ -148,6 +169,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   p->scale = mode == SCALE_BOTH_SQRT ? 1.0 / sqrt(double(n)) : 1.0 / double(n);
   if (mode == SCALE_NONE) p->scale = 1.0;
   p->work_size = cl >= 5 ? (int64_t(16) << cl) + 32 : 0;
+  for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
 
   Roots roots{pow2_sine1024, 1, n};
   if (own_sine) {
@@ -186,7 +208,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
 
 template <bool INV, bool SC, class V>
 void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale) {
-  const int rb = radix_bits(L);
+  const int rb = pl->bits[L];
   if (rb == 0) {
     switch (L) {
       case 0:
@@ -210,10 +232,20 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
   constexpr int D = VT<V>::D;
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
   for (ptrdiff_t j = 0; j < R; ++j) rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale);
-  if (rb == 2)
-    pass<INV, V, 4>(o, o, m, pl->pass_tw[L]);
-  else
-    pass<INV, V, 8>(o, o, m, pl->pass_tw[L]);
+  switch (rb) {
+    case 1:
+      pass<INV, V, 2>(o, o, m, pl->pass_tw[L]);
+      break;
+    case 2:
+      pass<INV, V, 4>(o, o, m, pl->pass_tw[L]);
+      break;
+    case 3:
+      pass<INV, V, 8>(o, o, m, pl->pass_tw[L]);
+      break;
+    default:
+      pass<INV, V, 16>(o, o, m, pl->pass_tw[L]);
+      break;
+  }
 }
 
 template <bool INV, bool SC>
@@ -245,22 +277,42 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
     leaf_direct<INV, SC>(in, out, L, scale);
     return;
   }
-  const int rb = radix_bits(L);
+  const int rb = pl->bits[L];
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
 #if TQS_AVX
   for (ptrdiff_t j = 0; j < R; j += 2)
     rec<INV, SC, C2>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
-  if (rb == 2)
-    pass_top2<INV, 4>(work, out, m, pl->top_tw);
-  else
-    pass_top2<INV, 8>(work, out, m, pl->top_tw);
+  switch (rb) {
+    case 1:
+      pass_top2<INV, 2>(work, out, m, pl->top_tw);
+      break;
+    case 2:
+      pass_top2<INV, 4>(work, out, m, pl->top_tw);
+      break;
+    case 3:
+      pass_top2<INV, 8>(work, out, m, pl->top_tw);
+      break;
+    default:
+      pass_top2<INV, 16>(work, out, m, pl->top_tw);
+      break;
+  }
 #else
   for (ptrdiff_t j = 0; j < R; ++j)
     rec<INV, SC, C1>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
-  if (rb == 2)
-    pass<INV, C1, 4>(work, out, m, pl->pass_tw[L]);
-  else
-    pass<INV, C1, 8>(work, out, m, pl->pass_tw[L]);
+  switch (rb) {
+    case 1:
+      pass<INV, C1, 2>(work, out, m, pl->pass_tw[L]);
+      break;
+    case 2:
+      pass<INV, C1, 4>(work, out, m, pl->pass_tw[L]);
+      break;
+    case 3:
+      pass<INV, C1, 8>(work, out, m, pl->pass_tw[L]);
+      break;
+    default:
+      pass<INV, C1, 16>(work, out, m, pl->pass_tw[L]);
+      break;
+  }
 #endif
 }
 

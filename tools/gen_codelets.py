@@ -19,6 +19,8 @@ kernel works in place.
 Usage:  gen_codelets.py [--out DIR]     (default: kernels/generated/)
         gen_codelets.py --check         regenerate into a temporary folder
                                         and fail if the committed files differ
+        gen_codelets.py --selftest      evaluate every description up to
+                                        length 64 against a direct DFT
 """
 
 import argparse
@@ -152,6 +154,27 @@ class VecAlgebra:
             return self._node("tw45", a, 1 if wr * wi > 0 else -1, wr)
         return self._node("tw", a, wr, wi)
 
+    def conj(self, a):
+        return self._node("conj", a)
+
+    def swap(self, a):
+        """(re, im) -> (im, re)."""
+        return self._node("swap", a)
+
+    # Two-lane operations (simd::C2 holding two complex values).
+    def lane_twiddle(self, a, w0, w1):
+        """Lane 0 times w0, lane 1 times w1 (complex constants as pairs)."""
+        if w0 == (1.0, 0.0) and w1 == (1.0, 0.0):
+            return a
+        return self._node("twl", a, w0[0], w0[1], w1[0], w1[1])
+
+    def lows(self, p, q):
+        """(low lane of p, low lane of q)."""
+        return self._node("lows", p, q)
+
+    def highs(self, p, q):
+        return self._node("highs", p, q)
+
     # Code emission ---------------------------------------------------------
 
     def live(self, outputs):
@@ -189,6 +212,16 @@ class VecAlgebra:
             a, s, wr = op[1], op[2], op[3]
             rot = "simd::mul_i" if s > 0 else "simd::mul_neg_i"
             return "(%s + %s(%s)) * %s" % (t(a), rot, t(a), lit(wr))
+        if kind == "conj":
+            return "simd::conj(%s)" % t(op[1])
+        if kind == "swap":
+            return "simd::swap(%s)" % t(op[1])
+        if kind == "twl":
+            return "simd::cmul(%s, simd::set2(%s))" % (t(op[1]), ", ".join(lit(v) for v in op[2:]))
+        if kind == "lows":
+            return "simd::join(simd::low(%s), simd::low(%s))" % (t(op[1]), t(op[2]))
+        if kind == "highs":
+            return "simd::join(simd::high(%s), simd::high(%s))" % (t(op[1]), t(op[2]))
         if kind == "tw":
             a, wr, wi = op[1], op[2], op[3]
             return "simd::fmadd(%s, %s, simd::mul_pair(simd::swap(%s), %s, %s))" % (
@@ -198,27 +231,56 @@ class VecAlgebra:
     def emit(self, outputs, vtype, load, store, indent="  "):
         """Lines of a straight-line body: load(j) -> expression of input j,
         store(k, expr) -> statement writing output k."""
-        keep = self.live(outputs)
         lines = []
-        for i in sorted(keep):
-            if self.nodes[i][0] == "in":
+        for step, i in schedule(self.live(outputs), lambda i: self.nodes[i][0] == "in",
+                                lambda i: _vec_refs(self.nodes[i]), outputs):
+            if step == "load":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
-        for i in sorted(keep):
-            if self.nodes[i][0] != "in":
+            elif step == "node":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, self.expr(i)))
-        for k, o in enumerate(outputs):
-            lines.append(indent + store(k, "t%d" % o))
+            else:
+                lines.append(indent + store(i, "t%d" % outputs[i]))
         return lines
 
     def count(self, outputs):
         return sum(1 for i in self.live(outputs) if self.nodes[i][0] != "in")
 
 
+def schedule(keep, is_input, refs, outputs):
+    """Order of a straight-line body: each input is loaded just before its
+    first use and each output stored as soon as it is known and every input
+    has been loaded (so in place works), which keeps few values live.
+    Yields ("load", node), ("node", node) and ("store", output index)."""
+    inputs = sorted(i for i in keep if is_input(i))
+    done = set()
+    pending = list(range(len(outputs)))
+    for i in sorted(keep):
+        if is_input(i):
+            continue
+        for a in refs(i):
+            if is_input(a) and a not in done:
+                done.add(a)
+                yield "load", a
+        done.add(i)
+        yield "node", i
+        if all(a in done for a in inputs):
+            ready = [k for k in pending if outputs[k] is None or outputs[k] in done]
+            for k in ready:
+                pending.remove(k)
+                yield "store", k
+    for a in inputs:
+        if a not in done:
+            done.add(a)
+            yield "load", a
+    for k in pending:
+        yield "store", k
+
+
 def _vec_refs(op):
     kind = op[0]
     if kind == "in":
         return ()
-    if kind in ("add", "sub"):
+    if kind in ("add", "sub", "lows", "highs"):
         return (op[1], op[2])
     if kind == "madd":
         return (op[1], op[2])
@@ -298,31 +360,44 @@ class ScalarGraph:
     def count(self, outputs):
         return sum(1 for i in self.live(outputs) if self.nodes[i][0] != "in")
 
-    def emit(self, outputs, load, store, indent="  "):
+    def emit(self, outputs, load, store, indent="  ", vtype="double"):
+        """vtype other than double: a vector type with lane-wise +, - and
+        * double (independent real transforms in its lanes)."""
+        scalar = vtype == "double"
         keep = self.live(outputs)
         lines = []
-        for i in sorted(keep):
-            if self.nodes[i][0] == "in":
-                lines.append("%sconst double t%d = %s;" % (indent, i, load(self.nodes[i][1])))
-        for i in sorted(keep):
+
+        def refs(i):
+            op = self.nodes[i]
+            return op[1:3] if op[0] in ("add", "sub") else op[2:3]
+
+        def out_node(o):
+            return None if o is None else o[1]
+
+        for step, i in schedule(keep, lambda i: self.nodes[i][0] == "in", refs,
+                                [out_node(o) for o in outputs]):
+            if step == "load":
+                lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
+                continue
+            if step == "store":
+                o = outputs[i]
+                if o is None:
+                    e = "0.0" if scalar else "t%d * 0.0" % sorted(keep)[0]
+                elif o[0] > 0:
+                    e = "t%d" % o[1]
+                else:
+                    e = ("-t%d" if scalar else "t%d * -1.0") % o[1]
+                lines.append(indent + store(i, e))
+                continue
             op = self.nodes[i]
             if op[0] == "add":
                 e = "t%d + t%d" % (op[1], op[2])
             elif op[0] == "sub":
                 e = "t%d - t%d" % (op[1], op[2])
             elif op[0] == "mul":
-                e = "%s * t%d" % (lit(op[1]), op[2])
-            else:
-                continue
-            lines.append("%sconst double t%d = %s;" % (indent, i, e))
-        for k, o in enumerate(outputs):
-            if o is None:
-                e = "0.0"
-            elif o[0] > 0:
-                e = "t%d" % o[1]
-            else:
-                e = "-t%d" % o[1]
-            lines.append(indent + store(k, e))
+                e = ("%s * t%d" if scalar else "t%d * %s")
+                e = e % ((lit(op[1]), op[2]) if scalar else (op[2], lit(op[1])))
+            lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, e))
         return lines
 
 
@@ -366,7 +441,10 @@ SYMMETRIC_DIRECT = (5, 7, 9, 11, 13)
 C3 = 0.8660254037844386
 
 
-def dft(A, x, sign):
+def dft(A, x, sign, kind="c"):
+    """The DFT of the values x.  kind tells what is known of the data, to pick
+    the cheapest split above length 16: "c" complex, "rf" real input, "rb"
+    Hermitian input whose real output alone is used."""
     n = len(x)
     if n == 1:
         return [x[0]]
@@ -393,8 +471,8 @@ def dft(A, x, sign):
         return split(A, x, sign, m, r)
     if n in SYMMETRIC_DIRECT or (n > 16 and is_prime(n)):
         return symmetric_direct(A, x, sign)
-    m, r = best_split(n)
-    return split(A, x, sign, m, r)
+    m, r = best_split(n, kind)
+    return split(A, x, sign, m, r, kind)
 
 
 def symmetric_direct(A, x, sign):
@@ -422,11 +500,12 @@ def symmetric_direct(A, x, sign):
     return out
 
 
-def split(A, x, sign, m, r):
+def split(A, x, sign, m, r, kind="c"):
     n = m * r
+    sub = "rf" if kind == "rf" else "c"  # real input stays real in the inner transforms
     if gcd(m, r) == 1:
         # Prime-factor mapping: no twiddles.  Input j = (m*a + r*b) mod n.
-        inner = [dft(A, [x[(m * a + r * b) % n] for b in range(m)], sign) for a in range(r)]
+        inner = [dft(A, [x[(m * a + r * b) % n] for b in range(m)], sign, sub) for a in range(r)]
         out = [None] * n
         for k2 in range(m):
             z = dft(A, [inner[a][k2] for a in range(r)], sign)
@@ -435,7 +514,7 @@ def split(A, x, sign, m, r):
         return out
     # Cooley-Tukey, decimation in time: r transforms of x[a::r], twiddles
     # w_n^(a*k1), then m transforms of length r; X[k1 + m*k2].
-    inner = [dft(A, x[a::r], sign) for a in range(r)]
+    inner = [dft(A, x[a::r], sign, sub) for a in range(r)]
     for a in range(1, r):
         for k1 in range(1, m):
             wr, wi = constant(Fraction(sign * a * k1, n))
@@ -462,23 +541,30 @@ def is_prime(n):
 _best = {}
 
 
-def best_split(n):
-    """For lengths above 16: the split with the fewest scalar operations."""
-    if n in _best:
-        return _best[n]
+def best_split(n, kind):
+    """For lengths above 16: the split with the fewest scalar operations on
+    the kind of data at hand."""
+    if (n, kind) in _best:
+        return _best[(n, kind)]
     best = None
     for m in range(2, n):
         if n % m:
             continue
         r = n // m
-        A = ScalarAlgebra()
-        x = [(A.g.input(("r", j)), A.g.input(("i", j))) for j in range(n)]
-        y = split(A, x, -1, m, r)
-        cost = A.g.count([v for p in y for v in p])
+        transform = lambda A, x, sign: split(A, x, sign, m, r, kind)
+        if kind == "rf":
+            g, outs = real_forward_graph(n, transform)
+        elif kind == "rb":
+            g, outs = real_backward_graph(n, transform)
+        else:
+            A = ScalarAlgebra()
+            x = [(A.g.input(("r", j)), A.g.input(("i", j))) for j in range(n)]
+            g, outs = A.g, [v for p in transform(A, x, -1) for v in p]
+        cost = g.count(outs)
         if best is None or cost < best[0]:
             best = (cost, m, r)
-    _best[n] = best[1:]
-    return _best[n]
+    _best[(n, kind)] = best[1:]
+    return best[1:]
 
 
 # ---------------------------------------------------------------------------
@@ -504,7 +590,100 @@ def cplx_body(n, sign, name):
     return lines
 
 
-def cplx_wrappers(name):
+# At levels 4 and 5 these lengths run two columns per 256-bit register:
+# n = m * r, both even; the r inner transforms of length m go in pairs
+# (a, a+1) with adjacent inputs in the two lanes, each lane gets its own
+# twiddles, a 2x2 exchange of lanes then pairs columns (k1, k1+1) for the
+# outer transforms, whose results are adjacent outputs.
+PAIR_SPLITS = {8: (2, 4), 16: (4, 4), 32: (4, 8), 64: (8, 8)}
+
+
+def pair_graph(n, sign):
+    """VecAlgebra graph over C2 values: input j is the pair of complex inputs
+    j, j+1; outputs are (complex index of the first lane, node)."""
+    m, r = PAIR_SPLITS[n]
+    A = VecAlgebra()
+    Y = {}
+    for a in range(0, r, 2):
+        y = dft(A, [A.input(r * b + a) for b in range(m)], sign)
+        for k1 in range(1, m):
+            w0 = constant(Fraction(sign * a * k1, n))
+            w1 = constant(Fraction(sign * (a + 1) * k1, n))
+            y[k1] = A.lane_twiddle(y[k1], w0, w1)
+        Y[a] = y
+    outs = []
+    for k1 in range(0, m, 2):
+        U = []
+        for a in range(0, r, 2):
+            U += [A.lows(Y[a][k1], Y[a][k1 + 1]), A.highs(Y[a][k1], Y[a][k1 + 1])]
+        z = dft(A, U, sign)
+        outs += [(k1 + m * k2, z[k2]) for k2 in range(r)]
+    return A, outs
+
+
+def cplx_pair_body(n, sign, name):
+    A, outs = pair_graph(n, sign)
+    lines = ["template <bool A, bool S>",
+             "inline void %s_body(const double* in, double* out, double scale) {" % name,
+             "  (void)scale;"]
+    lines += A.emit([o for _, o in outs], "C2", lambda j: "lds2<S>(in + %d, scale)" % (2 * j),
+                    lambda k, e: "simd::store2(out + %d, %s);" % (2 * outs[k][0], e))
+    lines.append("}")
+    return lines
+
+
+def real_pow2_graph(n, forward):
+    """Whole-vector real transform of even length n as a complex transform of
+    length h = n/2 on (x[2j], x[2j+1]) and a split step, one complex value per
+    register.  The permuted packed order is the complex array X_0..X_(h-1)
+    with slot 0 holding (R_0, R_h).  Returns (graph, outputs by complex index)."""
+    h = n // 2
+    A = VecAlgebra()
+    out = [None] * h
+    if forward:
+        z = dft(A, [A.input(j) for j in range(h)], -1)
+        out[0] = A.add(A.swap(z[0]), A.conj(z[0]))  # (Re+Im, Re-Im)
+        for k in range(1, h // 2):
+            # X_k = E + w^k O with E = (Z_k + conj Z_(h-k))/2,
+            # O = -i (Z_k - conj Z_(h-k))/2; X_(h-k) = conj(E - w^k O).
+            b = A.conj(z[h - k])
+            e = A.scale(A.add(z[k], b), 0.5)
+            c, sn = constant(Fraction(-k, n))
+            t = A.twiddle(A.sub(z[k], b), 0.5 * sn, -0.5 * c)  # 0.5 * w^k * (-i)
+            out[k] = A.add(e, t)
+            out[h - k] = A.conj(A.sub(e, t))
+        if h > 1:
+            out[h // 2] = A.conj(z[h // 2])
+        return A, out
+    x = [A.input(k) for k in range(h)]
+    zp = [None] * h
+    zp[0] = A.add(A.swap(x[0]), A.conj(x[0]))  # (R0+Rh, R0-Rh)
+    for k in range(1, h // 2):
+        # Z'_k = S + i w^k D, Z'_(h-k) = conj(S - i w^k D) with
+        # S = X_k + conj X_(h-k), D = X_k - conj X_(h-k), w = exp(+2 pi i/n).
+        b = A.conj(x[h - k])
+        sm = A.add(x[k], b)
+        c, sn = constant(Fraction(k, n))
+        t = A.twiddle(A.sub(x[k], b), -sn, c)  # i * w^k
+        zp[k] = A.add(sm, t)
+        zp[h - k] = A.conj(A.sub(sm, t))
+    if h > 1:
+        zp[h // 2] = A.scale(A.conj(x[h // 2]), 2.0)
+    return A, dft(A, zp, 1)
+
+
+def real_pow2_body(n, forward, name):
+    A, outs = real_pow2_graph(n, forward)
+    lines = ["template <bool A, bool S>",
+             "inline void %s_body(const double* in, double* out, double scale) {" % name,
+             "  (void)scale;"]
+    lines += A.emit(outs, "C1", lambda j: "lds<A, S>(in + %d, scale)" % (2 * j),
+                    lambda k, e: "st<A>(out + %d, %s);" % (2 * k, e))
+    lines.append("}")
+    return lines
+
+
+def cplx_wrappers(name, scaled=True):
     return [
         "void %s(const double* in, double* out) {" % name,
         "  if (aligned16(in, out))",
@@ -512,13 +691,14 @@ def cplx_wrappers(name):
         "  else",
         "    %s_body<false, false>(in, out, 1.0);" % name,
         "}",
+    ] + ([] if not scaled else [
         "void %s_s(const double* in, double* out, double scale) {" % name,
         "  if (aligned16(in, out))",
         "    %s_body<true, true>(in, out, scale);" % name,
         "  else",
         "    %s_body<false, true>(in, out, scale);" % name,
         "}",
-    ]
+    ])
 
 
 def split_body(n, sign, name, scaled):
@@ -545,12 +725,12 @@ def split_body(n, sign, name, scaled):
     return [head] + g.emit(outs, load, store) + ["}"]
 
 
-def real_forward_graph(n):
+def real_forward_graph(n, transform=None):
     """Real input, permuted packed spectrum out."""
     A = ScalarAlgebra()
     g = A.g
     x = [(g.input(j), None) for j in range(n)]
-    y = dft(A, x, -1)
+    y = (transform or (lambda A, x, sign: dft(A, x, sign, "rf")))(A, x, -1)
     outs = [y[0][0]]
     if n % 2 == 0:
         outs.append(y[n // 2][0])
@@ -559,7 +739,7 @@ def real_forward_graph(n):
     return g, outs
 
 
-def real_backward_graph(n):
+def real_backward_graph(n, transform=None):
     """Permuted packed spectrum in, real output (n times the input of forward)."""
     A = ScalarAlgebra()
     g = A.g
@@ -575,7 +755,7 @@ def real_backward_graph(n):
         im = g.input(first + 2 * (k - 1) + 1)
         X[k] = (re, im)
         X[n - k] = (re, g.neg(im))
-    y = dft(A, X, 1)
+    y = (transform or (lambda A, x, sign: dft(A, x, sign, "rb")))(A, X, 1)
     return g, [v[0] for v in y]
 
 
@@ -706,7 +886,30 @@ def file_kernels_h():
 def file_cplx(lengths, with_small):
     L = [HEADER.rstrip(),
          "// Interleaved complex kernels: one complex value per 128-bit register.",
-         ] + NO_CONTRACT + [
+         ] + NO_CONTRACT + vec_prelude()
+    names = []
+    if with_small:
+        for n in (1, 2):
+            names.append((n, -1, cname(n, "fwd")))
+    for n in lengths:
+        names.append((n, -1, cname(n, "fwd")))
+        names.append((n, 1, cname(n, "bwd")))
+    for n, sign, name in names:
+        if n in PAIR_SPLITS:
+            L += ["#if TQS_LEVEL >= 4"] + cplx_pair_body(n, sign, name) + ["#else"]
+            L += cplx_body(n, sign, name) + ["#endif", ""]
+        else:
+            L += cplx_body(n, sign, name) + [""]
+    L.append("}  // namespace")
+    L.append("")
+    for n, sign, name in names:
+        L += cplx_wrappers(name)
+    L += ["", "TQS_LEVEL_END"]
+    return L
+
+
+def vec_prelude():
+    return [
          "#include <cstdint>",
          "",
          '#include "kernels/generated/codelet_kernels.h"',
@@ -728,6 +931,15 @@ def file_cplx(lengths, with_small):
          "  if constexpr (S) v = v * scale;",
          "  return v;",
          "}",
+         "#if TQS_LEVEL >= 4",
+         "using simd::C2;",
+         "template <bool S>",
+         "inline C2 lds2(const double* p, double scale) {",
+         "  C2 v = simd::load2(p);",
+         "  if constexpr (S) v = v * scale;",
+         "  return v;",
+         "}",
+         "#endif",
          "template <bool A>",
          "inline void st(double* p, C1 v) {",
          "  if constexpr (A)",
@@ -736,19 +948,21 @@ def file_cplx(lengths, with_small):
          "    simd::store1(p, v);",
          "}",
          ""]
-    names = []
-    if with_small:
-        for n in (1, 2):
-            names.append((n, -1, cname(n, "fwd")))
-    for n in lengths:
-        names.append((n, -1, cname(n, "fwd")))
-        names.append((n, 1, cname(n, "bwd")))
-    for n, sign, name in names:
-        L += cplx_body(n, sign, name) + [""]
+
+
+def file_real_pow2():
+    L = [HEADER.rstrip(),
+         "// Whole-vector real transforms of lengths 32 and 64: a complex transform of",
+         "// half the length on the even/odd pairs and a split step; the permuted",
+         "// packed spectrum is written as complex values, slot 0 holding R0 and R(n/2).",
+         ] + NO_CONTRACT + vec_prelude()
+    names = [(n, d) for n in REAL_POW2 for d in ("fwd", "bwd")]
+    for n, d in names:
+        L += real_pow2_body(n, d == "fwd", rname(n, d)) + [""]
     L.append("}  // namespace")
     L.append("")
-    for n, sign, name in names:
-        L += cplx_wrappers(name)
+    for n, d in names:
+        L += cplx_wrappers(rname(n, d), scaled=False)
     L += ["", "TQS_LEVEL_END"]
     return L
 
@@ -853,8 +1067,30 @@ def file_butterflies():
             L += A.emit(y, "V", lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e))
             L.append("}")
             L.append("")
+    L += [
+        "// Real butterflies: R independent real transforms side by side in the lanes",
+        "// of V (double, or simd::C1 / simd::C2 holding 2 / 4 real lanes).",
+        "// real_butterflyR_forward(x):  x[0..R-1] real in; out in packed order",
+        "//   x[0] = X_0, x[2k-1] = Re X_k, x[2k] = Im X_k for k = 1..(R-1)/2, where",
+        "//   X_k = sum_j x[j] * exp(-2 pi i j k / R).",
+        "// real_butterflyR_backward(x): that packed order in (the Hermitian spectrum",
+        "//   it stands for), x[j] = sum_k X_k * exp(+2 pi i j k / R) out, unscaled.",
+        "// Radices: " + ", ".join(str(r) for r in REAL_BUTTERFLY_RADICES) + ".",
+        ""]
+    for r in REAL_BUTTERFLY_RADICES:
+        for dn, graph in (("forward", real_forward_graph), ("backward", real_backward_graph)):
+            g, outs = graph(r)
+            L.append("template <class V>")
+            L.append("inline void real_butterfly%d_%s(V* x) {" % (r, dn))
+            L += g.emit(outs, lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e),
+                        vtype="V")
+            L.append("}")
+            L.append("")
     L.append("TQS_LEVEL_END")
     return L
+
+
+REAL_BUTTERFLY_RADICES = (3, 5, 7, 11, 13)
 
 
 def all_files():
@@ -864,10 +1100,92 @@ def all_files():
         "codelets_complex_pow2.cpp": file_cplx([32, 64], False),
         "codelets_split.cpp": file_split(),
         "codelets_real.cpp": file_real(list(range(1, 17))),
-        "codelets_real_pow2.cpp": file_real(list(REAL_POW2)),
+        "codelets_real_pow2.cpp": file_real_pow2(),
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
     }
+
+
+# Self-test: evaluates the descriptions numerically for every length up to
+# 64, including lengths no committed kernel uses yet.
+
+
+def _eval_vec(A, outs, xs):
+    val = []
+    for op in A.nodes:
+        k = op[0]
+        if k == "in":
+            v = xs[op[1]]
+        elif k == "add":
+            v = val[op[1]] + val[op[2]]
+        elif k == "sub":
+            v = val[op[1]] - val[op[2]]
+        elif k == "scale":
+            v = val[op[1]] * op[2]
+        elif k == "rot":
+            v = val[op[1]] * 1j * op[2] * op[3]
+        elif k == "madd":
+            v = val[op[1]] + val[op[2]] * op[3]
+        elif k == "tw45":
+            v = val[op[1]] * complex(op[3], op[3] * op[2])
+        elif k == "conj":
+            v = val[op[1]].conjugate()
+        elif k == "swap":
+            v = complex(val[op[1]].imag, val[op[1]].real)
+        else:
+            v = val[op[1]] * complex(op[2], op[3])
+        val.append(v)
+    return [val[o] for o in outs]
+
+
+def _eval_scalar(g, outs, inputs):
+    val = []
+    for op in g.nodes:
+        if op[0] == "in":
+            v = inputs[op[1]]
+        elif op[0] == "add":
+            v = val[op[1]] + val[op[2]]
+        elif op[0] == "sub":
+            v = val[op[1]] - val[op[2]]
+        else:
+            v = op[1] * val[op[2]]
+        val.append(v)
+    return [0.0 if o is None else o[0] * val[o[1]] for o in outs]
+
+
+def selftest(max_n=64):
+    import cmath
+    import random
+    rng = random.Random(1)
+    worst = 0.0
+
+    def dft_ref(xs, sign):
+        n = len(xs)
+        return [sum(xs[j] * cmath.exp(sign * 2j * cmath.pi * (j * k % n) / n) for j in range(n))
+                for k in range(n)]
+
+    def err(got, want):
+        return max(abs(a - b) for a, b in zip(got, want)) / max(1.0, max(abs(w) for w in want))
+
+    for n in range(1, max_n + 1):
+        xs = [complex(rng.uniform(-1, 1), rng.uniform(-1, 1)) for _ in range(n)]
+        for sign in (-1, 1):
+            A = VecAlgebra()
+            y = dft(A, [A.input(j) for j in range(n)], sign)
+            worst = max(worst, err(_eval_vec(A, y, xs), dft_ref(xs, sign)))
+        xr = [v.real for v in xs]
+        ref = dft_ref([complex(v) for v in xr], -1)
+        g, outs = real_forward_graph(n)
+        got = _eval_scalar(g, outs, {j: xr[j] for j in range(n)})
+        packed = [ref[0].real] + ([ref[n // 2].real] if n % 2 == 0 else [])
+        for k in range(1, (n - 1) // 2 + 1):
+            packed += [ref[k].real, ref[k].imag]
+        worst = max(worst, err(got, packed))
+        g, outs = real_backward_graph(n)
+        got = _eval_scalar(g, outs, {j: packed[j] for j in range(n)})
+        worst = max(worst, err(got, [n * v for v in xr]))
+    print("largest relative error over lengths 1..%d: %.3g" % (max_n, worst))
+    return 0 if worst < 1e-12 else 1
 
 
 def write_all(out_dir):
@@ -884,7 +1202,11 @@ def main():
     ap.add_argument("--out", default=default)
     ap.add_argument("--check", action="store_true",
                     help="regenerate into a temporary folder and compare with --out")
+    ap.add_argument("--selftest", action="store_true",
+                    help="evaluate the descriptions numerically for lengths 1..64")
     args = ap.parse_args()
+    if args.selftest:
+        return selftest()
     if not args.check:
         write_all(args.out)
         return 0
