@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/plan.h"
+#include "kernels/codelets.h"
 #include "kernels/real_compute.h"
 #include "tqs_dfti.h"
 
@@ -16,6 +17,35 @@ int check(const double* in, const double* out, const PlanRecord* plan) {
   if (plan == nullptr || in == nullptr || out == nullptr) return PLAN_NULL_POINTER;
   if (plan->tag != TAG_REAL_PLAN) return PLAN_WRONG_KIND;
   return PLAN_OK;
+}
+
+constexpr int64_t LONGEST_CODELET = 16;
+
+// Short plans go straight to the straight-line kernels (they allow in == out).
+int plan_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  const int64_t n = plan->length;
+  if (n >= 1 && n <= LONGEST_CODELET) {
+    if (plan->forward_scaled) {
+      codelets.real_forward_scaled[n](in, out, plan->scale);
+    } else {
+      codelets.real_forward[n](in, out);
+    }
+    return PLAN_OK;
+  }
+  return real_plan_forward(in, out, plan, work);
+}
+
+int plan_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  const int64_t n = plan->length;
+  if (n >= 1 && n <= LONGEST_CODELET) {
+    if (plan->backward_scaled) {
+      codelets.real_backward_scaled[n](in, out, plan->scale);
+    } else {
+      codelets.real_backward[n](in, out);
+    }
+    return PLAN_OK;
+  }
+  return real_plan_backward(in, out, plan, work);
 }
 
 bool cce_layout(const EngineDescriptor* d) {
@@ -70,20 +100,20 @@ void cce_to_permuted(const double* in, double* out, int64_t n) {
 int storage_permuted_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
-  return real_plan_forward(in, out, plan, work);
+  return plan_forward(in, out, plan, work);
 }
 
 int storage_permuted_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
-  return real_plan_backward(in, out, plan, work);
+  return plan_backward(in, out, plan, work);
 }
 
 int storage_sequential_forward(const double* in, double* out, const PlanRecord* plan,
                                void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
-  code = real_plan_forward(in, out, plan, work);
+  code = plan_forward(in, out, plan, work);
   permuted_to_sequential(out, plan->length);
   return code;
 }
@@ -93,13 +123,13 @@ int storage_sequential_backward(const double* in, double* out, const PlanRecord*
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
   sequential_to_permuted(in, out, plan->length);
-  return real_plan_backward(out, out, plan, work);
+  return plan_backward(out, out, plan, work);
 }
 
 int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
-  code = real_plan_forward(in, out, plan, work);
+  code = plan_forward(in, out, plan, work);
   permuted_to_cce(out, plan->length);
   return code;
 }
@@ -108,7 +138,7 @@ int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, 
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
   cce_to_permuted(in, out, plan->length);
-  return real_plan_backward(out, out, plan, work);
+  return plan_backward(out, out, plan, work);
 }
 
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {

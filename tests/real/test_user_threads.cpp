@@ -73,7 +73,7 @@ DftiHandle shared_descriptor(int64_t n, int64_t users, int64_t count = 1, bool b
 }
 
 // Lengths whose plans need work space, so that sharing one would show.
-const int64_t kLengths[] = {34, 97, 200};
+const int64_t kLengths[] = {34, 97, 1000, 4099};
 
 TEST(RealUserThreads, AsManyThreadsAsSlotsAllSucceed) {
   for (int64_t n : kLengths) {
@@ -83,7 +83,7 @@ TEST(RealUserThreads, AsManyThreadsAsSlotsAllSucceed) {
     std::atomic<int> failures{0}, refused{0};
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
-      pool.emplace_back([&, t] { refused += hammer(h, jobs[t], n, 40, &failures); });
+      pool.emplace_back([&, t] { refused += hammer(h, jobs[t], n, 100, &failures); });
     }
     for (auto& th : pool) th.join();
     EXPECT_EQ(0, failures.load()) << n;
@@ -100,7 +100,7 @@ TEST(RealUserThreads, MoreThreadsThanSlotsComputeOrAnswer8) {
   auto jobs = make_jobs(6, n);
   std::atomic<int> failures{0};
   std::vector<std::thread> pool;
-  for (int t = 0; t < 6; ++t) pool.emplace_back([&, t] { hammer(h, jobs[t], n, 30, &failures); });
+  for (int t = 0; t < 6; ++t) pool.emplace_back([&, t] { hammer(h, jobs[t], n, 100, &failures); });
   for (auto& th : pool) th.join();
   EXPECT_EQ(0, failures.load());
   DftiRelease(&h);
