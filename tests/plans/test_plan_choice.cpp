@@ -63,8 +63,6 @@ TEST(PlanChoice, RealExamples) {
     ASSERT_EQ(p.code, 0);
     EXPECT_EQ(radices(p.p), (R{3, 3, 2}));
     EXPECT_EQ(p.p->odd_factored, 0);
-    // Neighbouring radix-3 stages share one table; released once.
-    EXPECT_EQ(p.p->factors[0].generic_table, p.p->factors[1].generic_table);
   }
   {
     Plan p(REAL, 40, tqs::SCALE_NONE);  // 20 = 4*5
@@ -158,6 +156,14 @@ TEST(PlanChoice, ComplexExamples) {
   Plan c(COMPLEX, 17, tqs::SCALE_NONE);
   ASSERT_EQ(c.code, 0);
   EXPECT_EQ(c.p->work_size, 16 * 17 + 32);
+  // Neighbouring radix-17 stages share one direct table (released once);
+  // the generic size of a radix over an even sub-length counts twice.
+  Plan g(COMPLEX, 4 * 17 * 17, tqs::SCALE_NONE);
+  ASSERT_EQ(g.code, 0);
+  EXPECT_EQ(radices(g.p), (R{17, 17, 4}));
+  EXPECT_NE(g.p->factors[0].generic_table, nullptr);
+  EXPECT_EQ(g.p->factors[0].generic_table, g.p->factors[1].generic_table);
+  EXPECT_EQ(g.p->work_size, (2 * 17 + 4 * 17 * 17) * 16 + 64);
   // 4*149: the odd cofactor 149 is within the even limit except at level 0.
   Plan e(COMPLEX, 4 * 149, tqs::SCALE_NONE);
   ASSERT_EQ(e.code, 0);
