@@ -58,6 +58,7 @@ const LevelApi level_api = {
     real_pow2_forward,
     real_pow2_backward,
     radix_butterfly,
+    real_radix_butterfly,
     &pow2_api,
 };
 

@@ -89,8 +89,9 @@ struct LevelApi {
   const CplxKernelScaled* pow2_complex_backward_scaled;
   const CplxKernel* real_pow2_forward;
   const CplxKernel* real_pow2_backward;
-  // Test entry to the inline radix butterflies (radix, backward, lanes, data).
+  // Test entries to the inline radix butterflies (radix, backward, lanes, data).
   int (*radix_butterfly)(int radix, int backward, int lanes, double* data);
+  int (*real_radix_butterfly)(int radix, int backward, int lanes, double* data);
   const Pow2Api* pow2;
 };
 

@@ -25,5 +25,9 @@ extern const CplxKernel real_pow2_backward[7];
 // (simd::C2, levels 4 and 5 only: r pairs, element j of lane l at complex
 // index 2j + l). Returns 0, or -1 when the combination does not exist.
 int radix_butterfly(int radix, int backward, int lanes, double* data);
+// The same for the real butterflies: radix in {3,5,7,11,13}, lanes 1
+// (double), 2 (simd::C1) or 4 (simd::C2, levels 4 and 5); element j of lane
+// l at data[j * lanes + l].
+int real_radix_butterfly(int radix, int backward, int lanes, double* data);
 
 TQS_LEVEL_END

@@ -350,4 +350,38 @@ TEST(Codelets, RadixButterflies) {
   EXPECT_EQ(api().radix_butterfly(6, 0, 1, d.data()), -1);
 }
 
+TEST(Codelets, RealRadixButterflies) {
+  const int radices[] = {3, 5, 7, 11, 13};
+  for (int r : radices) {
+    for (int lanes : {1, 2, 4}) {
+      SCOPED_TRACE("radix " + std::to_string(r) + " lanes " + std::to_string(lanes));
+      std::vector<double> x = random_vector(size_t(r) * lanes, 7000 + r), f = x;
+      const int rc = api().real_radix_butterfly(r, 0, lanes, f.data());
+      if (lanes == 4 && api().level < 4) {
+        EXPECT_EQ(rc, -1);
+        continue;
+      }
+      ASSERT_EQ(rc, 0);
+      std::vector<double> b = f;
+      ASSERT_EQ(api().real_radix_butterfly(r, 1, lanes, b.data()), 0);
+      for (int l = 0; l < lanes; ++l) {
+        std::vector<double> xc(2 * r, 0.0), got(r), back(r);
+        std::vector<long double> lane(r);
+        for (int j = 0; j < r; ++j) {
+          xc[2 * j] = x[j * lanes + l];
+          lane[j] = x[j * lanes + l];
+          got[j] = f[j * lanes + l];
+          back[j] = b[j * lanes + l];
+        }
+        EXPECT_LE(rel_rms(got.data(), pack(reference_dft(xc, r, -1), r), 1.0), tolerance(r))
+            << "forward lane " << l;
+        EXPECT_LE(rel_rms(back.data(), lane, double(r)), 2 * tolerance(r))
+            << "round trip lane " << l;
+      }
+    }
+  }
+  std::vector<double> d(64, 0.0);
+  EXPECT_EQ(api().real_radix_butterfly(4, 0, 1, d.data()), -1);
+}
+
 }  // namespace
