@@ -210,7 +210,7 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 }
 
 int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, int count,
-                      int64_t* generic_out) {
+                      bool breadth_first, int64_t* generic_out) {
   uint32_t r[MAX_FACTORS];
   for (int i = 0; i < count; ++i) r[i] = radices_in[i];
   // A lone 2 or a 4 in front merges with the next 4 into a leaf of 8 or 16;
@@ -231,7 +231,7 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   p->last_factor_index = stages - 1;
   p->core_length = (int32_t)len;
   int64_t s = 1, m = len, generic = 0;
-  int group = stages - 1;
+  int group = breadth_first ? 0 : stages - 1;
   for (int i = 0; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
     f.radix = r[i];
