@@ -23,7 +23,9 @@ struct Pow2Plan {
   // Engine layout.
   const double* quarter_sine;  // sin(2*pi*j/n), j = 0..n/4 (n = log2n length)
   const double* pass_tw[POW2_MAX_LOG2 + 1];  // radix pass of a 2^L sub-transform
-  const double* top_tw;      // closing pass, two columns side by side
+  const double* top_tw;      // closing pass (AVX: two columns side by side)
+  const double* top_hi;      // with top_tw split in two factors: the coarse one
+  int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
   const double* split_tw;    // real split: w_n^k, k = 0..n/4
   int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
 };
