@@ -14,6 +14,7 @@
 #include "kernels/direct.h"
 #include "kernels/mixed_radix.h"
 #include "kernels/pow2.h"
+#include "kernels/real_odd.h"
 #include "kernels/real_split.h"
 #include "service/tqs_service.h"
 
@@ -118,7 +119,7 @@ int plan_core(PlanRecord* p, int64_t len, int64_t* work) {
   p->core_length = (int32_t)len;
   if (count > 0) {
     int64_t generic = 0;
-    int code = mixed_radix_build(p, len, radices, count, &generic);
+    int code = mixed_radix_build(p, len, radices, count, false, &generic);
     *work = mixed_work(generic, len);
     return code;
   }
@@ -340,26 +341,10 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
       code = run_core(p, out, out, false, w);
     }
   } else if (p->factored) {
-    const int64_t h = n / 2;
     if (forward) {
-      mixed_radix_forward(p, in, true, w);
-      out[0] = w[0];
-      for (int64_t k = 1; k <= h; ++k) {
-        out[2 * k - 1] = w[2 * k];
-        out[2 * k] = w[2 * k + 1];
-      }
+      real_odd_forward(p, in, out, w);
     } else {
-      double* a = w;
-      double* b = w + 2 * n;
-      a[0] = in[0];
-      a[1] = 0.0;
-      for (int64_t k = 1; k <= h; ++k) {
-        a[2 * k] = a[2 * (n - k)] = in[2 * k - 1];
-        a[2 * k + 1] = in[2 * k];
-        a[2 * (n - k) + 1] = -in[2 * k];
-      }
-      mixed_radix_backward(p, a, false, b);
-      for (int64_t k = 0; k < n; ++k) out[k] = b[2 * k];
+      real_odd_backward(p, in, out, w);
     }
   } else if (p->direct_table != nullptr) {
     if (forward) {
@@ -420,9 +405,8 @@ int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
     if (count > 0) {
       int64_t generic = 0;
       p->odd_factored = 1;
-      code = mixed_radix_build(p, n, radices, count, &generic);
-      // Input as complex, output and (backward) the Hermitian extension.
-      work = mixed_work(generic, 2 * n);
+      code = mixed_radix_build(p, n, radices, count, true, &generic);
+      work = mixed_work(generic, n);
     } else if (n <= kOddRealDirectLimit) {
       p->direct_table = direct_table_create(n);
       if (p->direct_table == nullptr) code = PLAN_NO_MEMORY;

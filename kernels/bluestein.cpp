@@ -81,7 +81,16 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
   double* a = work;
   double* inner_work = work + 2 * l;
   const int64_t h = n / 2;
-  for (int64_t k = 0; k < n; ++k) {
+  int64_t k0 = 0;
+  if (in_kind == BLUESTEIN_COMPLEX) {
+#if TQS_LEVEL >= 4
+    for (; k0 + 2 <= n; k0 += 2) {
+      store2(a + 2 * k0, cmul(load2(in + 2 * k0), load2(c + 2 * k0)));
+    }
+#endif
+    for (; k0 < n; ++k0) store1(a + 2 * k0, cmul(load1(in + 2 * k0), load1(c + 2 * k0)));
+  }
+  for (int64_t k = k0; k < n; ++k) {
     double xr, xi;
     if (in_kind == BLUESTEIN_COMPLEX) {
       xr = in[2 * k];
@@ -112,7 +121,16 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
   code = complex_plan_backward(a, a, p->inner_plan, inner_work);
   if (code != PLAN_OK) return code;
   // y_k = a_k c_k; the backward transform is the forward one read at -k.
-  for (int64_t k = 0; k < n; ++k) {
+  int64_t k1 = 0;
+  if (out_kind == BLUESTEIN_COMPLEX && forward) {
+#if TQS_LEVEL >= 4
+    for (; k1 + 2 <= n; k1 += 2) {
+      store2(out + 2 * k1, cmul(load2(a + 2 * k1), load2(c + 2 * k1)));
+    }
+#endif
+    for (; k1 < n; ++k1) store1(out + 2 * k1, cmul(load1(a + 2 * k1), load1(c + 2 * k1)));
+  }
+  for (int64_t k = k1; k < n; ++k) {
     int64_t dst = (forward || k == 0) ? k : n - k;
     double yr, yi;
     cmul_scalar(a[2 * k], a[2 * k + 1], c[2 * k], c[2 * k + 1], &yr, &yi);

@@ -43,7 +43,7 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
   if constexpr (R == 0) {
     bfly_odd_rt<F>(x, r, cs);
   } else {
-    bfly<R, F>(x, cs);
+    bfly<R, F>(x);
   }
   for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
 }
@@ -114,7 +114,7 @@ inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out
   if constexpr (L == 0) {
     bfly_odd_rt<F>(x, l, cs);
   } else {
-    bfly<L, F>(x, cs);
+    bfly<L, F>(x);
   }
   for (int u = 0; u < ll; ++u) Lanes<V>::store(out + 2 * u, lane_out, x[u]);
 }
@@ -210,7 +210,7 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 }
 
 int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, int count,
-                      int64_t* generic_out) {
+                      bool breadth_first, int64_t* generic_out) {
   uint32_t r[MAX_FACTORS];
   for (int i = 0; i < count; ++i) r[i] = radices_in[i];
   // A lone 2 or a 4 in front merges with the next 4 into a leaf of 8 or 16;
@@ -231,7 +231,7 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   p->last_factor_index = stages - 1;
   p->core_length = (int32_t)len;
   int64_t s = 1, m = len, generic = 0;
-  int group = stages - 1;
+  int group = breadth_first ? 0 : stages - 1;
   for (int i = 0; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
     f.radix = r[i];
@@ -253,13 +253,13 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   }
   lf.blocks = (uint32_t)(blocks / r[stages - 1]);
 
-  // Cosine/sine tables for odd radices (shared by neighbours) and an odd leaf.
+  // Direct-transform tables for the radices and leaf lengths without a
+  // butterfly of their own (odd, above 13); neighbours share one.
   for (int i = 0; i <= stages; ++i) {
     FactorRecord& f = p->factors[i];
-    if (is_pow2_radix(f.radix)) continue;
-    // Radices without their own kernel count towards the work size.
+    if (f.radix <= 16 && (is_pow2_radix(f.radix) || f.radix <= 13)) continue;
     int64_t size = (i < stages && (f.m & 1) == 0) ? 2 * (int64_t)f.radix : (int64_t)f.radix;
-    if (f.radix > 13 && size > generic) generic = size;
+    if (size > generic) generic = size;
     if (i > 0 && p->factors[i - 1].radix == f.radix) {
       f.generic_table = p->factors[i - 1].generic_table;
       continue;

@@ -22,8 +22,9 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 // last_factor_index and group_start. Answers PLAN_OK or PLAN_NO_MEMORY
 // (whatever was built stays in the record for the caller's destroy).
 // *generic_out receives the largest generic size (for the work size).
+// breadth_first: one stage group over the whole length (the odd real engine).
 int mixed_radix_build(PlanRecord* plan, int64_t len, const uint32_t* radices, int count,
-                      int64_t* generic_out);
+                      bool breadth_first, int64_t* generic_out);
 
 // out (2*len doubles) must not overlap in. real_input: in holds len real
 // values (imaginary parts zero) instead of len complex ones.

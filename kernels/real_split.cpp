@@ -26,10 +26,8 @@ void fill_table(double* table, int64_t n, double t_scale, double u_scale) {
   for (int64_t k = 1; k <= bins; ++k) {
     double c, s;
     root_cos_sin(k, n, &c, &s);
-    // 1 - sin(theta) = 2 sin^2(pi/4 - theta/2), exact near theta = pi/2.
-    double h, hs;
-    root_cos_sin(n - 4 * k, 8 * n, &h, &hs);
-    double one_minus_sin = 2.0 * hs * hs;
+    // 1 - sin(theta) as cos^2/(1 + sin): no cancellation near theta = pi/2.
+    double one_minus_sin = c * c / (1.0 + s);
     int64_t g = (k - 1) / 2, lane = (k - 1) & 1;
     double* p = table + 8 * g + 2 * lane;
     p[0] = p[1] = t_scale * one_minus_sin;

@@ -23,12 +23,10 @@ void octant_cos_sin(int64_t k, int64_t n, long double* c, long double* s) {
   long double cc, ss;
   if (2 * num4 <= n) {
     long double a = kTwoPi * (long double)num4 / (4.0L * (long double)n);
-    cc = cosl(a);
-    ss = sinl(a);
+    sincosl(a, &ss, &cc);
   } else {
     long double a = kTwoPi * (long double)(n - num4) / (4.0L * (long double)n);
-    cc = sinl(a);
-    ss = cosl(a);
+    sincosl(a, &cc, &ss);
   }
   if (second) {
     long double t = cc;

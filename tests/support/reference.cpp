@@ -28,7 +28,21 @@ std::shared_ptr<const std::vector<cld>> roots(int64_t n) {
     if (it != cache.end()) return it->second;
   }
   auto table = std::make_shared<std::vector<cld>>(n);
-  for (int64_t k = 0; k < n; ++k) (*table)[k] = root(k, n, -1);
+  std::vector<cld>& w = *table;
+  // Evaluate the first octant (or half/quarter when n allows no finer
+  // symmetry) and mirror the rest exactly.
+  int64_t direct = n % 4 == 0 ? n / 8 : n % 2 == 0 ? n / 4 : n / 2;
+  for (int64_t k = 0; k <= direct && k < n; ++k) w[k] = root(k, n, -1);
+  if (n % 4 == 0) {
+    for (int64_t k = n / 8 + 1; k <= n / 4; ++k) {
+      cld m = w[n / 4 - k];  // exp(-i(pi/2 - t)) = -i * conj(exp(-it))
+      w[k] = cld(-m.imag(), -m.real());
+    }
+  }
+  if (n % 2 == 0) {
+    for (int64_t k = n / 4 + 1; k <= n / 2; ++k) w[k] = -std::conj(w[n / 2 - k]);
+  }
+  for (int64_t k = n / 2 + 1; k < n; ++k) w[k] = std::conj(w[n - k]);
   if (n <= 65536) {
     std::lock_guard<std::mutex> guard(lock);
     cache[n] = table;
@@ -79,9 +93,10 @@ void chirp(const cld* in, int64_t stride, cld* out, int64_t n, int sign) {
   int64_t m = 1;
   while (m < 2 * n - 1) m *= 2;
   std::vector<cld> c(n), a(m), b(m), fa(m), fb(m);
+  auto w2 = roots(2 * n);
   int64_t idx = 0;  // k^2 mod 2n
   for (int64_t k = 0; k < n; ++k) {
-    c[k] = root(idx, 2 * n, sign);  // exp(sign*i*pi*k^2/n)
+    c[k] = sign < 0 ? (*w2)[idx] : std::conj((*w2)[idx]);  // exp(sign*i*pi*k^2/n)
     idx += 2 * k + 1;
     while (idx >= 2 * n) idx -= 2 * n;
   }
