@@ -263,6 +263,10 @@ long plan_axes(EngineDescriptor* head) {
     } else {
       long status = plan_real_axis(m, head);
       if (status != 0) return status;
+      if (m->length <= 16 && head->normalised_rank == 1) {
+        m->axis_plan_forward = axis_short_forward;
+        m->axis_plan_backward = axis_short_backward;
+      }
     }
     m->commit_status = DFTI_STATE_COMMITTED;
     head->max_work_size = larger(head->max_work_size, m->axis_work_size);
@@ -305,6 +309,11 @@ long plan_real_descriptor(EngineDescriptor* head) {
   } else {
     head->compute_forward = real_compute_forward_out;
     head->compute_backward = real_compute_backward_out;
+    if ((head->plan_flags & FLAG_DIRECT_AXIS) && head->number_of_user_threads <= 1 &&
+        head->axis_plan_forward == axis_short_forward) {
+      head->compute_forward = real_compute_short_forward_out;
+      head->compute_backward = real_compute_short_backward_out;
+    }
     head->array_argument_count = 2;
   }
   head->commit_status = DFTI_STATE_COMMITTED;

@@ -204,6 +204,10 @@ long compute(EngineDescriptor* d, bool forward, void* a1, void* a2) {
   }
 
   if (d->number_of_user_threads <= 1) {
+    // One contiguous vector: straight to the axis routine, no driver state.
+    if ((d->plan_flags & FLAG_DIRECT_AXIS) && (!inplace || y == x)) {
+      return (forward ? d->axis_plan_forward : d->axis_plan_backward)(x, y, d, d->work_buffer);
+    }
     Call c(d, forward, d->work_buffer);
     if (d->plan_flags & FLAG_DIRECT_AXIS) return transform_vector(c, x, 1, y, 1);
     if (d->plan_flags & FLAG_MULTI_AXIS) {

@@ -23,6 +23,11 @@ long real_compute_backward_out(EngineDescriptor* d, void* a1, void* a2, void* a3
 // a public status.
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work);
 long axis_plan_backward(const double* input, double* output, EngineDescriptor* d, void* work);
+// The same for lengths up to 16 on one axis, without the plan layer.
+long axis_short_forward(const double* input, double* output, EngineDescriptor* d, void* work);
+long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void* work);
+long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
 
 // Storage routines: the real plan in permuted packed order, converted to or
 // from the chosen layout. Answer plan-level codes.

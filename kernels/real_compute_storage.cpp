@@ -141,6 +141,64 @@ int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, 
   return plan_backward(out, out, plan, work);
 }
 
+// Lengths up to 16 on a one-axis descriptor: kernel, layout conversion and
+// scale in one routine. The axis's plan is unscaled and needs no work area,
+// so nothing of the plan layer is left to run; this keeps the descriptor's
+// cost on tiny transforms down to the calls themselves.
+long axis_short_forward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  codelets.real_forward[n](input, output);
+  int64_t count = n;
+  if (d->storage_forward == storage_cce_forward) {
+    permuted_to_cce(output, n);
+    count = n + 1;
+  } else if (d->storage_forward == storage_sequential_forward) {
+    permuted_to_sequential(output, n);
+  }
+  const double scale = d->active_forward_scale;
+  if (scale != 1.0) {
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&count, &scale, output, &inc);
+  }
+  return 0;
+}
+
+long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  const double* packed = input;
+  if (d->storage_backward == storage_cce_backward) {
+    cce_to_permuted(input, output, n);
+    packed = output;
+  } else if (d->storage_backward == storage_sequential_backward) {
+    sequential_to_permuted(input, output, n);
+    packed = output;
+  }
+  codelets.real_backward[n](packed, output);
+  if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
+    output[n] = 0.0;
+  }
+  const double scale = d->active_backward_scale;
+  if (scale != 1.0) {
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&n, &scale, output, &inc);
+  }
+  return 0;
+}
+
+// Out-of-place entries for the same case (one vector, unit strides, one user
+// thread): the offsets are all that is left of the driver.
+long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const int64_t unit = d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+  return axis_short_forward(static_cast<const double*>(a1) + d->input_offset,
+                            static_cast<double*>(a2) + d->output_offset * unit, d, nullptr);
+}
+
+long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const int64_t unit = d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+  return axis_short_backward(static_cast<const double*>(a1) + d->input_offset * unit,
+                             static_cast<double*>(a2) + d->output_offset, d, nullptr);
+}
+
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {
   int code = d->storage_forward(input, output, d->real_plan, work);
   const double scale = d->active_forward_scale;
