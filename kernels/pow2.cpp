@@ -19,6 +19,7 @@
 #include <math.h>
 #include <string.h>
 
+#include "kernels/codelets.h"
 #include "kernels/pow2_kernels.h"
 #include "service/tqs_service.h"
 
@@ -69,29 +70,51 @@ struct Roots {
 
 constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
 
+// Up to 64 points the straight-line kernels do the whole transform.
+constexpr int CODELET_LOG2 = 6;
+// From 2^18 points on, the closing pass forms its twiddles from two tables.
+constexpr int SPLIT_TWIDDLE_LOG2 = 18;
+
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
-// Twiddle table of a radix pass closing a 2^L-point transform: for each
-// column k, the R-1 roots w^(j*k), j = 1..R-1.
-void fill_pass(double* t, int L, const Roots& roots) {
-  int rb = radix_bits(L);
-  int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
-  int64_t step = roots.n >> L;
-  for (int64_t k = 0; k < m; ++k)
-    for (int64_t j = 1; j < R; ++j, t += 2) roots.get(j * k * step, t);
+// Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
+// Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
+// passes at the top where the bits do not divide by three; at 2^18 a radix-8
+// top (eight sub-transforms side by side) measured clearly faster than 4,
+// at 2^8 slightly.
+int radix_bits(int L) {
+  if (L <= 4) return 0;
+  if (L == 5) return 2;
+  if (L == 18 || L == 8) return 3;
+  return (L - 4) % 3 == 0 ? 3 : 2;
 }
 
-// The same roots for two neighbouring columns side by side.
-void fill_pass_pairs(double* t, int L, const Roots& roots) {
+// Twiddle table of a radix pass closing a 2^L-point transform: for each
+// column k, the R-1 roots w^(j*k), j = 1..R-1 (columns k*kmul, k < count).
+void fill_pass(double* t, int L, const Roots& roots, int64_t count = -1, int64_t kmul = 1) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
-  for (int64_t k = 0; k < m; k += 2)
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; ++k)
+    for (int64_t j = 1; j < R; ++j, t += 2) roots.get(j * k * kmul * step, t);
+}
+
+#if TQS_AVX
+// The same roots for two neighbouring columns side by side (first count
+// columns).
+void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
+  int rb = radix_bits(L);
+  int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
+  int64_t step = roots.n >> L;
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; k += 2)
     for (int64_t j = 1; j < R; ++j, t += 4) {
       roots.get(j * k * step, t);
       roots.get(j * (k + 1) * step, t + 2);
     }
 }
+#endif
 
 int64_t pass_table_doubles(int L) {
   int rb = radix_bits(L);
@@ -116,14 +139,21 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   int64_t pass_off[POW2_MAX_LOG2 + 1];
   int64_t top_off = -1, split_off = -1;
   for (int i = 0; i <= POW2_MAX_LOG2; ++i) pass_off[i] = -1;
-  if (cl >= 5) {
-#if TQS_AVX
+  const bool split_top = cl >= SPLIT_TWIDDLE_LOG2;
+  int top_lo_bits = 0;
+  int64_t top_hi_off = -1;
+  if (cl > CODELET_LOG2) {
+    const int rb = radix_bits(cl), lm = cl - rb;
+    const int64_t R = int64_t(1) << rb;
     top_off = tw_size;
-    tw_size += pass_table_doubles(cl);
-#else
-    pass_off[cl] = tw_size;
-    tw_size += pass_table_doubles(cl);
-#endif
+    if (split_top) {
+      top_lo_bits = (lm + 1) / 2;
+      tw_size += 2 * (R - 1) * (int64_t(1) << top_lo_bits);
+      top_hi_off = tw_size;
+      tw_size += 2 * (R - 1) * (int64_t(1) << (lm - top_lo_bits));
+    } else {
+      tw_size += pass_table_doubles(cl);
+    }
     for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
       pass_off[L] = tw_size;
       tw_size += pass_table_doubles(L);
@@ -147,7 +177,8 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (mode == SCALE_BACKWARD || mode == SCALE_BOTH_SQRT) p->backward_scaled = 1;
   p->scale = mode == SCALE_BOTH_SQRT ? 1.0 / sqrt(double(n)) : 1.0 / double(n);
   if (mode == SCALE_NONE) p->scale = 1.0;
-  p->work_size = cl >= 5 ? (int64_t(16) << cl) + 32 : 0;
+  p->work_size = cl > CODELET_LOG2 ? (int64_t(16) << cl) + 32 : 0;
+  for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
 
   Roots roots{pow2_sine1024, 1, n};
   if (own_sine) {
@@ -172,8 +203,25 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
       p->pass_tw[L] = tw + pass_off[L];
     }
   if (top_off >= 0) {
-    fill_pass_pairs(tw + top_off, cl, roots);
     p->top_tw = tw + top_off;
+    if (split_top) {
+      const int64_t lo = int64_t(1) << top_lo_bits;
+      const int64_t hi = (int64_t(1) << (cl - radix_bits(cl))) >> top_lo_bits;
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots, lo);
+#else
+      fill_pass(tw + top_off, cl, roots, lo);
+#endif
+      fill_pass(tw + top_hi_off, cl, roots, hi, lo);
+      p->top_hi = tw + top_hi_off;
+      p->top_lo_bits = top_lo_bits;
+    } else {
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots);
+#else
+      fill_pass(tw + top_off, cl, roots);
+#endif
+    }
   }
   if (split_off >= 0) {
     double* s = tw + split_off;
@@ -184,83 +232,125 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   return PLAN_OK;
 }
 
+// The np top-level sub-transforms (or lane pairs of them) advance together
+// through one recursion: sub-transform p reads in + p*D and writes its own
+// block at o + p*ps. Together they use every element of each cache line the
+// strided leaf loads bring in, which matters once the input is out of cache.
 template <bool INV, bool SC, class V>
-void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale) {
-  const int rb = radix_bits(L);
+void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale,
+         int np, ptrdiff_t ps) {
+  constexpr int D = VT<V>::D;
+  const int rb = pl->bits[L];
   if (rb == 0) {
-    switch (L) {
-      case 0:
-        leaf_fixed<INV, SC, V, 0>(in, is, o, scale);
-        break;
-      case 1:
-        leaf_fixed<INV, SC, V, 1>(in, is, o, scale);
-        break;
-      case 2:
-        leaf_fixed<INV, SC, V, 2>(in, is, o, scale);
-        break;
-      case 3:
-        leaf_fixed<INV, SC, V, 3>(in, is, o, scale);
-        break;
-      default:
-        leaf_fixed<INV, SC, V, 4>(in, is, o, scale);
-        break;
+    for (int p = 0; p < np; ++p) {
+      const double* ip = in + p * D;
+      double* op = o + p * ps;
+      switch (L) {
+        case 0:
+          leaf_fixed<INV, SC, V, 0>(ip, is, op, scale);
+          break;
+        case 1:
+          leaf_fixed<INV, SC, V, 1>(ip, is, op, scale);
+          break;
+        case 2:
+          leaf_fixed<INV, SC, V, 2>(ip, is, op, scale);
+          break;
+        case 3:
+          leaf_fixed<INV, SC, V, 3>(ip, is, op, scale);
+          break;
+        default:
+          leaf_fixed<INV, SC, V, 4>(ip, is, op, scale);
+          break;
+      }
     }
     return;
   }
-  constexpr int D = VT<V>::D;
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
-  for (ptrdiff_t j = 0; j < R; ++j) rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale);
-  if (rb == 2)
-    pass<INV, V, 4>(o, o, m, pl->pass_tw[L]);
-  else
-    pass<INV, V, 8>(o, o, m, pl->pass_tw[L]);
+  for (ptrdiff_t j = 0; j < R; ++j)
+    rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale, np, ps);
+  for (int p = 0; p < np; ++p) {
+    double* op = o + p * ps;
+    switch (rb) {
+      case 1:
+        pass<INV, V, 2>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 2:
+        pass<INV, V, 4>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 3:
+        pass<INV, V, 8>(op, op, m, pl->pass_tw[L]);
+        break;
+      default:
+        pass<INV, V, 16>(op, op, m, pl->pass_tw[L]);
+        break;
+    }
+  }
 }
 
-template <bool INV, bool SC>
-void leaf_direct(const double* in, double* out, int L, double scale) {
-  switch (L) {
-    case 0:
-      leaf_fixed<INV, SC, C1, 0>(in, 2, out, scale);
-      break;
+template <bool INV, bool SPLIT>
+void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl) {
+  const double* t = pl->top_tw;
+  const double* h = pl->top_hi;
+  const int b = pl->top_lo_bits;
+#if TQS_AVX
+  switch (rb) {
     case 1:
-      leaf_fixed<INV, SC, C1, 1>(in, 2, out, scale);
+      pass_top2<INV, 2, SPLIT>(src, dst, m, t, h, b);
       break;
     case 2:
-      leaf_fixed<INV, SC, C1, 2>(in, 2, out, scale);
+      pass_top2<INV, 4, SPLIT>(src, dst, m, t, h, b);
       break;
     case 3:
-      leaf_fixed<INV, SC, C1, 3>(in, 2, out, scale);
+      pass_top2<INV, 8, SPLIT>(src, dst, m, t, h, b);
       break;
     default:
-      leaf_fixed<INV, SC, C1, 4>(in, 2, out, scale);
+      pass_top2<INV, 16, SPLIT>(src, dst, m, t, h, b);
       break;
   }
+#else
+  switch (rb) {
+    case 1:
+      SPLIT ? pass_split<INV, 2>(src, dst, m, t, h, b) : pass<INV, C1, 2>(src, dst, m, t);
+      break;
+    case 2:
+      SPLIT ? pass_split<INV, 4>(src, dst, m, t, h, b) : pass<INV, C1, 4>(src, dst, m, t);
+      break;
+    case 3:
+      SPLIT ? pass_split<INV, 8>(src, dst, m, t, h, b) : pass<INV, C1, 8>(src, dst, m, t);
+      break;
+    default:
+      SPLIT ? pass_split<INV, 16>(src, dst, m, t, h, b) : pass<INV, C1, 16>(src, dst, m, t);
+      break;
+  }
+#endif
 }
 
 // 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes.
 template <bool INV, bool SC>
 void run_complex(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
                  double scale) {
-  if (L <= 4) {
-    leaf_direct<INV, SC>(in, out, L, scale);
+  if (L <= CODELET_LOG2) {
+    if constexpr (SC)
+      (INV ? codelet_pow2_complex_backward_scaled : codelet_pow2_complex_forward_scaled)[L](in, out,
+                                                                                           scale);
+    else
+      (INV ? codelet_pow2_complex_backward : codelet_pow2_complex_forward)[L](in, out);
     return;
   }
-  const int rb = radix_bits(L);
+  const int rb = pl->bits[L];
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
 #if TQS_AVX
-  for (ptrdiff_t j = 0; j < R; j += 2)
-    rec<INV, SC, C2>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
-  if (rb == 2)
-    pass_top2<INV, 4>(work, out, m, pl->top_tw);
+  rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
   else
-    pass_top2<INV, 8>(work, out, m, pl->top_tw);
+    top_pass<INV, false>(rb, work, out, m, pl);
 #else
-  for (ptrdiff_t j = 0; j < R; ++j)
-    rec<INV, SC, C1>(in + 2 * j, 2 * R, work + 2 * j * m, L - rb, pl, scale);
-  if (rb == 2)
-    pass<INV, C1, 4>(work, out, m, pl->pass_tw[L]);
+  rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
   else
-    pass<INV, C1, 8>(work, out, m, pl->pass_tw[L]);
+    top_pass<INV, false>(rb, work, out, m, pl);
 #endif
 }
 
@@ -304,6 +394,23 @@ int complex_exec(const double* in, double* out, const Pow2Plan* pl, void* work) 
   return PLAN_OK;
 }
 
+// Real lengths up to 64: the real kernels (scaled ones up to 16, a scaling
+// loop above).
+template <bool INV>
+void real_small(const double* in, double* out, int L, bool scaled, double s) {
+  const int n = 1 << L;
+  if (L <= 4) {
+    if (scaled)
+      (INV ? codelets.real_backward_scaled : codelets.real_forward_scaled)[n](in, out, s);
+    else
+      (INV ? codelets.real_backward : codelets.real_forward)[n](in, out);
+    return;
+  }
+  (INV ? real_pow2_backward : real_pow2_forward)[L](in, out);
+  if (scaled)
+    for (int i = 0; i < n; ++i) out[i] *= s;
+}
+
 }  // namespace
 
 int pow2_complex_plan_create(Pow2Plan** out, int log2n, int mode, int hint) {
@@ -340,8 +447,8 @@ int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void*
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
   const double s = plan->forward_scaled ? plan->scale : 1.0;
-  if (plan->log2n == 0) {
-    out[0] = in[0] * s;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<false>(in, out, plan->log2n, plan->forward_scaled != 0, s);
     return PLAN_OK;
   }
   void* own;
@@ -357,8 +464,8 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
   const double s = plan->backward_scaled ? plan->scale : 1.0;
-  if (plan->log2n == 0) {
-    out[0] = in[0] * s;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<true>(in, out, plan->log2n, plan->backward_scaled != 0, s);
     return PLAN_OK;
   }
   void* own;

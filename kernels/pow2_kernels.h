@@ -11,6 +11,9 @@
 
 TQS_LEVEL_BEGIN
 namespace p2 {
+// Internal linkage: one translation unit uses these, and no instantiation
+// becomes a weak symbol.
+namespace {
 
 using namespace simd;
 
@@ -104,52 +107,18 @@ inline void bfly16(V* x) {
   x[11] = (rot<INV>(x[11]) - x[11]) * H;
   x[15] = cmul_cs<INV>(x[15], -C16, -S16);
   for (int k = 0; k < 4; ++k) bfly4<INV>(x[4 * k], x[4 * k + 1], x[4 * k + 2], x[4 * k + 3]);
-  // frequency k + 4*q sits in x[4k + q]: transpose the 4 x 4 index.
-  V t;
-#define P2_SW(a, b) (t = x[a], x[a] = x[b], x[b] = t)
-  P2_SW(1, 4);
-  P2_SW(2, 8);
-  P2_SW(3, 12);
-  P2_SW(6, 9);
-  P2_SW(7, 13);
-  P2_SW(11, 14);
-#undef P2_SW
+}
+// bfly16 leaves frequency k + 4q in x[4k + q]; the stores undo that
+// transposition (storing in place of swapping keeps the values in registers).
+constexpr int T16[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+template <int R>
+constexpr int out_index(int q) {
+  return R == 16 ? T16[q] : q;
 }
 
 // Leaf: a 2^L-point transform (L <= 4) of in[0], in[is], in[2 is], ... (is
 // in doubles), written contiguously to out. Reads everything before it
 // writes, so out may alias in when is == D.
-template <bool INV, bool SC, class V>
-inline void leaf(const double* in, ptrdiff_t is, double* out, int L, double scale) {
-  constexpr int D = VT<V>::D;
-  V x[16];
-  int n = 1 << L;
-  for (int u = 0; u < n; ++u) {
-    x[u] = VT<V>::ld(in + u * is);
-    if constexpr (SC) x[u] = x[u] * scale;
-  }
-  switch (L) {
-    case 1: {
-      V t = x[0];
-      x[0] = t + x[1];
-      x[1] = t - x[1];
-      break;
-    }
-    case 2:
-      bfly4<INV>(x[0], x[1], x[2], x[3]);
-      break;
-    case 3:
-      bfly8<INV>(x);
-      break;
-    case 4:
-      bfly16<INV>(x);
-      break;
-    default:
-      break;
-  }
-  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[u]);
-}
-
 template <bool INV, bool SC, class V, int L>
 inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale) {
   constexpr int D = VT<V>::D;
@@ -170,7 +139,7 @@ inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale
   } else if constexpr (L == 4) {
     bfly16<INV>(x);
   }
-  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[u]);
+  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[out_index<n>(u)]);
 }
 
 // Radix-R decimation-in-time pass over one block of R*m points held as R
@@ -195,7 +164,45 @@ inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) 
     } else {
       bfly16<INV>(x);
     }
-    for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[q]);
+    for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
+  }
+}
+
+// Closing pass with the twiddles of column k = kh*B + kl formed as the
+// product of two small tables, w^(j*kh*B) (th, R-1 per kh) and w^(j*kl)
+// (tl, R-1 per kl): for the largest lengths a full table would be as large
+// as the data and cost as much memory traffic.
+template <bool INV, int R>
+inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
+                       const double* th, int b) {
+  const ptrdiff_t B = ptrdiff_t(1) << b;
+  for (ptrdiff_t kh = 0; kh < (m >> b); ++kh, th += 2 * (R - 1)) {
+    const double* twl = tl;
+    for (ptrdiff_t kl = 0; kl < B; ++kl, twl += 2 * (R - 1)) {
+      const ptrdiff_t k = (kh << b) + kl;
+      C1 x[R];
+      x[0] = load1(src + k * 2);
+      for (int j = 1; j < R; ++j) {
+        C1 w = cmul_mem(load1(twl + 2 * (j - 1)), th + 2 * (j - 1));
+        C1 a = load1(src + (j * m + k) * 2);
+        if constexpr (INV)
+          x[j] = cmulj(a, w);
+        else
+          x[j] = cmul(a, w);
+      }
+      if constexpr (R == 2) {
+        C1 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store1(dst + (q * m + k) * 2, x[out_index<R>(q)]);
+    }
   }
 }
 
@@ -204,39 +211,48 @@ inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) 
 // interleaves rows 2p (low lane) and 2p+1 (high lane) column by column. Two
 // columns are taken at a time, transposed into one vector per row, twiddled
 // with the side-by-side table (R-1 pairs per column pair) and written to dst
-// in natural order.
-template <bool INV, int R>
-inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw) {
-  for (ptrdiff_t k = 0; k < m; k += 2, tw += 4 * (R - 1)) {
-    C2 x[R];
-    for (int p = 0; p < R / 2; ++p) {
-      const double* b = src + (2 * p * m + 2 * k) * 2;
-      C2 a0 = load2(b), a1 = load2(b + 4);
-      x[2 * p] = lanes_lo(a0, a1);
-      x[2 * p + 1] = lanes_hi(a0, a1);
+// in natural order. With SPLIT the table covers 2^b columns (tw) and is
+// multiplied by th, one entry per block of 2^b columns (see pass_split).
+template <bool INV, int R, bool SPLIT>
+inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
+                      const double* th, int b) {
+  const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
+  for (ptrdiff_t kh = 0; kh < m / B; ++kh, th += 2 * (R - 1)) {
+    const double* twl = tw;
+    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += 4 * (R - 1)) {
+      const ptrdiff_t k = kh * B + kl;
+      C2 x[R];
+      for (int p = 0; p < R / 2; ++p) {
+        const double* blk = src + (2 * p * m + 2 * k) * 2;
+        C2 a0 = load2(blk), a1 = load2(blk + 4);
+        x[2 * p] = lanes_lo(a0, a1);
+        x[2 * p + 1] = lanes_hi(a0, a1);
+      }
+      for (int j = 1; j < R; ++j) {
+        C2 w = load2(twl + 4 * (j - 1));
+        if constexpr (SPLIT) w = cmul_mem(w, th + 2 * (j - 1));
+        if constexpr (INV)
+          x[j] = cmulj_fused(x[j], w);
+        else
+          x[j] = cmul(x[j], w);
+      }
+      if constexpr (R == 2) {
+        C2 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
     }
-    for (int j = 1; j < R; ++j) {
-      C2 w = load2(tw + 4 * (j - 1));
-      if constexpr (INV)
-        x[j] = cmulj_fused(x[j], w);
-      else
-        x[j] = cmul(x[j], w);
-    }
-    if constexpr (R == 2) {
-      C2 t = x[0];
-      x[0] = t + x[1];
-      x[1] = t - x[1];
-    } else if constexpr (R == 4) {
-      bfly4<INV>(x[0], x[1], x[2], x[3]);
-    } else if constexpr (R == 8) {
-      bfly8<INV>(x);
-    } else {
-      bfly16<INV>(x);
-    }
-    for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[q]);
   }
 }
 #endif
 
+}  // namespace
 }  // namespace p2
 TQS_LEVEL_END

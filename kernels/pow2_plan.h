@@ -23,18 +23,13 @@ struct Pow2Plan {
   // Engine layout.
   const double* quarter_sine;  // sin(2*pi*j/n), j = 0..n/4 (n = log2n length)
   const double* pass_tw[POW2_MAX_LOG2 + 1];  // radix pass of a 2^L sub-transform
-  const double* top_tw;      // closing pass, two columns side by side
+  const double* top_tw;      // closing pass (AVX: two columns side by side)
+  const double* top_hi;      // with top_tw split in two factors: the coarse one
+  int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
   const double* split_tw;    // real split: w_n^k, k = 0..n/4
+  int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
 };
 
-namespace p2 {
-// Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
-inline int radix_bits(int L) {
-  if (L <= 4) return 0;
-  if (L == 5) return 2;
-  return (L - 4) % 3 == 0 ? 3 : 2;
-}
-}  // namespace p2
 
 // Real split step (kernels/pow2_split.cpp). Z holds the n/2-point complex
 // transform of the real input viewed as complex; in place.
