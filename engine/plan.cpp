@@ -222,9 +222,9 @@ int run_core(const PlanRecord* p, const double* in, double* out, bool forward, d
       src = work;
     }
     if (forward) {
-      mixed_radix_forward(p, src, false, out);
+      mixed_radix_forward(p, src, out);
     } else {
-      mixed_radix_backward(p, src, false, out);
+      mixed_radix_backward(p, src, out);
     }
     return PLAN_OK;
   }

@@ -98,19 +98,13 @@ void run_pass(const FactorRecord& f, double* data) {
 // One or two leaves (lanes lane_in doubles apart in the input, lane_out in
 // the output): L elements ustride doubles apart, transformed, stored
 // contiguously.
-template <int L, bool F, bool REAL, class V>
+template <int L, bool F, class V>
 inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out, int64_t lane_out,
                  int l, const double* cs) {
   constexpr int kCap = L == 0 ? kMaxGeneric : L;
   const int ll = L == 0 ? l : L;
   V x[kCap];
-  for (int u = 0; u < ll; ++u) {
-    if constexpr (REAL) {
-      x[u] = Lanes<V>::load_real(in + u * ustride, lane_in);
-    } else {
-      x[u] = Lanes<V>::load(in + u * ustride, lane_in);
-    }
-  }
+  for (int u = 0; u < ll; ++u) x[u] = Lanes<V>::load(in + u * ustride, lane_in);
   if constexpr (L == 0) {
     bfly_odd_rt<F>(x, l, cs);
   } else {
@@ -119,9 +113,9 @@ inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out
   for (int u = 0; u < ll; ++u) Lanes<V>::store(out + 2 * u, lane_out, x[u]);
 }
 
-template <int L, bool F, bool REAL>
+template <int L, bool F>
 void leaves(const PlanRecord* p, const double* in, double* out) {
-  constexpr int64_t esz = REAL ? 1 : 2;
+  constexpr int64_t esz = 2;
   const FactorRecord& deep = p->factors[p->last_factor_index];
   const FactorRecord& lf = p->factors[p->last_factor_index + 1];
   const int l = (int)lf.radix;
@@ -136,45 +130,45 @@ void leaves(const PlanRecord* p, const double* in, double* out) {
     int64_t j = 0;
 #if TQS_LEVEL >= 4
     for (; j + 1 < r; j += 2) {
-      leaf<L, F, REAL, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+      leaf<L, F, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
     }
 #endif
     for (; j < r; ++j) {
-      leaf<L, F, REAL, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+      leaf<L, F, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
     }
   }
 }
 
-template <bool F, bool REAL>
+template <bool F>
 void run_leaves(const PlanRecord* p, const double* in, double* out) {
   switch (p->factors[p->last_factor_index + 1].radix) {
-    case 2: leaves<2, F, REAL>(p, in, out); break;
-    case 3: leaves<3, F, REAL>(p, in, out); break;
-    case 4: leaves<4, F, REAL>(p, in, out); break;
-    case 5: leaves<5, F, REAL>(p, in, out); break;
-    case 7: leaves<7, F, REAL>(p, in, out); break;
-    case 8: leaves<8, F, REAL>(p, in, out); break;
-    case 11: leaves<11, F, REAL>(p, in, out); break;
-    case 13: leaves<13, F, REAL>(p, in, out); break;
-    case 16: leaves<16, F, REAL>(p, in, out); break;
-    default: leaves<0, F, REAL>(p, in, out); break;
+    case 2: leaves<2, F>(p, in, out); break;
+    case 3: leaves<3, F>(p, in, out); break;
+    case 4: leaves<4, F>(p, in, out); break;
+    case 5: leaves<5, F>(p, in, out); break;
+    case 7: leaves<7, F>(p, in, out); break;
+    case 8: leaves<8, F>(p, in, out); break;
+    case 11: leaves<11, F>(p, in, out); break;
+    case 13: leaves<13, F>(p, in, out); break;
+    case 16: leaves<16, F>(p, in, out); break;
+    default: leaves<0, F>(p, in, out); break;
   }
 }
 
 // Stage i of a sub-problem whose input starts at in (elements s_i apart)
 // and whose r_i * m_i outputs go to out.
-template <bool F, bool REAL>
+template <bool F>
 void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
-  constexpr int64_t esz = REAL ? 1 : 2;
+  constexpr int64_t esz = 2;
   if (i < p->group_start) {
     const FactorRecord& f = p->factors[i];
     for (int64_t j = 0; j < f.radix; ++j) {
-      run_stage<F, REAL>(p, i + 1, in + j * (int64_t)f.s * esz, out + 2 * j * (int64_t)f.m);
+      run_stage<F>(p, i + 1, in + j * (int64_t)f.s * esz, out + 2 * j * (int64_t)f.m);
     }
     run_pass<F>(f, out);
     return;
   }
-  run_leaves<F, REAL>(p, in, out);
+  run_leaves<F>(p, in, out);
   for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out);
 }
 
@@ -314,20 +308,12 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   return PLAN_OK;
 }
 
-void mixed_radix_forward(const PlanRecord* plan, const double* in, bool real_input, double* out) {
-  if (real_input) {
-    run_stage<true, true>(plan, 0, in, out);
-  } else {
-    run_stage<true, false>(plan, 0, in, out);
-  }
+void mixed_radix_forward(const PlanRecord* plan, const double* in, double* out) {
+  run_stage<true>(plan, 0, in, out);
 }
 
-void mixed_radix_backward(const PlanRecord* plan, const double* in, bool real_input, double* out) {
-  if (real_input) {
-    run_stage<false, true>(plan, 0, in, out);
-  } else {
-    run_stage<false, false>(plan, 0, in, out);
-  }
+void mixed_radix_backward(const PlanRecord* plan, const double* in, double* out) {
+  run_stage<false>(plan, 0, in, out);
 }
 
 TQS_LEVEL_END

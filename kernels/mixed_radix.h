@@ -26,9 +26,8 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 int mixed_radix_build(PlanRecord* plan, int64_t len, const uint32_t* radices, int count,
                       bool breadth_first, int64_t* generic_out);
 
-// out (2*len doubles) must not overlap in. real_input: in holds len real
-// values (imaginary parts zero) instead of len complex ones.
-void mixed_radix_forward(const PlanRecord* plan, const double* in, bool real_input, double* out);
-void mixed_radix_backward(const PlanRecord* plan, const double* in, bool real_input, double* out);
+// len complex values; out (2*len doubles) must not overlap in.
+void mixed_radix_forward(const PlanRecord* plan, const double* in, double* out);
+void mixed_radix_backward(const PlanRecord* plan, const double* in, double* out);
 
 TQS_LEVEL_END

@@ -23,7 +23,6 @@ template <>
 struct Lanes<C1> {
   static C1 zero() { return zero1(); }
   static C1 load(const double* p, int64_t) { return load1(p); }
-  static C1 load_real(const double* p, int64_t) { return set1(p[0], 0.0); }
   static void store(double* p, int64_t, C1 v) { store1(p, v); }
   static C1 load_pair(const double* p) { return load1(p); }  // adjacent columns
   static void store_pair(double* p, C1 v) { store1(p, v); }
@@ -35,7 +34,6 @@ template <>
 struct Lanes<C2> {
   static C2 zero() { return zero2(); }
   static C2 load(const double* p, int64_t off) { return join(load1(p), load1(p + off)); }
-  static C2 load_real(const double* p, int64_t off) { return set2(p[0], 0.0, p[off], 0.0); }
   static void store(double* p, int64_t off, C2 v) {
     store1(p, low(v));
     store1(p + off, high(v));

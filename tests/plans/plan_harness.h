@@ -14,6 +14,14 @@
 
 namespace plans_test {
 
+// Sanitizer builds run a thinned-out set of lengths: the same code paths,
+// a fraction of the time.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 enum Kind { COMPLEX, SPLIT, REAL };
 
 inline const tqs::LevelApi& api() { return *tqs::level_apis[tqs_cpu_level()]; }

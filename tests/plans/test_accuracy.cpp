@@ -55,7 +55,10 @@ void check_sampled(const Case& c, int salt) {
 }
 
 TEST(PlanAccuracy, EveryLengthUpTo2048) {
-  for (int64_t n = 1; n <= 2048 && !HasFailure(); ++n) check_everything(make_case(n, n));
+  for (int64_t n = 1; n <= 2048 && !HasFailure(); ++n) {
+    if (kSanitized && n > 200 && n % 13 != 0) continue;
+    check_everything(make_case(n, n));
+  }
 }
 
 TEST(PlanAccuracy, LargerLengths) {
@@ -66,7 +69,10 @@ TEST(PlanAccuracy, LargerLengths) {
   const int64_t lengths[] = {97,   2053,  4099,    65537,   2 * 151, 97 * 101, 3000,
                              10000, 100000, 1000000, 4096, 1 << 15, 1 << 17, 1 << 18};
   int salt = 0;
-  for (int64_t n : lengths) check_sampled(make_case(n, 7 * n + 1), salt++);
+  for (int64_t n : lengths) {
+    if (kSanitized && n > 70000) continue;
+    check_sampled(make_case(n, 7 * n + 1), salt++);
+  }
 }
 
 }  // namespace
