@@ -31,9 +31,12 @@ for level in 0 1 2 3 4 5; do
   [ -x "$build/tests/test_interface" ] && run $level "$model" "public calls" "$build/tests/test_interface"
   [ -x "$build/tests/test_codelets" ] && run $level "$model" "codelets" "$build/tests/test_codelets"
   [ -x "$build/tests/test_real" ] && run $level "$model" "real transforms" \
-      "$build/tests/test_real" --gtest_filter="${TQS_QEMU_REAL_FILTER:-*Quick*}"
+      "$build/tests/test_real" --gtest_filter='RealLayouts.*:RealPlanner.*:RealRefusals.*'
   [ -x "$build/tests/test_plans" ] && run $level "$model" "plans" \
-      "$build/tests/test_plans" --gtest_filter="${TQS_QEMU_PLANS_FILTER:-*Quick*}"
+      "$build/tests/test_plans" --gtest_filter='PlanChoice.*:PlanCodes.*:RealSplit.*'
+  [ -x "$build/tests/test_pow2" ] && run $level "$model" "power-of-two plans" \
+      "$build/tests/test_pow2" \
+      --gtest_filter='Pow2Plan.*:AllLengths/Pow2Length.*/log2n_[0-9]:AllLengths/Pow2Length.*/log2n_1[0-3]'
 done
 [ $failures -eq 0 ] && echo "qemu level check: all levels clean" || echo "qemu level check: $failures failures"
 exit $((failures > 0))

@@ -63,7 +63,10 @@ TEST(RealSplit, MatchesReferenceAtBothWidths) {
        tqs::l0::real_split_backward_table, tqs::l0::real_split_forward, tqs::l0::real_split_backward},
       {tqs::l5::real_split_table_doubles, tqs::l5::real_split_forward_table,
        tqs::l5::real_split_backward_table, tqs::l5::real_split_forward, tqs::l5::real_split_backward}};
-  for (const SplitApi& api : apis) {
+  // The 256-bit copy runs only where the processor level says it may.
+  const int widths = tqs_cpu_level() == 5 ? 2 : 1;
+  for (int w = 0; w < widths; ++w) {
+    const SplitApi& api = apis[w];
     for (int64_t n = 2; n <= 200; n += 2) check_split(api, n);
     for (int64_t n : {1000, 4096, 6000, 65538}) check_split(api, n);
   }
