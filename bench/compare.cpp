@@ -15,9 +15,11 @@
 // FFTW planning: the first worker forgets all wisdom before each plan, so its
 // planning times are those of a fresh process for that case; it saves what it
 // learnt and the later workers load it, so every level is compared with the
-// same FFTW plan and no worker pays the patient planning twice. An estimate
-// plan is always made with no wisdom loaded (the planner would otherwise hand
-// back the patient plan).
+// same FFTW plan and no worker pays the patient planning twice. With
+// --fftw-cache the patient plans and their planning times are also kept
+// between runs: at the largest lengths FFTW_MEASURE planning takes minutes.
+// An estimate plan is always made with no wisdom loaded (the planner would
+// otherwise hand back the patient plan).
 #include <dlfcn.h>
 #include <fftw3.h>
 #include <sys/wait.h>
@@ -178,12 +180,15 @@ struct Options {
   std::vector<bool> placements{false};
   double budget = -1;  // seconds of timing per case; <0: default
   bool accuracy = true;
+  double fftw_timelimit = 0;  // seconds per patient FFTW plan; 0: none
+  std::string fftw_cache;     // planning cache kept between runs; empty: none
   std::string out = "results/latest";
   // Worker side.
   int worker_level = -1;
   bool first_worker = false;
   size_t from = 0;
   std::string wisdom;
+  std::string ref_cache;
   std::vector<std::string> passthrough;  // arguments the workers get again
 };
 
@@ -200,6 +205,10 @@ void usage() {
       "  --placement LIST      oop and/or inplace (default oop)\n"
       "  --budget SECONDS      timing time per case (default 0.6, quick 0.06)\n"
       "  --no-accuracy         skip the long-double reference and error columns\n"
+      "  --fftw-cache FILE     keep FFTW's patient plans (and their planning times)\n"
+      "                        in FILE between runs; the first run fills it\n"
+      "  --fftw-timelimit S    cap each fresh FFTW_MEASURE planning at S seconds\n"
+      "                        (default: no cap); such plans are flagged 'capped'\n"
       "  --out DIR             where results.csv, summary.txt and data/ go\n");
 }
 
@@ -255,6 +264,10 @@ Options parse(int argc, char** argv) {
       }
     } else if (a == "--budget") {
       o.budget = atof(value().c_str());
+    } else if (a == "--fftw-cache") {
+      o.fftw_cache = value();
+    } else if (a == "--fftw-timelimit") {
+      o.fftw_timelimit = atof(value().c_str());
     } else if (a == "--no-accuracy") {
       o.accuracy = false;
     } else if (a == "--out") {
@@ -270,6 +283,9 @@ Options parse(int argc, char** argv) {
       pass = false;
     } else if (a == "--wisdom") {
       o.wisdom = value();
+      pass = false;
+    } else if (a == "--ref-cache") {
+      o.ref_cache = value();
       pass = false;
     } else if (a == "--help" || a == "-h") {
       usage();
@@ -320,7 +336,7 @@ std::vector<Case> make_cases(const Options& o) {
 const char* const kCsvHeader =
     "kind,n,batch,threads,placement,level,cpu_level,ours_status,ours_ns,fftw_ns,fftw_est_ns,"
     "ours_mflops,fftw_mflops,fftw_est_mflops,ratio,ratio_est,ours_err,fftw_err,ours_commit_us,"
-    "fftw_plan_us,fftw_est_plan_us,ours_spread,fftw_spread,rounds";
+    "fftw_plan_us,fftw_est_plan_us,ours_spread,fftw_spread,rounds,fftw_plan_source";
 
 struct Row {
   Case c{};
@@ -331,6 +347,10 @@ struct Row {
   double commit_us = kNaN, plan_us = kNaN, est_plan_us = kNaN;
   double ours_spread = kNaN, fftw_spread = kNaN;
   int rounds = 0;
+  // Where the FFTW planning time comes from: "fresh" (planned in this run),
+  // "cached" (measured by an earlier run, see --fftw-cache) or "capped"
+  // (fresh, but stopped by --fftw-timelimit).
+  std::string plan_source = "fresh";
 
   double mflops(double ns) const { return c.flops() / (ns / 1000.0); }
   double ours_mflops() const { return mflops(ours_ns); }
@@ -354,12 +374,12 @@ struct Row {
       s += "," + num(v);
     for (double v : {ours_err, fftw_err}) s += "," + num(v, "%.4e");
     for (double v : {commit_us, plan_us, est_plan_us, ours_spread, fftw_spread}) s += "," + num(v);
-    snprintf(buf, sizeof buf, ",%d", rounds);
-    return s + buf;
+    snprintf(buf, sizeof buf, ",%d,", rounds);
+    return s + buf + plan_source;
   }
   static bool parse(const std::string& line, Row* r) {
     auto f = split(line, ',');
-    if (f.size() != 24) return false;
+    if (f.size() != 25) return false;
     auto d = [&](int i) { return f[i].empty() ? kNaN : atof(f[i].c_str()); };
     int kind = -1;
     for (int j = 0; j < 4; ++j)
@@ -381,6 +401,7 @@ struct Row {
     r->ours_spread = d(21);
     r->fftw_spread = d(22);
     r->rounds = atoi(f[23].c_str());
+    r->plan_source = f[24];
     return true;
   }
 };
@@ -507,6 +528,41 @@ std::vector<long double> reference(const Case& c, const Layout& L, const double*
   return out;
 }
 
+// The reference of a long transform takes seconds, and every level needs
+// the same one: the first worker keeps it in a file for the others.
+std::vector<long double> cached_reference(const Case& c, const Layout& L, const double* src,
+                                          const Options& o) {
+  if (c.n * c.batch < (1 << 16) || o.ref_cache.empty()) return reference(c, L, src);
+  std::string key = c.key();
+  std::replace(key.begin(), key.end(), ',', '_');
+  const std::string path = o.ref_cache + "/" + key + ".bin";
+  if (!o.first_worker) {
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+      uint64_t count = 0;
+      std::vector<long double> v;
+      if (fread(&count, sizeof count, 1, f) == 1 && count < (1ull << 40)) {
+        v.resize(count);
+        if (fread(v.data(), sizeof(long double), count, f) != count) v.clear();
+      }
+      fclose(f);
+      if (!v.empty()) return v;
+    }
+  }
+  auto v = reference(c, L, src);
+  if (o.first_worker) {
+    std::string cmd = "mkdir -p '" + o.ref_cache + "'";
+    if (system(cmd.c_str()) == 0) {
+      if (FILE* f = fopen(path.c_str(), "wb")) {
+        uint64_t count = v.size();
+        bool ok = fwrite(&count, sizeof count, 1, f) == 1 &&
+                  fwrite(v.data(), sizeof(long double), count, f) == count;
+        if (fclose(f) != 0 || !ok) unlink(path.c_str());
+      }
+    }
+  }
+  return v;
+}
+
 // Relative RMS error of an output array against the packed reference.
 double rel_rms(const Case& c, const Layout& L, const double* y, const std::vector<long double>& ref) {
   const int64_t n = c.n, h = n / 2 + 1;
@@ -576,12 +632,50 @@ fftw_plan fftw_make(const Case& c, const Layout& L, double* in, double* out, uns
   }
 }
 
-// The wisdom file holds one FFTW wisdom text per case, each after a line
-// "#case KEY". The first worker appends after every case, so what it learnt
-// survives a crash in a later case. Later workers load only the case's own
-// text: merged wisdom would let one case's sub-plans replace another's.
+// Wisdom files hold one FFTW wisdom text per case, each after a line
+// "#case KEY PLAN_US". Cases are kept apart because merged wisdom would let
+// one case's sub-plans replace another's. Two such files:
+// - the run's own file: the first worker appends after every case (so that
+//   what it learnt survives a crash in a later case), the later workers
+//   read it;
+// - the optional planning cache kept between runs: only fresh, uncapped
+//   plans go in, with the planning time they took; the first worker reuses
+//   them instead of planning the same case again.
 const char* const kWisdomMark = "#case ";
-std::map<std::string, std::string> case_wisdom;  // later workers
+struct CaseWisdom {
+  double plan_us;
+  std::string text;
+};
+std::map<std::string, CaseWisdom> run_wisdom, cached_wisdom;
+
+void load_wisdom_file(const std::string& path, std::map<std::string, CaseWisdom>* out) {
+  std::string text;
+  if (FILE* f = fopen(path.c_str(), "r")) {
+    char buf[65536];
+    size_t got;
+    while ((got = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
+    fclose(f);
+  }
+  size_t at = text.find(kWisdomMark);
+  while (at != std::string::npos) {
+    size_t eol = text.find('\n', at);
+    if (eol == std::string::npos) break;
+    size_t next = text.find(std::string("\n") + kWisdomMark, eol);
+    auto head = split(text.substr(at + strlen(kWisdomMark), eol - at - strlen(kWisdomMark)), ' ');
+    if (!head.empty())
+      (*out)[head[0]] = {head.size() > 1 ? atof(head[1].c_str()) : kNaN,
+                         text.substr(eol + 1, next == std::string::npos ? next : next - eol)};
+    at = next == std::string::npos ? next : next + 1;
+  }
+}
+
+void append_wisdom(const std::string& path, const std::string& key, double plan_us) {
+  char* w = fftw_export_wisdom_to_string();
+  FILE* f = fopen(path.c_str(), "a");
+  if (w && f) fprintf(f, "%s%s %.1f\n%s\n", kWisdomMark, key.c_str(), plan_us, w);
+  if (f) fclose(f);
+  fftw_free(w);
+}
 
 // Timing of several contenders, interleaved block by block.
 struct Contender {
@@ -667,19 +761,27 @@ Row run_case(const Case& c, const Options& o, int level) {
   fftw_plan est = fftw_make(c, L, in.p, outp, FFTW_ESTIMATE);
   row.est_plan_us = seconds_since(t0) * 1e6;
   fftw_forget_wisdom();
-  if (!o.first_worker) {
-    auto w = case_wisdom.find(c.key());
-    if (w != case_wisdom.end()) fftw_import_wisdom_from_string(w->second.c_str());
-  }
+  const std::string key = c.key();
+  auto& known = o.first_worker ? cached_wisdom : run_wisdom;
+  auto w = known.find(key);
+  if (w != known.end()) fftw_import_wisdom_from_string(w->second.text.c_str());
+  const bool limited = w == known.end() && o.fftw_timelimit > 0;
+  if (limited) fftw_set_timelimit(o.fftw_timelimit);
   t0 = Clock::now();
   fftw_plan meas = fftw_make(c, L, in.p, outp, FFTW_MEASURE);
   row.plan_us = seconds_since(t0) * 1e6;
-  if (o.first_worker && meas && !o.wisdom.empty()) {
-    char* w = fftw_export_wisdom_to_string();
-    FILE* f = fopen(o.wisdom.c_str(), "a");
-    if (w && f) fprintf(f, "%s%s\n%s\n", kWisdomMark, c.key().c_str(), w);
-    if (f) fclose(f);
-    fftw_free(w);
+  fftw_set_timelimit(FFTW_NO_TIMELIMIT);
+  if (o.first_worker) {
+    // Later workers plan from wisdom; the parent copies these values to them.
+    if (w != known.end()) {
+      row.plan_us = w->second.plan_us;
+      row.plan_source = "cached";
+    } else if (limited && row.plan_us >= o.fftw_timelimit * 1e6) {
+      row.plan_source = "capped";
+    }
+    if (meas && !o.wisdom.empty()) append_wisdom(o.wisdom, key, row.plan_us);
+    if (meas && !o.fftw_cache.empty() && row.plan_source == "fresh")
+      append_wisdom(o.fftw_cache, key, row.plan_us);
   }
   if (!meas) row.plan_us = kNaN;
   if (!est) row.est_plan_us = kNaN;
@@ -688,7 +790,7 @@ Row run_case(const Case& c, const Options& o, int level) {
   auto restore = [&] { memcpy(in.p, src.p, L.in_size * sizeof(double)); };
 
   if (o.accuracy) {
-    auto ref = reference(c, L, src.p);
+    auto ref = cached_reference(c, L, src.p, o);
     if (ours.status == 0) {
       restore();
       long s = ours.run(c, in.p, outp);
@@ -732,25 +834,8 @@ Row run_case(const Case& c, const Options& o, int level) {
 
 int worker_main(const Options& o) {
   auto cases = make_cases(o);
-  if (!o.first_worker && !o.wisdom.empty()) {
-    std::string text;
-    if (FILE* f = fopen(o.wisdom.c_str(), "r")) {
-      char buf[65536];
-      size_t got;
-      while ((got = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-      fclose(f);
-    }
-    size_t at = text.find(kWisdomMark);
-    while (at != std::string::npos) {
-      size_t eol = text.find('\n', at);
-      if (eol == std::string::npos) break;
-      size_t next = text.find(std::string("\n") + kWisdomMark, eol);
-      std::string key = text.substr(at + strlen(kWisdomMark), eol - at - strlen(kWisdomMark));
-      case_wisdom[key] = text.substr(eol + 1, next == std::string::npos ? std::string::npos
-                                                                       : next - eol);
-      at = next == std::string::npos ? next : next + 1;
-    }
-  }
+  if (o.first_worker && !o.fftw_cache.empty()) load_wisdom_file(o.fftw_cache, &cached_wisdom);
+  if (!o.first_worker && !o.wisdom.empty()) load_wisdom_file(o.wisdom, &run_wisdom);
   // FFTW's one-time start-up (processor checks, tables) would otherwise be
   // billed to the first case's planning time.
   {
@@ -829,7 +914,8 @@ std::vector<Row> run_workers(const Options& o, const std::vector<Case>& cases,
         std::vector<std::string> args{exe};
         args.insert(args.end(), o.passthrough.begin(), o.passthrough.end());
         for (std::string a : {std::string("--worker"), std::to_string(level), std::string("--from"),
-                              std::to_string(from), std::string("--wisdom"), wisdom})
+                              std::to_string(from), std::string("--wisdom"), wisdom,
+                              std::string("--ref-cache"), o.out + "/refcache"})
           args.push_back(a);
         if (li == 0) args.push_back("--first");
         std::vector<char*> argv;
@@ -905,6 +991,9 @@ std::string combo_name(const Case& c) {
   return "t" + std::to_string(c.threads) + (c.inplace ? "_inplace" : "_oop");
 }
 
+// Times in ns per transform (a batch counts as batch transforms); MF is
+// MFLOPS in the benchFFT convention; err is the relative RMS error; a plan
+// time marked c comes from the planning cache, * hit the time limit.
 void print_table(FILE* f, const std::vector<Row>& rows) {
   fprintf(f,
           "%-4s %8s %5s %3s %-7s %3s | %10s %10s %10s | %9s %9s | %8s %8s | %9s %9s | %10s %10s\n",
@@ -924,7 +1013,8 @@ void print_table(FILE* f, const std::vector<Row>& rows) {
             ours_cell(r, r.ours_mflops(), "%*.0f", 8).c_str(),
             cell(r.fftw_mflops(), "%*.0f", 8).c_str(), ours_cell(r, r.ours_err, "%*.2e", 9).c_str(),
             cell(r.fftw_err, "%*.2e", 9).c_str(), ours_cell(r, r.commit_us, "%*.1f", 10).c_str(),
-            cell(r.plan_us, "%*.1f", 10).c_str());
+            (cell(r.plan_us, "%*.1f", 9) +
+             (r.plan_source == "cached" ? "c" : r.plan_source == "capped" ? "*" : " ")).c_str());
   }
 }
 
@@ -1040,17 +1130,22 @@ int parent_main(const Options& o) {
   std::string cmd = "mkdir -p '" + o.out + "'";
   if (system(cmd.c_str()) != 0) die("cannot create %s", o.out.c_str());
   std::vector<Row> rows = run_workers(o, cases, o.out + "/fftw.wisdom");
+  cmd = "rm -rf '" + o.out + "/refcache'";
+  if (system(cmd.c_str()) != 0) fprintf(stderr, "compare: could not remove %s/refcache\n", o.out.c_str());
 
   // The first worker planned FFTW from scratch; the others reused its wisdom,
   // so its planning times stand for every level.
-  std::map<std::string, std::pair<double, double>> plan;
+  std::map<std::string, const Row*> first;
   for (const Row& r : rows)
-    if (r.level == o.levels[0]) plan[r.c.key()] = {r.plan_us, r.est_plan_us};
+    if (r.level == o.levels[0]) first[r.c.key()] = &r;
+  std::map<std::string, Row> plan;  // copies: rows is rewritten below
+  for (auto& [k, r] : first) plan[k] = *r;
   for (Row& r : rows) {
     auto it = plan.find(r.c.key());
     if (it != plan.end()) {
-      r.plan_us = it->second.first;
-      r.est_plan_us = it->second.second;
+      r.plan_us = it->second.plan_us;
+      r.est_plan_us = it->second.est_plan_us;
+      r.plan_source = it->second.plan_source;
     }
   }
   std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
