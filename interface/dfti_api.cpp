@@ -219,6 +219,10 @@ long compute(DftiHandle handle, bool forward, va_list args) {
   for (int i = 1; i < n && i < 4; ++i) arrays[i] = va_arg(args, void*);
   ComputeEntry entry = forward ? d->compute_forward : d->compute_backward;
   if (entry == nullptr) return DFTI_STATUS_INVALID_CONFIGURATION;
+  // A missing data array is a bad argument, never a crash inside a kernel.
+  for (int i = 0; i < n && i < 4; ++i) {
+    if (arrays[i] == nullptr) return DFTI_STATUS_INVALID_CONFIGURATION;
+  }
   return entry(d, arrays[0], arrays[1], arrays[2], arrays[3]);
 }
 

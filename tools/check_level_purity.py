@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Fails when a per-level object defines a global or weak symbol outside its
+own level namespace.
+
+Every level copy of engine/, kernels/ and parallel/ is compiled with its own
+instruction set. A global or weak definition outside tqs::l<N> (an inline
+function or template instantiation from a shared header, say) could be merged
+by the linker with the copy of another level, and an older processor would
+then execute AVX2 code. Usage: check_level_purity.py BUILD_DIR
+"""
+import pathlib
+import subprocess
+import sys
+
+PREFIXES = ("", "vtable for ", "typeinfo for ", "typeinfo name for ", "guard variable for ",
+            "construction vtable for ", "VTT for ", "non-virtual thunk to ", "virtual thunk to ")
+
+
+def main() -> int:
+    build = pathlib.Path(sys.argv[1])
+    bad = []
+    levels = 0
+    for level in range(6):
+        objdir = build / "CMakeFiles" / f"tqs_level{level}.dir"
+        objects = sorted(str(p) for p in objdir.rglob("*.o"))
+        if not objects:
+            continue
+        levels += 1
+        own = f"tqs::l{level}::"
+        out = subprocess.run(["nm", "-C", "--defined-only", *objects], check=True,
+                             capture_output=True, text=True).stdout
+        current = ""
+        for line in out.splitlines():
+            if line.endswith(":") and not line.startswith(" "):
+                current = line[:-1]
+                continue
+            parts = line.split(" ", 2)
+            if len(parts) < 3:
+                continue
+            kind, name = parts[1], parts[2]
+            if kind.islower() and kind not in ("u", "v", "w"):
+                continue  # local to its object: cannot be merged across levels
+            if any(name.startswith(p + own) for p in PREFIXES):
+                continue
+            if name.startswith("DW.ref.__gxx_personality") or name.startswith("__odr_asan"):
+                continue  # personality pointer and sanitizer markers: data, no code
+            bad.append(f"level {level}: {kind} {name}  ({pathlib.Path(current).name})")
+    if levels == 0:
+        print("no level objects found under", build)
+        return 1
+    if bad:
+        print("symbols outside their level namespace:")
+        print("\n".join(bad))
+        return 1
+    print(f"level purity: {levels} levels clean")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the Release suite at all six processor levels,
+# the build checks (level purity, install tree), the emulated-processor check,
+# the suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# threaded paths under ThreadSanitizer.
+set -eu
+cd "$(dirname "$0")/.."
+tools/install_deps.sh tests
+jobs=$(nproc)
+status=0
+
+step() { echo; echo "==== $*"; }
+
+step "Release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQS_BUILD_TESTS=ON > /dev/null
+cmake --build build -j "$jobs"
+step "Release suite, all levels"
+ctest --test-dir build -j "$jobs" --output-on-failure --label-exclude qemu || status=1
+step "Emulated processors"
+ctest --test-dir build --output-on-failure -L qemu || status=1
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTQS_SANITIZE=address,undefined -DTQS_BUILD_TESTS=ON > /dev/null
+cmake --build build-asan -j "$jobs"
+step "Sanitized suite, all levels"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure --label-exclude "qemu|install" || status=1
+
+step "ThreadSanitizer build"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQS_SANITIZE=thread \
+  -DTQS_LEVELS="0;5" -DTQS_BUILD_TESTS=ON > /dev/null
+cmake --build build-tsan -j "$jobs"
+step "Threaded paths under ThreadSanitizer"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan -j "$jobs" --output-on-failure -L tsan || status=1
+
+echo
+if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
+exit $status
