@@ -993,7 +993,13 @@ std::string combo_name(const Case& c) {
 
 // Times in ns per transform (a batch counts as batch transforms); MF is
 // MFLOPS in the benchFFT convention; err is the relative RMS error; a plan
-// time marked c comes from the planning cache, * hit the time limit.
+// time marked c comes from the planning cache, * hit the time limit; a
+// ratio marked ~ rests on a timing whose quartiles lie more than 10% apart.
+bool noisy(const Row& r) {
+  return (std::isfinite(r.ours_spread) && r.ours_spread > 0.1) ||
+         (std::isfinite(r.fftw_spread) && r.fftw_spread > 0.1);
+}
+
 void print_table(FILE* f, const std::vector<Row>& rows) {
   fprintf(f,
           "%-4s %8s %5s %3s %-7s %3s | %10s %10s %10s | %9s %9s | %8s %8s | %9s %9s | %10s %10s\n",
@@ -1008,7 +1014,8 @@ void print_table(FILE* f, const std::vector<Row>& rows) {
             kKindCode[r.c.kind], (long long)r.c.n, (long long)r.c.batch, r.c.threads,
             r.c.inplace ? "inplace" : "oop", r.level,
             ours_cell(r, r.ours_ns, "%*.1f", 10).c_str(), cell(r.fftw_ns, "%*.1f", 10).c_str(),
-            cell(r.fftw_est_ns, "%*.1f", 10).c_str(), ours_cell(r, r.ratio(), "%*.3f", 9).c_str(),
+            cell(r.fftw_est_ns, "%*.1f", 10).c_str(),
+            (ours_cell(r, r.ratio(), "%*.3f", 8) + (noisy(r) ? "~" : " ")).c_str(),
             ours_cell(r, r.ours_ns / r.fftw_est_ns, "%*.3f", 10).c_str(),
             ours_cell(r, r.ours_mflops(), "%*.0f", 8).c_str(),
             cell(r.fftw_mflops(), "%*.0f", 8).c_str(), ours_cell(r, r.ours_err, "%*.2e", 9).c_str(),

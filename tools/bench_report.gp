@@ -18,6 +18,10 @@ combotext(c) = "threads ".substr(c, 2, strstrt(c, "_") - 1).", ".substr(c, strst
 datafile(k, c) = dir."/data/".k."_".c.".dat"
 ours(i, j) = column(2 + 4*i + j)    # j: 0 MFLOPS, 1 ratio, 2 error, 3 commit
 nl = words(levels)
+nk = words(kinds)
+# Page of one panel per kind: 1x1, 1x2 or 2x2.
+prows = nk <= 2 ? 1 : 2
+pcols = nk == 1 ? 1 : 2
 # Our levels in warm colours, FFTW in black/grey.
 lvcolour(i) = word("#d62728 #1f77b4 #2ca02c #9467bd #ff7f0e #8c564b", i)
 
@@ -64,8 +68,9 @@ do for [combo in combos] {
   set lmargin
   set rmargin
   set key inside top left box opaque font ",8"
+  set terminal pngcairo size 1100, (prows == 1 ? 480 : 850) font "sans,10" enhanced
   set output dir."/accuracy_".combo.".png"
-  set multiplot layout 2,2 title "relative RMS error against a long-double reference (".combotext(combo).")" font ",12"
+  set multiplot layout prows,pcols title "relative RMS error against a long-double reference (".combotext(combo).")" font ",12"
   set logscale y 10
   set format y "10^{%L}"
   set yrange [*:*]
@@ -81,7 +86,7 @@ do for [combo in combos] {
   unset multiplot
 
   set output dir."/setup_".combo.".png"
-  set multiplot layout 2,2 title "set-up time: our commit vs FFTW planning (".combotext(combo).")" font ",12"
+  set multiplot layout prows,pcols title "set-up time: our commit vs FFTW planning (".combotext(combo).")" font ",12"
   set ylabel "µs"
   do for [k in kinds] {
     f = datafile(k, combo)
@@ -98,5 +103,6 @@ do for [combo in combos] {
   set lmargin at screen 0.09
   set rmargin at screen 0.76
   set key outside right top box noopaque font ",10"
+  set terminal pngcairo size 1100,850 font "sans,10" enhanced
 }
 set output

@@ -62,24 +62,9 @@ while [[ $# -gt 0 ]]; do
   shift
 done
 
-# ---- Tools: FFTW 3, gnuplot and pkg-config, installed only when missing.
-missing=()
-command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
-if ! pkg-config --exists fftw3 2>/dev/null && [[ ! -e /usr/include/fftw3.h ]]; then
-  missing+=(libfftw3-dev)
-fi
-[[ $plots -eq 0 ]] || command -v gnuplot >/dev/null 2>&1 || missing+=(gnuplot-nox)
-if [[ $build_it -eq 1 ]]; then
-  command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-  command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
-fi
-if [[ ${#missing[@]} -gt 0 ]]; then
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo=sudo
-  echo "installing: ${missing[*]}" >&2
-  $sudo apt-get update
-  $sudo apt-get install -y "${missing[@]}"
-fi
+# ---- Tools: FFTW 3, gnuplot, pkg-config and the build tools, installed with
+# apt-get only when missing.
+"$root/tools/install_deps.sh" bench
 
 # ---- Build (Release, benchmarks on, tests off) in its own folder.
 if [[ $build_it -eq 1 ]]; then
