@@ -182,7 +182,7 @@ struct Options {
   bool accuracy = true;
   double fftw_timelimit = 0;  // seconds per patient FFTW plan; 0: none
   std::string fftw_cache;     // planning cache kept between runs; empty: none
-  std::string out = "results/latest";
+  std::string out = "results/compare";
   // Worker side.
   int worker_level = -1;
   bool first_worker = false;

@@ -34,6 +34,7 @@ set lmargin at screen 0.09
 set rmargin at screen 0.76
 set logscale x 2
 set format x "2^{%L}"
+set xtics 4
 set xlabel "transform length N"
 set pointsize 0.9
 
