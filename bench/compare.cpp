@@ -876,7 +876,7 @@ struct Progress {
   size_t done = 0, total = 0;
   void show(int level, size_t li, size_t nl, const Case& c) {
     char line[200];
-    snprintf(line, sizeof line, "[level %d, %zu/%zu] %zu/%zu  %s n=%lld batch=%lld thr=%d %s  %s",
+    snprintf(line, sizeof line, "[level %d (%zu of %zu)] case %zu/%zu: %s n=%lld batch=%lld thr=%d %s  %s",
              level, li + 1, nl, done + 1, total, kKindCode[c.kind], (long long)c.n,
              (long long)c.batch, c.threads, c.inplace ? "inplace" : "oop",
              fmt_duration(seconds_since(start)).c_str());
@@ -996,6 +996,7 @@ std::string combo_name(const Case& c) {
 // time marked c comes from the planning cache, * hit the time limit; a
 // ratio marked ~ rests on a timing whose quartiles lie more than 10% apart.
 bool noisy(const Row& r) {
+  if (r.ours_status != "0") return false;
   return (std::isfinite(r.ours_spread) && r.ours_spread > 0.1) ||
          (std::isfinite(r.fftw_spread) && r.fftw_spread > 0.1);
 }
@@ -1144,7 +1145,7 @@ int parent_main(const Options& o) {
   // so its planning times stand for every level.
   std::map<std::string, const Row*> first;
   for (const Row& r : rows)
-    if (r.level == o.levels[0]) first[r.c.key()] = &r;
+    if (r.level == o.levels[0] && std::isfinite(r.plan_us)) first[r.c.key()] = &r;
   std::map<std::string, Row> plan;  // copies: rows is rewritten below
   for (auto& [k, r] : first) plan[k] = *r;
   for (Row& r : rows) {
