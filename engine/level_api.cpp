@@ -50,6 +50,14 @@ const LevelApi level_api = {
     real_plan_forward,
     real_plan_backward,
     &codelets,
+    pow2_complex_forward,
+    pow2_complex_backward,
+    pow2_complex_forward_scaled,
+    pow2_complex_backward_scaled,
+    real_pow2_forward,
+    real_pow2_backward,
+    radix_butterfly,
+    real_radix_butterfly,
 };
 
 TQS_LEVEL_END

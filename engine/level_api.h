@@ -67,6 +67,17 @@ struct LevelApi {
   PlanExecute real_plan_forward;
   PlanExecute real_plan_backward;
   const CodeletTables* codelets;
+  // Power-of-two kernels by log2 n (0..6): complex, and whole-vector real
+  // (permuted packed spectrum, unscaled).
+  const CplxKernel* pow2_complex_forward;
+  const CplxKernel* pow2_complex_backward;
+  const CplxKernelScaled* pow2_complex_forward_scaled;
+  const CplxKernelScaled* pow2_complex_backward_scaled;
+  const CplxKernel* real_pow2_forward;
+  const CplxKernel* real_pow2_backward;
+  // Test entries to the inline radix butterflies (radix, backward, lanes, data).
+  int (*radix_butterfly)(int radix, int backward, int lanes, double* data);
+  int (*real_radix_butterfly)(int radix, int backward, int lanes, double* data);
 };
 
 // Indexed by processor level; built by CMake from the levels compiled in.

@@ -1,10 +1,33 @@
-// Straight-line kernels for lengths 1..16 (generated; see tools/).
+// Straight-line kernels (generated; see tools/gen_codelets.py).
 #pragma once
 #include "engine/level.h"
 #include "engine/level_api.h"
 
 TQS_LEVEL_BEGIN
 
+// Lengths 1..16 by kind, direction and scaling.
 extern const CodeletTables codelets;
+
+// Complex power-of-two kernels indexed by log2 n (n = 1..64); entries 0..4
+// are the length 1..16 codelets.
+extern const CplxKernel pow2_complex_forward[7];
+extern const CplxKernel pow2_complex_backward[7];
+extern const CplxKernelScaled pow2_complex_forward_scaled[7];
+extern const CplxKernelScaled pow2_complex_backward_scaled[7];
+
+// Whole-vector real power-of-two kernels indexed by log2 n (n = 1..64),
+// unscaled: forward writes the permuted packed spectrum, backward reads it.
+extern const CplxKernel real_pow2_forward[7];
+extern const CplxKernel real_pow2_backward[7];
+
+// Runs one generated radix butterfly in place (for tests): radix r in
+// {2,3,4,5,7,8,11,13,16}, lanes 1 (simd::C1: r complex values) or 2
+// (simd::C2, levels 4 and 5 only: r pairs, element j of lane l at complex
+// index 2j + l). Returns 0, or -1 when the combination does not exist.
+int radix_butterfly(int radix, int backward, int lanes, double* data);
+// The same for the real butterflies: radix in {3,5,7,11,13}, lanes 1
+// (double), 2 (simd::C1) or 4 (simd::C2, levels 4 and 5); element j of lane
+// l at data[j * lanes + l].
+int real_radix_butterfly(int radix, int backward, int lanes, double* data);
 
 TQS_LEVEL_END

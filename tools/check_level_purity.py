@@ -9,11 +9,17 @@ by the linker with the copy of another level, and an older processor would
 then execute AVX2 code. Usage: check_level_purity.py BUILD_DIR
 """
 import pathlib
+import re
 import subprocess
 import sys
 
-PREFIXES = ("", "vtable for ", "typeinfo for ", "typeinfo name for ", "guard variable for ",
-            "construction vtable for ", "VTT for ", "non-virtual thunk to ", "virtual thunk to ")
+
+
+def owned(level: int):
+    """Mangled names that live in tqs::l<level>: functions, data, templates
+    (whose demangled form starts with a return type), vtables, typeinfo and
+    guard variables."""
+    return re.compile(r"^_Z(?:T[VISTh]|GV|Tv|Tc)?N[KVr]*3tqs2l%d" % level)
 
 
 def main() -> int:
@@ -26,8 +32,8 @@ def main() -> int:
         if not objects:
             continue
         levels += 1
-        own = f"tqs::l{level}::"
-        out = subprocess.run(["nm", "-C", "--defined-only", *objects], check=True,
+        own = owned(level)
+        out = subprocess.run(["nm", "--defined-only", *objects], check=True,
                              capture_output=True, text=True).stdout
         current = ""
         for line in out.splitlines():
@@ -40,11 +46,12 @@ def main() -> int:
             kind, name = parts[1], parts[2]
             if kind.islower() and kind not in ("u", "v", "w"):
                 continue  # local to its object: cannot be merged across levels
-            if any(name.startswith(p + own) for p in PREFIXES):
+            if own.match(name):
                 continue
             if name.startswith("DW.ref.__gxx_personality") or name.startswith("__odr_asan"):
                 continue  # personality pointer and sanitizer markers: data, no code
-            bad.append(f"level {level}: {kind} {name}  ({pathlib.Path(current).name})")
+            pretty = subprocess.run(["c++filt", name], capture_output=True, text=True).stdout.strip()
+            bad.append(f"level {level}: {kind} {pretty}  ({pathlib.Path(current).name})")
     if levels == 0:
         print("no level objects found under", build)
         return 1
