@@ -994,7 +994,14 @@ std::string combo_name(const Case& c) {
 // Times in ns per transform (a batch counts as batch transforms); MF is
 // MFLOPS in the benchFFT convention; err is the relative RMS error; a plan
 // time marked c comes from the planning cache, * hit the time limit; a
-// ratio marked ~ rests on a timing whose quartiles lie more than 10% apart.
+// ratio marked ~ rests on a timing whose quartiles lie more than 10% apart;
+// an error marked ! means a wrong result.
+// Any correct double-precision transform stays many orders below this.
+const double kWrongError = 1e-10;
+bool is_wrong(const Row& r) {
+  return r.ours_status == "0" && !std::isnan(r.ours_err) && !(r.ours_err <= kWrongError);
+}
+
 bool noisy(const Row& r) {
   if (r.ours_status != "0") return false;
   return (std::isfinite(r.ours_spread) && r.ours_spread > 0.1) ||
@@ -1019,16 +1026,19 @@ void print_table(FILE* f, const std::vector<Row>& rows) {
             (ours_cell(r, r.ratio(), "%*.3f", 8) + (noisy(r) ? "~" : " ")).c_str(),
             ours_cell(r, r.ours_ns / r.fftw_est_ns, "%*.3f", 10).c_str(),
             ours_cell(r, r.ours_mflops(), "%*.0f", 8).c_str(),
-            cell(r.fftw_mflops(), "%*.0f", 8).c_str(), ours_cell(r, r.ours_err, "%*.2e", 9).c_str(),
+            cell(r.fftw_mflops(), "%*.0f", 8).c_str(), (ours_cell(r, r.ours_err, "%*.2e", 8) + (is_wrong(r) ? "!" : " ")).c_str(),
             cell(r.fftw_err, "%*.2e", 9).c_str(), ours_cell(r, r.commit_us, "%*.1f", 10).c_str(),
             (cell(r.plan_us, "%*.1f", 9) +
              (r.plan_source == "cached" ? "c" : r.plan_source == "capped" ? "*" : " ")).c_str());
   }
 }
 
-// Geometric mean of ours/FFTW per kind and level, over the cases where both ran.
+// Geometric mean of ours/FFTW per kind and level, over the cases where both
+// ran and ours gave a right answer; wrong answers are counted apart.
 void print_summary(FILE* f, const std::vector<Row>& rows, const Options& o) {
   fprintf(f, "Geometric mean of the time ratio ours/FFTW (FFTW_MEASURE plans; below 1: ours faster)\n");
+  fprintf(f, "(cases counted / cases run; a case whose error exceeds %.0e counts as wrong)\n",
+          kWrongError);
   fprintf(f, "%-18s", "kind");
   for (int l : o.levels) fprintf(f, " %18s", ("level " + std::to_string(l)).c_str());
   fprintf(f, "\n");
@@ -1036,12 +1046,15 @@ void print_summary(FILE* f, const std::vector<Row>& rows, const Options& o) {
     fprintf(f, "%-18s", kKindName[k]);
     for (int l : o.levels) {
       double sum = 0;
-      int n = 0, total = 0;
+      int n = 0, total = 0, wrong = 0;
       for (const Row& r : rows) {
         if (r.c.kind != k || r.level != l) continue;
         ++total;
         double q = r.ratio();
-        if (r.ours_status == "0" && std::isfinite(q) && q > 0) {
+        if (r.ours_status != "0") continue;
+        if (is_wrong(r)) {
+          ++wrong;
+        } else if (std::isfinite(q) && q > 0) {
           sum += std::log(q);
           ++n;
         }
@@ -1049,7 +1062,9 @@ void print_summary(FILE* f, const std::vector<Row>& rows, const Options& o) {
       char buf[64];
       if (n) snprintf(buf, sizeof buf, "%.3f (%d/%d)", std::exp(sum / n), n, total);
       else snprintf(buf, sizeof buf, "n/a (0/%d)", total);
-      fprintf(f, " %18s", buf);
+      std::string text = buf;
+      if (wrong) text += ", " + std::to_string(wrong) + " wrong";
+      fprintf(f, " %18s", text.c_str());
     }
     fprintf(f, "\n");
   }
