@@ -1010,6 +1010,10 @@ bool noisy(const Row& r) {
 
 void print_table(FILE* f, const std::vector<Row>& rows) {
   fprintf(f,
+          "ns per transform; FFTWe = FFTW_ESTIMATE plan; MF = MFLOPS (benchFFT: 5 N log2 N / t(us),"
+          " half for real);\nerr = relative RMS error; ~ noisy timing, ! wrong result, plan time:"
+          " c from the cache, * capped; n/a(S): our status S\n");
+  fprintf(f,
           "%-4s %8s %5s %3s %-7s %3s | %10s %10s %10s | %9s %9s | %8s %8s | %9s %9s | %10s %10s\n",
           "kind", "n", "batch", "thr", "place", "lvl", "ours ns", "FFTW ns", "FFTWe ns",
           "ours/FFTW", "ours/FFTWe", "ours MF", "FFTW MF", "ours err", "FFTW err", "commit us",
