@@ -1106,8 +1106,8 @@ inline void butterfly16_backward(V* x) {
   x[15] = t96;
 }
 
-// Real butterflies: R independent real transforms side by side in the lanes
-// of V (double, or simd::C1 / simd::C2 holding 2 / 4 real lanes).
+// Real butterflies of length R on V = double, or on simd::C1 / simd::C2 whose
+// 2 / 4 double lanes each carry an independent real transform.
 // real_butterflyR_forward(x):  x[0..R-1] real in; out in packed order
 //   x[0] = X_0, x[2k-1] = Re X_k, x[2k] = Im X_k for k = 1..(R-1)/2, where
 //   X_k = sum_j x[j] * exp(-2 pi i j k / R).
@@ -1125,8 +1125,8 @@ inline void real_butterfly3_forward(V* x) {
   const V t0 = x[0];
   const V t6 = t0 - t5;
   x[1] = t6;
-  const V t7 = t4 * 0.8660254037844386;
-  x[2] = t7 * -1.0;
+  const V t7 = t4 * -0.8660254037844386;
+  x[2] = t7;
   const V t8 = t0 + t3;
   x[0] = t8;
 }
@@ -1165,13 +1165,13 @@ inline void real_butterfly5_forward(V* x) {
   x[0] = t10;
   const V t11 = t5 * 0.30901699437494745;
   const V t12 = t0 + t11;
-  const V t13 = t7 * 0.9510565162951535;
+  const V t13 = t7 * -0.9510565162951535;
   const V t14 = t6 * 0.8090169943749473;
   const V t15 = t12 - t14;
   x[1] = t15;
   const V t16 = t8 * 0.5877852522924732;
-  const V t17 = t13 + t16;
-  x[2] = t17 * -1.0;
+  const V t17 = t13 - t16;
+  x[2] = t17;
   const V t18 = t5 * 0.8090169943749473;
   const V t19 = t0 - t18;
   const V t20 = t7 * 0.5877852522924732;
@@ -1179,8 +1179,8 @@ inline void real_butterfly5_forward(V* x) {
   const V t22 = t19 + t21;
   x[3] = t22;
   const V t23 = t8 * 0.9510565162951535;
-  const V t24 = t20 - t23;
-  x[4] = t24 * -1.0;
+  const V t24 = t23 - t20;
+  x[4] = t24;
 }
 
 template <class V>
@@ -1242,17 +1242,17 @@ inline void real_butterfly7_forward(V* x) {
   x[0] = t15;
   const V t16 = t7 * 0.6234898018587336;
   const V t17 = t0 + t16;
-  const V t18 = t10 * 0.7818314824680298;
+  const V t18 = t10 * -0.7818314824680298;
   const V t19 = t8 * 0.22252093395631434;
   const V t20 = t17 - t19;
   const V t21 = t11 * 0.9749279121818236;
-  const V t22 = t18 + t21;
+  const V t22 = t18 - t21;
   const V t23 = t9 * 0.900968867902419;
   const V t24 = t20 - t23;
   x[1] = t24;
   const V t25 = t12 * 0.43388373911755823;
-  const V t26 = t22 + t25;
-  x[2] = t26 * -1.0;
+  const V t26 = t22 - t25;
+  x[2] = t26;
   const V t27 = t7 * 0.22252093395631434;
   const V t28 = t0 - t27;
   const V t29 = t10 * 0.9749279121818236;
@@ -1264,21 +1264,21 @@ inline void real_butterfly7_forward(V* x) {
   const V t35 = t31 + t34;
   x[3] = t35;
   const V t36 = t12 * 0.7818314824680298;
-  const V t37 = t33 - t36;
-  x[4] = t37 * -1.0;
+  const V t37 = t36 - t33;
+  x[4] = t37;
   const V t38 = t7 * 0.900968867902419;
   const V t39 = t0 - t38;
   const V t40 = t10 * 0.43388373911755823;
   const V t41 = t8 * 0.6234898018587336;
   const V t42 = t39 + t41;
   const V t43 = t11 * 0.7818314824680298;
-  const V t44 = t40 - t43;
+  const V t44 = t43 - t40;
   const V t45 = t9 * 0.22252093395631434;
   const V t46 = t42 - t45;
   x[5] = t46;
   const V t47 = t12 * 0.9749279121818236;
-  const V t48 = t44 + t47;
-  x[6] = t48 * -1.0;
+  const V t48 = t44 - t47;
+  x[6] = t48;
 }
 
 template <class V>
@@ -1378,25 +1378,25 @@ inline void real_butterfly11_forward(V* x) {
   x[0] = t25;
   const V t26 = t11 * 0.8412535328311812;
   const V t27 = t0 + t26;
-  const V t28 = t16 * 0.5406408174555976;
+  const V t28 = t16 * -0.5406408174555976;
   const V t29 = t12 * 0.41541501300188644;
   const V t30 = t27 + t29;
   const V t31 = t17 * 0.9096319953545183;
-  const V t32 = t28 + t31;
+  const V t32 = t28 - t31;
   const V t33 = t13 * 0.14231483827328514;
   const V t34 = t30 - t33;
   const V t35 = t18 * 0.9898214418809327;
-  const V t36 = t32 + t35;
+  const V t36 = t32 - t35;
   const V t37 = t14 * 0.6548607339452851;
   const V t38 = t34 - t37;
   const V t39 = t19 * 0.7557495743542583;
-  const V t40 = t36 + t39;
+  const V t40 = t36 - t39;
   const V t41 = t15 * 0.9594929736144974;
   const V t42 = t38 - t41;
   x[1] = t42;
   const V t43 = t20 * 0.28173255684142967;
-  const V t44 = t40 + t43;
-  x[2] = t44 * -1.0;
+  const V t44 = t40 - t43;
+  x[2] = t44;
   const V t45 = t11 * 0.41541501300188644;
   const V t46 = t0 + t45;
   const V t47 = t16 * 0.9096319953545183;
@@ -1416,8 +1416,8 @@ inline void real_butterfly11_forward(V* x) {
   const V t61 = t57 + t60;
   x[3] = t61;
   const V t62 = t20 * 0.5406408174555976;
-  const V t63 = t59 - t62;
-  x[4] = t63 * -1.0;
+  const V t63 = t62 - t59;
+  x[4] = t63;
   const V t64 = t11 * 0.14231483827328514;
   const V t65 = t0 - t64;
   const V t66 = t16 * 0.9898214418809327;
@@ -1428,17 +1428,17 @@ inline void real_butterfly11_forward(V* x) {
   const V t71 = t13 * 0.41541501300188644;
   const V t72 = t68 + t71;
   const V t73 = t18 * 0.9096319953545183;
-  const V t74 = t70 - t73;
+  const V t74 = t73 - t70;
   const V t75 = t14 * 0.8412535328311812;
   const V t76 = t72 + t75;
   const V t77 = t19 * 0.5406408174555976;
-  const V t78 = t74 + t77;
+  const V t78 = t74 - t77;
   const V t79 = t15 * 0.6548607339452851;
   const V t80 = t76 - t79;
   x[5] = t80;
   const V t81 = t20 * 0.7557495743542583;
-  const V t82 = t78 + t81;
-  x[6] = t82 * -1.0;
+  const V t82 = t78 - t81;
+  x[6] = t82;
   const V t83 = t11 * 0.6548607339452851;
   const V t84 = t0 - t83;
   const V t85 = t16 * 0.7557495743542583;
@@ -1458,8 +1458,8 @@ inline void real_butterfly11_forward(V* x) {
   const V t99 = t95 + t98;
   x[7] = t99;
   const V t100 = t20 * 0.9096319953545183;
-  const V t101 = t97 - t100;
-  x[8] = t101 * -1.0;
+  const V t101 = t100 - t97;
+  x[8] = t101;
   const V t102 = t11 * 0.9594929736144974;
   const V t103 = t0 - t102;
   const V t104 = t16 * 0.28173255684142967;
@@ -1474,13 +1474,13 @@ inline void real_butterfly11_forward(V* x) {
   const V t113 = t14 * 0.41541501300188644;
   const V t114 = t110 + t113;
   const V t115 = t19 * 0.9096319953545183;
-  const V t116 = t112 - t115;
+  const V t116 = t115 - t112;
   const V t117 = t15 * 0.14231483827328514;
   const V t118 = t114 - t117;
   x[9] = t118;
   const V t119 = t20 * 0.9898214418809327;
-  const V t120 = t116 + t119;
-  x[10] = t120 * -1.0;
+  const V t120 = t116 - t119;
+  x[10] = t120;
 }
 
 template <class V>
@@ -1665,29 +1665,29 @@ inline void real_butterfly13_forward(V* x) {
   x[0] = t30;
   const V t31 = t13 * 0.8854560256532099;
   const V t32 = t0 + t31;
-  const V t33 = t19 * 0.46472317204376856;
+  const V t33 = t19 * -0.46472317204376856;
   const V t34 = t14 * 0.5680647467311558;
   const V t35 = t32 + t34;
   const V t36 = t20 * 0.8229838658936564;
-  const V t37 = t33 + t36;
+  const V t37 = t33 - t36;
   const V t38 = t15 * 0.12053668025532305;
   const V t39 = t35 + t38;
   const V t40 = t21 * 0.992708874098054;
-  const V t41 = t37 + t40;
+  const V t41 = t37 - t40;
   const V t42 = t16 * 0.3546048870425356;
   const V t43 = t39 - t42;
   const V t44 = t22 * 0.9350162426854148;
-  const V t45 = t41 + t44;
+  const V t45 = t41 - t44;
   const V t46 = t17 * 0.7485107481711011;
   const V t47 = t43 - t46;
   const V t48 = t23 * 0.6631226582407952;
-  const V t49 = t45 + t48;
+  const V t49 = t45 - t48;
   const V t50 = t18 * 0.970941817426052;
   const V t51 = t47 - t50;
   x[1] = t51;
   const V t52 = t24 * 0.23931566428755777;
-  const V t53 = t49 + t52;
-  x[2] = t53 * -1.0;
+  const V t53 = t49 - t52;
+  x[2] = t53;
   const V t54 = t13 * 0.5680647467311558;
   const V t55 = t0 + t54;
   const V t56 = t19 * 0.8229838658936564;
@@ -1711,8 +1711,8 @@ inline void real_butterfly13_forward(V* x) {
   const V t74 = t70 + t73;
   x[3] = t74;
   const V t75 = t24 * 0.46472317204376856;
-  const V t76 = t72 - t75;
-  x[4] = t76 * -1.0;
+  const V t76 = t75 - t72;
+  x[4] = t76;
   const V t77 = t13 * 0.12053668025532305;
   const V t78 = t0 + t77;
   const V t79 = t19 * 0.992708874098054;
@@ -1727,17 +1727,17 @@ inline void real_butterfly13_forward(V* x) {
   const V t88 = t16 * 0.8854560256532099;
   const V t89 = t85 + t88;
   const V t90 = t22 * 0.46472317204376856;
-  const V t91 = t87 - t90;
+  const V t91 = t90 - t87;
   const V t92 = t17 * 0.5680647467311558;
   const V t93 = t89 + t92;
   const V t94 = t23 * 0.8229838658936564;
-  const V t95 = t91 + t94;
+  const V t95 = t91 - t94;
   const V t96 = t18 * 0.7485107481711011;
   const V t97 = t93 - t96;
   x[5] = t97;
   const V t98 = t24 * 0.6631226582407952;
-  const V t99 = t95 + t98;
-  x[6] = t99 * -1.0;
+  const V t99 = t95 - t98;
+  x[6] = t99;
   const V t100 = t13 * 0.3546048870425356;
   const V t101 = t0 - t100;
   const V t102 = t19 * 0.9350162426854148;
@@ -1761,8 +1761,8 @@ inline void real_butterfly13_forward(V* x) {
   const V t120 = t116 + t119;
   x[7] = t120;
   const V t121 = t24 * 0.8229838658936564;
-  const V t122 = t118 - t121;
-  x[8] = t122 * -1.0;
+  const V t122 = t121 - t118;
+  x[8] = t122;
   const V t123 = t13 * 0.7485107481711011;
   const V t124 = t0 - t123;
   const V t125 = t19 * 0.6631226582407952;
@@ -1781,13 +1781,13 @@ inline void real_butterfly13_forward(V* x) {
   const V t138 = t17 * 0.8854560256532099;
   const V t139 = t135 + t138;
   const V t140 = t23 * 0.46472317204376856;
-  const V t141 = t137 - t140;
+  const V t141 = t140 - t137;
   const V t142 = t18 * 0.3546048870425356;
   const V t143 = t139 - t142;
   x[9] = t143;
   const V t144 = t24 * 0.9350162426854148;
-  const V t145 = t141 + t144;
-  x[10] = t145 * -1.0;
+  const V t145 = t141 - t144;
+  x[10] = t145;
   const V t146 = t13 * 0.970941817426052;
   const V t147 = t0 - t146;
   const V t148 = t19 * 0.23931566428755777;
@@ -1811,8 +1811,8 @@ inline void real_butterfly13_forward(V* x) {
   const V t166 = t162 + t165;
   x[11] = t166;
   const V t167 = t24 * 0.992708874098054;
-  const V t168 = t164 - t167;
-  x[12] = t168 * -1.0;
+  const V t168 = t167 - t164;
+  x[12] = t168;
 }
 
 template <class V>

@@ -3,6 +3,8 @@
 // half the length on the even/odd pairs and a split step; the permuted
 // packed spectrum is written as complex values, slot 0 holding R0 and R(n/2).
 #pragma GCC optimize("fp-contract=off")
+#include "engine/level.h"
+
 #include <cstdint>
 
 #include "kernels/generated/codelet_kernels.h"
