@@ -2,6 +2,7 @@
 #include "engine/engine.h"
 #include "engine/plan.h"
 #include "kernels/codelets.h"
+#include "kernels/pow2.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -50,14 +51,15 @@ const LevelApi level_api = {
     real_plan_forward,
     real_plan_backward,
     &codelets,
-    pow2_complex_forward,
-    pow2_complex_backward,
-    pow2_complex_forward_scaled,
-    pow2_complex_backward_scaled,
+    codelet_pow2_complex_forward,
+    codelet_pow2_complex_backward,
+    codelet_pow2_complex_forward_scaled,
+    codelet_pow2_complex_backward_scaled,
     real_pow2_forward,
     real_pow2_backward,
     radix_butterfly,
     real_radix_butterfly,
+    &pow2_api,
 };
 
 TQS_LEVEL_END

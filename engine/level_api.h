@@ -33,6 +33,7 @@ struct CodeletTables {
   CplxKernelScaled real_backward_scaled[17];
 };
 
+typedef int (*Pow2Execute)(const double* in, double* out, const void* plan, void* work);
 typedef int (*PlanCreate)(PlanRecord** out, int64_t n, int mode, int hint);
 typedef int (*PlanWorkSize)(const PlanRecord* plan, int64_t* size_out);
 typedef int (*PlanDestroy)(PlanRecord* plan);
@@ -40,6 +41,19 @@ typedef int (*PlanDestroy)(PlanRecord* plan);
 typedef int (*PlanExecute)(const double* in, double* out, const PlanRecord* plan, void* work);
 typedef int (*SplitPlanExecute)(const double* in_re, const double* in_im, double* out_re,
                                 double* out_im, const PlanRecord* plan, void* work);
+
+// The power-of-two plans of one level, for tests and benchmarks. Plans are
+// opaque here (their record type lives in the level namespace).
+struct Pow2Api {
+  int (*complex_create)(void** out, int log2n, int mode, int hint);
+  int (*real_create)(void** out, int log2n, int mode, int hint);
+  int (*work_size)(const void* plan, int64_t* size_out);
+  int (*destroy)(void* plan);
+  Pow2Execute complex_forward;
+  Pow2Execute complex_backward;
+  Pow2Execute real_forward;
+  Pow2Execute real_backward;
+};
 
 struct LevelApi {
   int level;
@@ -78,6 +92,7 @@ struct LevelApi {
   // Test entries to the inline radix butterflies (radix, backward, lanes, data).
   int (*radix_butterfly)(int radix, int backward, int lanes, double* data);
   int (*real_radix_butterfly)(int radix, int backward, int lanes, double* data);
+  const Pow2Api* pow2;
 };
 
 // Indexed by processor level; built by CMake from the levels compiled in.

@@ -58,6 +58,10 @@ struct PlanRecord {
   int32_t last_factor_index;
   void* scratch;
   FactorRecord factors[MAX_FACTORS];
+  // First stage of the deepest (breadth-first) stage group.
+  int32_t group_start;
+  // Complex length the factor records describe (n, or n/2 for even real).
+  int32_t core_length;
 };
 
 }  // namespace tqs

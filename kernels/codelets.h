@@ -10,10 +10,10 @@ extern const CodeletTables codelets;
 
 // Complex power-of-two kernels indexed by log2 n (n = 1..64); entries 0..4
 // are the length 1..16 codelets.
-extern const CplxKernel pow2_complex_forward[7];
-extern const CplxKernel pow2_complex_backward[7];
-extern const CplxKernelScaled pow2_complex_forward_scaled[7];
-extern const CplxKernelScaled pow2_complex_backward_scaled[7];
+extern const CplxKernel codelet_pow2_complex_forward[7];
+extern const CplxKernel codelet_pow2_complex_backward[7];
+extern const CplxKernelScaled codelet_pow2_complex_forward_scaled[7];
+extern const CplxKernelScaled codelet_pow2_complex_backward_scaled[7];
 
 // Whole-vector real power-of-two kernels indexed by log2 n (n = 1..64),
 // unscaled: forward writes the permuted packed spectrum, backward reads it.

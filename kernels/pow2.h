@@ -2,6 +2,7 @@
 // 2^7..2^17 points, a blocked engine above, straight-line kernels below.
 #pragma once
 #include "engine/level.h"
+#include "engine/level_api.h"
 #include "engine/plan_types.h"
 
 TQS_LEVEL_BEGIN
@@ -18,5 +19,9 @@ int pow2_complex_forward(const double* in, double* out, const Pow2Plan* plan, vo
 int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, void* work);
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work);
 int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work);
+
+
+// The same entries behind opaque pointers, for level-independent callers.
+extern const Pow2Api pow2_api;
 
 TQS_LEVEL_END

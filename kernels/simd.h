@@ -37,6 +37,8 @@ inline C1 mul_neg_i(C1 a) {
   return {_mm_xor_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(-0.0, 0.0))};
 }
 inline C1 conj(C1 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
+// Lane-wise product of the four doubles (no complex arithmetic).
+inline C1 mul_lanes(C1 a, C1 b) { return {_mm_mul_pd(a.v, b.v)}; }
 // a*b (complex)
 inline C1 cmul(C1 a, C1 b) {
   __m128d br = _mm_unpacklo_pd(b.v, b.v);
@@ -59,6 +61,37 @@ inline C1 fmadd(C1 b, double s, C1 a) {
   return {_mm_fmadd_pd(b.v, _mm_set1_pd(s), a.v)};
 #else
   return {_mm_add_pd(a.v, _mm_mul_pd(b.v, _mm_set1_pd(s)))};
+#endif
+}
+
+// a*w and a*conj(w) for one complex w read from memory as duplicated real and
+// imaginary parts (no shuffle of the twiddle).
+inline C1 cmul_mem(C1 a, const double* w) {
+#if TQS_LEVEL >= 1
+  __m128d br = _mm_loaddup_pd(w), bi = _mm_loaddup_pd(w + 1);
+#else
+  __m128d br = _mm_load1_pd(w), bi = _mm_load1_pd(w + 1);
+#endif
+  __m128d as = _mm_shuffle_pd(a.v, a.v, 1);
+#if TQS_LEVEL >= 5
+  return {_mm_fmaddsub_pd(a.v, br, _mm_mul_pd(as, bi))};
+#elif TQS_LEVEL >= 1
+  return {_mm_addsub_pd(_mm_mul_pd(a.v, br), _mm_mul_pd(as, bi))};
+#else
+  return {_mm_add_pd(_mm_mul_pd(a.v, br), _mm_xor_pd(_mm_mul_pd(as, bi), _mm_set_pd(0.0, -0.0)))};
+#endif
+}
+inline C1 cmulj_mem(C1 a, const double* w) {
+#if TQS_LEVEL >= 1
+  __m128d br = _mm_loaddup_pd(w), bi = _mm_loaddup_pd(w + 1);
+#else
+  __m128d br = _mm_load1_pd(w), bi = _mm_load1_pd(w + 1);
+#endif
+  __m128d as = _mm_shuffle_pd(a.v, a.v, 1);
+#if TQS_LEVEL >= 5
+  return {_mm_fmsubadd_pd(a.v, br, _mm_mul_pd(as, bi))};
+#else
+  return {_mm_add_pd(_mm_mul_pd(a.v, br), _mm_xor_pd(_mm_mul_pd(as, bi), _mm_set_pd(-0.0, 0.0)))};
 #endif
 }
 
@@ -92,6 +125,9 @@ inline C2 mul_neg_i(C2 a) {
   return {_mm256_xor_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))};
 }
 inline C2 conj(C2 a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
+inline C2 mul_lanes(C2 a, C2 b) { return {_mm256_mul_pd(a.v, b.v)}; }
+// (x0, x1) -> (x1, x0): the two complex lanes exchanged.
+inline C2 swap_lanes(C2 a) { return {_mm256_permute2f128_pd(a.v, a.v, 1)}; }
 inline C2 cmul(C2 a, C2 b) {
   __m256d br = _mm256_movedup_pd(b.v);
   __m256d bi = _mm256_permute_pd(b.v, 15);
@@ -110,6 +146,43 @@ inline C2 fmadd(C2 b, double s, C2 a) {
   return {_mm256_add_pd(a.v, _mm256_mul_pd(b.v, _mm256_set1_pd(s)))};
 #endif
 }
+
+// Both lanes times one complex w read from memory (broadcast).
+inline C2 cmul_mem(C2 a, const double* w) {
+  __m256d br = _mm256_broadcast_sd(w), bi = _mm256_broadcast_sd(w + 1);
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmaddsub_pd(a.v, br, _mm256_mul_pd(as, bi))};
+#else
+  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, br), _mm256_mul_pd(as, bi))};
+#endif
+}
+inline C2 cmulj_mem(C2 a, const double* w) {
+  __m256d br = _mm256_broadcast_sd(w), bi = _mm256_broadcast_sd(w + 1);
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(a.v, br, _mm256_mul_pd(as, bi))};
+#else
+  return {_mm256_add_pd(_mm256_mul_pd(a.v, br),
+                        _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
+#endif
+}
+// a*conj(b) without a separate conjugation.
+inline C2 cmulj_fused(C2 a, C2 b) {
+  __m256d br = _mm256_movedup_pd(b.v);
+  __m256d bi = _mm256_permute_pd(b.v, 15);
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(a.v, br, _mm256_mul_pd(as, bi))};
+#else
+  return {_mm256_add_pd(_mm256_mul_pd(a.v, br),
+                        _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
+#endif
+}
+// Lane shuffles: (a.lo, b.lo), (a.hi, b.hi), and (a.hi, a.lo).
+inline C2 lanes_lo(C2 a, C2 b) { return {_mm256_permute2f128_pd(a.v, b.v, 0x20)}; }
+inline C2 lanes_hi(C2 a, C2 b) { return {_mm256_permute2f128_pd(a.v, b.v, 0x31)}; }
+inline C2 reverse_lanes(C2 a) { return {_mm256_permute2f128_pd(a.v, a.v, 0x01)}; }
 
 typedef C2 CV;
 constexpr int CV_WIDTH = 2;

@@ -1069,9 +1069,9 @@ def file_tables():
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         p2 = [1 << k for k in range(7)]
-        L.append("const CplxKernel pow2_complex_%s[7] = {%s};" % (
+        L.append("const CplxKernel codelet_pow2_complex_%s[7] = {%s};" % (
             dn, ", ".join(cname(n, d) for n in p2)))
-        L.append("const CplxKernelScaled pow2_complex_%s_scaled[7] = {%s};" % (
+        L.append("const CplxKernelScaled codelet_pow2_complex_%s_scaled[7] = {%s};" % (
             dn, ", ".join(cname(n, d) + "_s" for n in p2)))
         L.append("const CplxKernel real_pow2_%s[7] = {%s};" % (
             dn, ", ".join(rname(n, d) for n in p2)))

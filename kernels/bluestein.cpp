@@ -1,0 +1,152 @@
+#include "kernels/bluestein.h"
+
+#include "engine/plan.h"
+#include "kernels/roots.h"
+#include "kernels/simd.h"
+#include "service/tqs_service.h"
+
+TQS_LEVEL_BEGIN
+
+using namespace simd;
+
+namespace {
+
+const int64_t kLengths[] = {128,  144,  160,  192,  200,  256,  288,  320,  384,  400,  512,
+                            576,  640,  768,  800,  1024, 1152, 1280, 1536, 1600, 2048, 2304,
+                            2560, 3072, 3200, 4096, 4608, 5120, 6144, 6400, 8192};
+
+inline void cmul_scalar(double ar, double ai, double br, double bi, double* re, double* im) {
+  *re = ar * br - ai * bi;
+  *im = ar * bi + ai * br;
+}
+
+}  // namespace
+
+int64_t bluestein_length(int64_t n) {
+  int64_t need = 2 * n - 1;
+  for (int64_t l : kLengths)
+    if (l >= need) return l;
+  int64_t l = 8192;
+  while (l < need) l *= 2;
+  return l;
+}
+
+int bluestein_build(PlanRecord* p, int64_t n) {
+  const int64_t l = bluestein_length(n);
+  p->chirp_length = (int32_t)l;
+  double* chirp = (double*)tqs_mm_allocate((uint64_t)(2 * n) * sizeof(double), 64);
+  if (chirp == nullptr) return PLAN_NO_MEMORY;
+  p->chirp = chirp;
+  double* roots = (double*)tqs_mm_allocate((uint64_t)(4 * n) * sizeof(double), 64);
+  if (roots == nullptr) return PLAN_NO_MEMORY;
+  root_table(roots, 2 * n);
+  // c_k = exp(-i*pi*k^2/n): k^2 mod 2n advanced by 2k + 1.
+  int64_t idx = 0;
+  for (int64_t k = 0; k < n; ++k) {
+    chirp[2 * k] = roots[2 * idx];
+    chirp[2 * k + 1] = roots[2 * idx + 1];
+    idx += 2 * k + 1;
+    while (idx >= 2 * n) idx -= 2 * n;
+  }
+  tqs_mm_free(roots);
+
+  int code = complex_plan_create(&p->inner_plan, l, SCALE_NONE, 0);
+  if (code != PLAN_OK) return code;
+  double* b = (double*)tqs_mm_allocate((uint64_t)(2 * l) * sizeof(double), 64);
+  if (b == nullptr) return PLAN_NO_MEMORY;
+  p->chirp_spectrum = b;
+  for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
+  b[0] = chirp[0];
+  b[1] = -chirp[1];
+  for (int64_t k = 1; k < n; ++k) {
+    b[2 * k] = b[2 * (l - k)] = chirp[2 * k];
+    b[2 * k + 1] = b[2 * (l - k) + 1] = -chirp[2 * k + 1];
+  }
+  code = complex_plan_forward(b, b, p->inner_plan, nullptr);
+  if (code != PLAN_OK) return code;
+  const double inv = 1.0 / (double)l;
+  for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
+  return PLAN_OK;
+}
+
+int64_t bluestein_work_bytes(const PlanRecord* p) {
+  return (int64_t)p->inner_plan->work_size + 16 * (int64_t)p->chirp_length + 32;
+}
+
+int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind, double* out,
+                  int out_kind, bool forward, double* work) {
+  const int64_t l = p->chirp_length;
+  const double* c = (const double*)p->chirp;
+  const double* spec = (const double*)p->chirp_spectrum;
+  double* a = work;
+  double* inner_work = work + 2 * l;
+  const int64_t h = n / 2;
+  int64_t k0 = 0;
+  if (in_kind == BLUESTEIN_COMPLEX) {
+#if TQS_LEVEL >= 4
+    for (; k0 + 2 <= n; k0 += 2) {
+      store2(a + 2 * k0, cmul(load2(in + 2 * k0), load2(c + 2 * k0)));
+    }
+#endif
+    for (; k0 < n; ++k0) store1(a + 2 * k0, cmul(load1(in + 2 * k0), load1(c + 2 * k0)));
+  }
+  for (int64_t k = k0; k < n; ++k) {
+    double xr, xi;
+    if (in_kind == BLUESTEIN_COMPLEX) {
+      xr = in[2 * k];
+      xi = in[2 * k + 1];
+    } else if (in_kind == BLUESTEIN_REAL) {
+      xr = in[k];
+      xi = 0.0;
+    } else if (k == 0) {
+      xr = in[0];
+      xi = 0.0;
+    } else if (k <= h) {
+      xr = in[2 * k - 1];
+      xi = in[2 * k];
+    } else {
+      xr = in[2 * (n - k) - 1];
+      xi = -in[2 * (n - k)];
+    }
+    cmul_scalar(xr, xi, c[2 * k], c[2 * k + 1], a + 2 * k, a + 2 * k + 1);
+  }
+  for (int64_t k = 2 * n; k < 2 * l; ++k) a[k] = 0.0;
+  int code = complex_plan_forward(a, a, p->inner_plan, inner_work);
+  if (code != PLAN_OK) return code;
+#if TQS_LEVEL >= 4
+  for (int64_t k = 0; k < 2 * l; k += 4) store2(a + k, cmul(load2(a + k), load2(spec + k)));
+#else
+  for (int64_t k = 0; k < 2 * l; k += 2) store1(a + k, cmul(load1(a + k), load1(spec + k)));
+#endif
+  code = complex_plan_backward(a, a, p->inner_plan, inner_work);
+  if (code != PLAN_OK) return code;
+  // y_k = a_k c_k; the backward transform is the forward one read at -k.
+  int64_t k1 = 0;
+  if (out_kind == BLUESTEIN_COMPLEX && forward) {
+#if TQS_LEVEL >= 4
+    for (; k1 + 2 <= n; k1 += 2) {
+      store2(out + 2 * k1, cmul(load2(a + 2 * k1), load2(c + 2 * k1)));
+    }
+#endif
+    for (; k1 < n; ++k1) store1(out + 2 * k1, cmul(load1(a + 2 * k1), load1(c + 2 * k1)));
+  }
+  for (int64_t k = k1; k < n; ++k) {
+    int64_t dst = (forward || k == 0) ? k : n - k;
+    double yr, yi;
+    cmul_scalar(a[2 * k], a[2 * k + 1], c[2 * k], c[2 * k + 1], &yr, &yi);
+    if (out_kind == BLUESTEIN_COMPLEX) {
+      out[2 * dst] = yr;
+      out[2 * dst + 1] = yi;
+    } else if (out_kind == BLUESTEIN_REAL) {
+      out[dst] = yr;
+    } else if (dst == 0) {
+      out[0] = yr;
+    } else if (dst <= h) {
+      out[2 * dst - 1] = yr;
+      out[2 * dst] = yi;
+    }
+  }
+  return PLAN_OK;
+}
+
+TQS_LEVEL_END

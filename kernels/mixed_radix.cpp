@@ -1,0 +1,333 @@
+#include "kernels/mixed_radix.h"
+
+#include "kernels/radix.h"
+#include "kernels/roots.h"
+#include "service/tqs_service.h"
+
+TQS_LEVEL_BEGIN
+
+using namespace simd;
+using namespace radix;
+
+namespace {
+
+constexpr int64_t kDepthFirstAbove = 500;
+
+bool is_pow2_radix(uint32_t r) { return r == 2 || r == 4 || r == 8 || r == 16; }
+
+double* alloc_doubles(int64_t count) {
+  return (double*)tqs_mm_allocate((uint64_t)count * sizeof(double), 64);
+}
+
+// ---- radix passes ---------------------------------------------------------
+
+// One column k of a block: element j*m + k times its twiddle, R-point DFT,
+// result q stored at q*m + k. tw points at the column's twiddles, tstep
+// doubles apart per j. R == 0: a radix known only at run time.
+template <int R, bool F, class V>
+inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
+                        const double* cs) {
+  constexpr int kCap = R == 0 ? kMaxGeneric : R;
+  const int rr = R == 0 ? r : R;
+  V x[kCap];
+  x[0] = Lanes<V>::load_pair(col);
+  for (int j = 1; j < rr; ++j) {
+    // The table holds the forward twiddles; backward uses their conjugates.
+    V a = Lanes<V>::load_pair(col + j * m2), w = Lanes<V>::load_pair(tw + (j - 1) * tstep);
+    if constexpr (F) {
+      x[j] = cmul(a, w);
+    } else {
+      x[j] = cmulj(a, w);
+    }
+  }
+  if constexpr (R == 0) {
+    bfly_odd_rt<F>(x, r, cs);
+  } else {
+    bfly<R, F>(x);
+  }
+  for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
+}
+
+template <int R, bool F>
+void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs) {
+  const int rr = R == 0 ? r : R;
+  const int64_t m2 = 2 * m;
+  for (int64_t b = 0; b < blocks; ++b) {
+    double* blk = data + b * rr * m2;
+    if ((m & 1) == 0) {
+      // Twiddles of columns k and k+1 side by side: 4 doubles per j.
+      const double* t = tw;
+      for (int64_t k = 0; k < m; k += 2, t += 4 * (rr - 1)) {
+#if TQS_LEVEL >= 4
+        pass_column<R, F, C2>(blk + 2 * k, m2, t, 4, r, cs);
+#else
+        pass_column<R, F, C1>(blk + 2 * k, m2, t, 4, r, cs);
+        pass_column<R, F, C1>(blk + 2 * k + 2, m2, t + 2, 4, r, cs);
+#endif
+      }
+    } else {
+      const double* t = tw;
+      for (int64_t k = 0; k < m; ++k, t += 2 * (rr - 1)) {
+        pass_column<R, F, C1>(blk + 2 * k, m2, t, 2, r, cs);
+      }
+    }
+  }
+}
+
+template <bool F>
+void run_pass(const FactorRecord& f, double* data) {
+  const double* tw = (const double*)f.twiddles;
+  const double* cs = (const double*)f.generic_table;
+  int64_t m = f.m, blocks = f.blocks;
+  switch (f.radix) {
+    case 2: pass<2, F>(data, m, blocks, tw, 2, cs); break;
+    case 3: pass<3, F>(data, m, blocks, tw, 3, cs); break;
+    case 4: pass<4, F>(data, m, blocks, tw, 4, cs); break;
+    case 5: pass<5, F>(data, m, blocks, tw, 5, cs); break;
+    case 7: pass<7, F>(data, m, blocks, tw, 7, cs); break;
+    case 8: pass<8, F>(data, m, blocks, tw, 8, cs); break;
+    case 11: pass<11, F>(data, m, blocks, tw, 11, cs); break;
+    case 13: pass<13, F>(data, m, blocks, tw, 13, cs); break;
+    case 16: pass<16, F>(data, m, blocks, tw, 16, cs); break;
+    default: pass<0, F>(data, m, blocks, tw, (int)f.radix, cs); break;
+  }
+}
+
+// ---- leaves -----------------------------------------------------------------
+
+// One or two leaves (lanes lane_in doubles apart in the input, lane_out in
+// the output): L elements ustride doubles apart, transformed, stored
+// contiguously.
+template <int L, bool F, bool REAL, class V>
+inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out, int64_t lane_out,
+                 int l, const double* cs) {
+  constexpr int kCap = L == 0 ? kMaxGeneric : L;
+  const int ll = L == 0 ? l : L;
+  V x[kCap];
+  for (int u = 0; u < ll; ++u) {
+    if constexpr (REAL) {
+      x[u] = Lanes<V>::load_real(in + u * ustride, lane_in);
+    } else {
+      x[u] = Lanes<V>::load(in + u * ustride, lane_in);
+    }
+  }
+  if constexpr (L == 0) {
+    bfly_odd_rt<F>(x, l, cs);
+  } else {
+    bfly<L, F>(x);
+  }
+  for (int u = 0; u < ll; ++u) Lanes<V>::store(out + 2 * u, lane_out, x[u]);
+}
+
+template <int L, bool F, bool REAL>
+void leaves(const PlanRecord* p, const double* in, double* out) {
+  constexpr int64_t esz = REAL ? 1 : 2;
+  const FactorRecord& deep = p->factors[p->last_factor_index];
+  const FactorRecord& lf = p->factors[p->last_factor_index + 1];
+  const int l = (int)lf.radix;
+  const double* cs = (const double*)lf.generic_table;
+  const int32_t* offsets = (const int32_t*)p->scratch;
+  const int64_t entries = lf.blocks;
+  const int64_t r = deep.radix, s = deep.s;
+  const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
+  for (int64_t e = 0; e < entries; ++e) {
+    const double* base = in + offsets[e] * esz;
+    double* o = out + e * r * lane_out;
+    int64_t j = 0;
+#if TQS_LEVEL >= 4
+    for (; j + 1 < r; j += 2) {
+      leaf<L, F, REAL, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+    }
+#endif
+    for (; j < r; ++j) {
+      leaf<L, F, REAL, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+    }
+  }
+}
+
+template <bool F, bool REAL>
+void run_leaves(const PlanRecord* p, const double* in, double* out) {
+  switch (p->factors[p->last_factor_index + 1].radix) {
+    case 2: leaves<2, F, REAL>(p, in, out); break;
+    case 3: leaves<3, F, REAL>(p, in, out); break;
+    case 4: leaves<4, F, REAL>(p, in, out); break;
+    case 5: leaves<5, F, REAL>(p, in, out); break;
+    case 7: leaves<7, F, REAL>(p, in, out); break;
+    case 8: leaves<8, F, REAL>(p, in, out); break;
+    case 11: leaves<11, F, REAL>(p, in, out); break;
+    case 13: leaves<13, F, REAL>(p, in, out); break;
+    case 16: leaves<16, F, REAL>(p, in, out); break;
+    default: leaves<0, F, REAL>(p, in, out); break;
+  }
+}
+
+// Stage i of a sub-problem whose input starts at in (elements s_i apart)
+// and whose r_i * m_i outputs go to out.
+template <bool F, bool REAL>
+void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
+  constexpr int64_t esz = REAL ? 1 : 2;
+  if (i < p->group_start) {
+    const FactorRecord& f = p->factors[i];
+    for (int64_t j = 0; j < f.radix; ++j) {
+      run_stage<F, REAL>(p, i + 1, in + j * (int64_t)f.s * esz, out + 2 * j * (int64_t)f.m);
+    }
+    run_pass<F>(f, out);
+    return;
+  }
+  run_leaves<F, REAL>(p, in, out);
+  for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out);
+}
+
+}  // namespace
+
+int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* radices) {
+  int c = 0;
+  while (m % 4 == 0 && c < MAX_FACTORS - 2) {
+    radices[c++] = 4;
+    m /= 4;
+  }
+  if (m % 2 == 0) {
+    radices[c++] = 4;
+    radices[0] = 2;
+    m /= 2;
+  }
+  if (m >= 9) {
+    int64_t d = 3;
+    while (m >= d * d) {
+      if (d > trial_limit || c >= MAX_FACTORS - 1) return 0;
+      if (m % d == 0) {
+        radices[c++] = (uint32_t)d;
+        m /= d;
+      } else {
+        d += 2;
+      }
+    }
+  }
+  if (c == 0) return 0;
+  if (m > remainder_limit) return 0;
+  radices[c] = (uint32_t)m;
+  return c + 1;
+}
+
+int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, int count,
+                      bool breadth_first, int64_t* generic_out) {
+  uint32_t r[MAX_FACTORS];
+  for (int i = 0; i < count; ++i) r[i] = radices_in[i];
+  // A lone 2 or a 4 in front merges with the next 4 into a leaf of 8 or 16;
+  // the power-of-two front record then changes place with the cofactor, so
+  // that the leaves are the power of two and the first stage the odd rest.
+  if (count >= 3 && r[1] == 4 && (r[0] == 2 || r[0] == 4)) {
+    r[0] *= 4;
+    for (int i = 1; i + 1 < count; ++i) r[i] = r[i + 1];
+    --count;
+  }
+  if (is_pow2_radix(r[0])) {
+    uint32_t t = r[0];
+    r[0] = r[count - 1];
+    r[count - 1] = t;
+  }
+  const int stages = count - 1;
+  p->factored = 1;
+  p->last_factor_index = stages - 1;
+  p->core_length = (int32_t)len;
+  int64_t s = 1, m = len, generic = 0;
+  int group = breadth_first ? 0 : stages - 1;
+  for (int i = 0; i < stages; ++i) {
+    FactorRecord& f = p->factors[i];
+    f.radix = r[i];
+    m /= r[i];
+    f.m = (uint32_t)m;
+    f.s = (uint32_t)s;
+    s *= r[i];
+    if ((int64_t)f.radix * m <= kDepthFirstAbove && i < group) group = i;
+  }
+  p->group_start = group;
+  FactorRecord& lf = p->factors[stages];
+  lf.radix = r[stages];
+  lf.m = 1;
+  lf.s = (uint32_t)s;
+  int64_t blocks = 1;
+  for (int i = 0; i < stages; ++i) {
+    p->factors[i].blocks = (uint32_t)(i >= group ? blocks : 1);
+    if (i >= group) blocks *= r[i];
+  }
+  lf.blocks = (uint32_t)(blocks / r[stages - 1]);
+
+  // Direct-transform tables for the radices and leaf lengths without a
+  // butterfly of their own (odd, above 13); neighbours share one.
+  for (int i = 0; i <= stages; ++i) {
+    FactorRecord& f = p->factors[i];
+    if (f.radix <= 16 && (is_pow2_radix(f.radix) || f.radix <= 13)) continue;
+    int64_t size = (i < stages && (f.m & 1) == 0) ? 2 * (int64_t)f.radix : (int64_t)f.radix;
+    if (size > generic) generic = size;
+    if (i > 0 && p->factors[i - 1].radix == f.radix) {
+      f.generic_table = p->factors[i - 1].generic_table;
+      continue;
+    }
+    double* cs = alloc_doubles(2 * (int64_t)f.radix);
+    if (cs == nullptr) return PLAN_NO_MEMORY;
+    for (int64_t e = 0; e < f.radix; ++e) root_cos_sin(e, f.radix, cs + e, cs + f.radix + e);
+    f.generic_table = cs;
+  }
+  *generic_out = generic;
+
+  double* w = alloc_doubles(2 * len);
+  if (w == nullptr) return PLAN_NO_MEMORY;
+  root_table(w, len);
+  for (int i = 0; i < stages; ++i) {
+    FactorRecord& f = p->factors[i];
+    int64_t rr = f.radix, mm = f.m, ss = f.s;
+    double* tw = alloc_doubles(2 * (rr - 1) * mm + 2);
+    if (tw == nullptr) {
+      tqs_mm_free(w);
+      return PLAN_NO_MEMORY;
+    }
+    for (int64_t k = 0; k < mm; ++k) {
+      for (int64_t j = 1; j < rr; ++j) {
+        int64_t pos = (mm & 1) == 0 ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
+                                    : (k * (rr - 1) + (j - 1)) * 2;
+        int64_t e = j * k * ss;  // below len: j < r, k < m, r*m*s = len
+        tw[pos] = w[2 * e];
+        tw[pos + 1] = w[2 * e + 1];
+      }
+    }
+    f.twiddles = tw;
+  }
+  tqs_mm_free(w);
+
+  // Input offset of every leaf block of the deepest group, in elements;
+  // the group's first stage is the most significant digit.
+  int32_t* offsets = (int32_t*)tqs_mm_allocate((uint64_t)lf.blocks * sizeof(int32_t) + 4, 64);
+  if (offsets == nullptr) return PLAN_NO_MEMORY;
+  offsets[0] = 0;
+  int64_t have = 1;
+  for (int i = group; i < stages - 1; ++i) {
+    const FactorRecord& f = p->factors[i];
+    for (int64_t b = have - 1; b >= 0; --b) {
+      for (int64_t j = f.radix - 1; j >= 0; --j) {
+        offsets[b * f.radix + j] = (int32_t)(offsets[b] + j * (int64_t)f.s);
+      }
+    }
+    have *= f.radix;
+  }
+  p->scratch = offsets;
+  return PLAN_OK;
+}
+
+void mixed_radix_forward(const PlanRecord* plan, const double* in, bool real_input, double* out) {
+  if (real_input) {
+    run_stage<true, true>(plan, 0, in, out);
+  } else {
+    run_stage<true, false>(plan, 0, in, out);
+  }
+}
+
+void mixed_radix_backward(const PlanRecord* plan, const double* in, bool real_input, double* out) {
+  if (real_input) {
+    run_stage<false, true>(plan, 0, in, out);
+  } else {
+    run_stage<false, false>(plan, 0, in, out);
+  }
+}
+
+TQS_LEVEL_END

@@ -1,0 +1,508 @@
+// Power-of-two plans: creation and execution.
+//
+// Decimation in time, depth first. A 2^L-point transform is split into R
+// sub-transforms of the input decimated by R (R = 4 or 8), each computed
+// recursively, then closed by one radix-R pass with twiddles. The recursion
+// ends in straight-line leaves of up to 16 points that read the input with a
+// stride and write contiguously. Depth first, every sub-transform is finished
+// while it is still in cache, which makes the same scheme serve in-cache and
+// out-of-cache lengths.
+//
+// The top-level sub-transforms write into the work area and the closing pass
+// writes the output, so input and output may coincide. On the AVX levels the
+// top-level sub-transforms are computed two at a time, one per 128-bit lane
+// (sub-transforms j and j+1 read neighbouring input elements, so every load
+// is a full 256-bit load); the closing pass transposes lane pairs back into
+// columns.
+#include "kernels/pow2_plan.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "kernels/codelets.h"
+#include "kernels/pow2_kernels.h"
+#include "service/tqs_service.h"
+
+TQS_LEVEL_BEGIN
+
+extern const double pow2_sine1024[257];
+
+namespace {
+
+using namespace p2;
+
+// w_n^k = (cos(2 pi k/n), -sin(2 pi k/n)) from the quarter-wave table
+// qs[j] = sin(2 pi j/n), j = 0..n/4 (qs read with stride qstride).
+struct Roots {
+  const double* qs;
+  int64_t qstride;
+  int64_t n;
+  void get(int64_t k, double* w) const {
+    k &= n - 1;
+    if (n < 4) {
+      w[0] = k == 0 ? 1.0 : -1.0;
+      w[1] = 0.0;
+      return;
+    }
+    int64_t q4 = n >> 2;
+    int64_t quad = k / q4, r = k - quad * q4;
+    double s = qs[r * qstride], c = qs[(q4 - r) * qstride];
+    switch (quad) {
+      case 0:
+        w[0] = c;
+        w[1] = -s;
+        break;
+      case 1:
+        w[0] = -s;
+        w[1] = -c;
+        break;
+      case 2:
+        w[0] = -c;
+        w[1] = s;
+        break;
+      default:
+        w[0] = s;
+        w[1] = c;
+        break;
+    }
+  }
+};
+
+constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
+
+// Up to 64 points the straight-line kernels do the whole transform.
+constexpr int CODELET_LOG2 = 6;
+// From 2^18 points on, the closing pass forms its twiddles from two tables.
+constexpr int SPLIT_TWIDDLE_LOG2 = 18;
+
+int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
+
+// Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
+// Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
+// passes at the top where the bits do not divide by three; at 2^18 a radix-8
+// top (eight sub-transforms side by side) measured clearly faster than 4,
+// at 2^8 slightly.
+int radix_bits(int L) {
+  if (L <= 4) return 0;
+  if (L == 5) return 2;
+  if (L == 18 || L == 8) return 3;
+  return (L - 4) % 3 == 0 ? 3 : 2;
+}
+
+// Twiddle table of a radix pass closing a 2^L-point transform: for each
+// column k, the R-1 roots w^(j*k), j = 1..R-1 (columns k*kmul, k < count).
+void fill_pass(double* t, int L, const Roots& roots, int64_t count = -1, int64_t kmul = 1) {
+  int rb = radix_bits(L);
+  int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
+  int64_t step = roots.n >> L;
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; ++k)
+    for (int64_t j = 1; j < R; ++j, t += 2) roots.get(j * k * kmul * step, t);
+}
+
+#if TQS_AVX
+// The same roots for two neighbouring columns side by side (first count
+// columns).
+void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
+  int rb = radix_bits(L);
+  int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
+  int64_t step = roots.n >> L;
+  if (count < 0) count = m;
+  for (int64_t k = 0; k < count; k += 2)
+    for (int64_t j = 1; j < R; ++j, t += 4) {
+      roots.get(j * k * step, t);
+      roots.get(j * (k + 1) * step, t + 2);
+    }
+}
+#endif
+
+int64_t pass_table_doubles(int L) {
+  int rb = radix_bits(L);
+  return 2 * ((int64_t(1) << L) - (int64_t(1) << (L - rb)));
+}
+
+int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
+  if (out == nullptr) return PLAN_NULL_POINTER;
+  *out = nullptr;
+  if (log2n < 0 || log2n > POW2_MAX_LOG2) return PLAN_BAD_EXPONENT;
+  if (mode != SCALE_FORWARD && mode != SCALE_BACKWARD && mode != SCALE_BOTH_SQRT &&
+      mode != SCALE_NONE)
+    return PLAN_BAD_MODE;
+  const int64_t n = int64_t(1) << log2n;
+  const int cl = real ? log2n - 1 : log2n;
+
+  // Sizes, in doubles, of everything behind the record.
+  const int64_t head = align_up(sizeof(Pow2Plan), 64) / 8;
+  const bool own_sine = log2n > 10;
+  const int64_t qs_size = own_sine ? align_up(n / 4 + 1, 8) : 0;
+  int64_t tw_size = 0;
+  int64_t pass_off[POW2_MAX_LOG2 + 1];
+  int64_t top_off = -1, split_off = -1;
+  for (int i = 0; i <= POW2_MAX_LOG2; ++i) pass_off[i] = -1;
+  const bool split_top = cl >= SPLIT_TWIDDLE_LOG2;
+  int top_lo_bits = 0;
+  int64_t top_hi_off = -1;
+  if (cl > CODELET_LOG2) {
+    const int rb = radix_bits(cl), lm = cl - rb;
+    const int64_t R = int64_t(1) << rb;
+    top_off = tw_size;
+    if (split_top) {
+      top_lo_bits = (lm + 1) / 2;
+      tw_size += 2 * (R - 1) * (int64_t(1) << top_lo_bits);
+      top_hi_off = tw_size;
+      tw_size += 2 * (R - 1) * (int64_t(1) << (lm - top_lo_bits));
+    } else {
+      tw_size += pass_table_doubles(cl);
+    }
+    for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
+      pass_off[L] = tw_size;
+      tw_size += pass_table_doubles(L);
+    }
+  }
+  if (real && n >= 4) {
+    split_off = tw_size;
+    tw_size += 2 * (n / 4 + 1);
+  }
+  const int64_t total = (head + qs_size + tw_size) * 8;
+  char* mem = static_cast<char*>(tqs_mm_allocate(uint64_t(total), 64));
+  if (mem == nullptr) return PLAN_NO_MEMORY;
+  memset(mem, 0, sizeof(Pow2Plan));
+  Pow2Plan* p = reinterpret_cast<Pow2Plan*>(mem);
+  double* base = reinterpret_cast<double*>(mem);
+  p->tag = real ? TAG_POW2_REAL : TAG_POW2_COMPLEX;
+  p->log2n = log2n;
+  p->complex_log2 = cl;
+  p->hint = hint;
+  if (mode == SCALE_FORWARD || mode == SCALE_BOTH_SQRT) p->forward_scaled = 1;
+  if (mode == SCALE_BACKWARD || mode == SCALE_BOTH_SQRT) p->backward_scaled = 1;
+  p->scale = mode == SCALE_BOTH_SQRT ? 1.0 / sqrt(double(n)) : 1.0 / double(n);
+  if (mode == SCALE_NONE) p->scale = 1.0;
+  p->work_size = cl > CODELET_LOG2 ? (int64_t(16) << cl) + 32 : 0;
+  for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
+
+  Roots roots{pow2_sine1024, 1, n};
+  if (own_sine) {
+    double* qs = base + head;
+    // Sines up to the octant, cosines of the mirrored angle above it.
+    const int64_t q4 = n / 4, q8 = n / 8;
+    for (int64_t j = 0; j <= q8; ++j) qs[j] = double(sinl(TWO_PI_L * (long double)j / (long double)n));
+    for (int64_t j = q8 + 1; j <= q4; ++j)
+      qs[j] = double(cosl(TWO_PI_L * (long double)(q4 - j) / (long double)n));
+    roots.qs = qs;
+  } else if (log2n >= 2) {
+    roots.qstride = 1024 >> log2n;
+  }
+  p->quarter_sine = roots.qs;
+  double* tw = base + head + qs_size;
+  p->twiddles = tw;
+  // The roots of a 2^L-point pass are every (n/2^L)-th n-point root, so one
+  // table serves the complex transform of n/2 points inside a real plan.
+  for (int L = 0; L <= POW2_MAX_LOG2; ++L)
+    if (pass_off[L] >= 0) {
+      fill_pass(tw + pass_off[L], L, roots);
+      p->pass_tw[L] = tw + pass_off[L];
+    }
+  if (top_off >= 0) {
+    p->top_tw = tw + top_off;
+    if (split_top) {
+      const int64_t lo = int64_t(1) << top_lo_bits;
+      const int64_t hi = (int64_t(1) << (cl - radix_bits(cl))) >> top_lo_bits;
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots, lo);
+#else
+      fill_pass(tw + top_off, cl, roots, lo);
+#endif
+      fill_pass(tw + top_hi_off, cl, roots, hi, lo);
+      p->top_hi = tw + top_hi_off;
+      p->top_lo_bits = top_lo_bits;
+    } else {
+#if TQS_AVX
+      fill_pass_pairs(tw + top_off, cl, roots);
+#else
+      fill_pass(tw + top_off, cl, roots);
+#endif
+    }
+  }
+  if (split_off >= 0) {
+    double* s = tw + split_off;
+    for (int64_t k = 0; k <= n / 4; ++k) roots.get(k, s + 2 * k);
+    p->split_tw = s;
+  }
+  *out = p;
+  return PLAN_OK;
+}
+
+// The np top-level sub-transforms (or lane pairs of them) advance together
+// through one recursion: sub-transform p reads in + p*D and writes its own
+// block at o + p*ps. Together they use every element of each cache line the
+// strided leaf loads bring in, which matters once the input is out of cache.
+template <bool INV, bool SC, class V>
+void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale,
+         int np, ptrdiff_t ps) {
+  constexpr int D = VT<V>::D;
+  const int rb = pl->bits[L];
+  if (rb == 0) {
+    for (int p = 0; p < np; ++p) {
+      const double* ip = in + p * D;
+      double* op = o + p * ps;
+      switch (L) {
+        case 0:
+          leaf_fixed<INV, SC, V, 0>(ip, is, op, scale);
+          break;
+        case 1:
+          leaf_fixed<INV, SC, V, 1>(ip, is, op, scale);
+          break;
+        case 2:
+          leaf_fixed<INV, SC, V, 2>(ip, is, op, scale);
+          break;
+        case 3:
+          leaf_fixed<INV, SC, V, 3>(ip, is, op, scale);
+          break;
+        default:
+          leaf_fixed<INV, SC, V, 4>(ip, is, op, scale);
+          break;
+      }
+    }
+    return;
+  }
+  const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
+  for (ptrdiff_t j = 0; j < R; ++j)
+    rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale, np, ps);
+  for (int p = 0; p < np; ++p) {
+    double* op = o + p * ps;
+    switch (rb) {
+      case 1:
+        pass<INV, V, 2>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 2:
+        pass<INV, V, 4>(op, op, m, pl->pass_tw[L]);
+        break;
+      case 3:
+        pass<INV, V, 8>(op, op, m, pl->pass_tw[L]);
+        break;
+      default:
+        pass<INV, V, 16>(op, op, m, pl->pass_tw[L]);
+        break;
+    }
+  }
+}
+
+template <bool INV, bool SPLIT>
+void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl) {
+  const double* t = pl->top_tw;
+  const double* h = pl->top_hi;
+  const int b = pl->top_lo_bits;
+#if TQS_AVX
+  switch (rb) {
+    case 1:
+      pass_top2<INV, 2, SPLIT>(src, dst, m, t, h, b);
+      break;
+    case 2:
+      pass_top2<INV, 4, SPLIT>(src, dst, m, t, h, b);
+      break;
+    case 3:
+      pass_top2<INV, 8, SPLIT>(src, dst, m, t, h, b);
+      break;
+    default:
+      pass_top2<INV, 16, SPLIT>(src, dst, m, t, h, b);
+      break;
+  }
+#else
+  switch (rb) {
+    case 1:
+      SPLIT ? pass_split<INV, 2>(src, dst, m, t, h, b) : pass<INV, C1, 2>(src, dst, m, t);
+      break;
+    case 2:
+      SPLIT ? pass_split<INV, 4>(src, dst, m, t, h, b) : pass<INV, C1, 4>(src, dst, m, t);
+      break;
+    case 3:
+      SPLIT ? pass_split<INV, 8>(src, dst, m, t, h, b) : pass<INV, C1, 8>(src, dst, m, t);
+      break;
+    default:
+      SPLIT ? pass_split<INV, 16>(src, dst, m, t, h, b) : pass<INV, C1, 16>(src, dst, m, t);
+      break;
+  }
+#endif
+}
+
+// 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes.
+template <bool INV, bool SC>
+void run_complex(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
+                 double scale) {
+  if (L <= CODELET_LOG2) {
+    if constexpr (SC)
+      (INV ? codelet_pow2_complex_backward_scaled : codelet_pow2_complex_forward_scaled)[L](in, out,
+                                                                                           scale);
+    else
+      (INV ? codelet_pow2_complex_backward : codelet_pow2_complex_forward)[L](in, out);
+    return;
+  }
+  const int rb = pl->bits[L];
+  const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
+#if TQS_AVX
+  rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
+  else
+    top_pass<INV, false>(rb, work, out, m, pl);
+#else
+  rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
+  if (pl->top_hi != nullptr)
+    top_pass<INV, true>(rb, work, out, m, pl);
+  else
+    top_pass<INV, false>(rb, work, out, m, pl);
+#endif
+}
+
+template <bool INV>
+void run_complex_s(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
+                   bool scaled) {
+  if (scaled)
+    run_complex<INV, true>(in, out, work, L, pl, pl->scale);
+  else
+    run_complex<INV, false>(in, out, work, L, pl, 1.0);
+}
+
+int check(const double* in, const double* out, const Pow2Plan* pl, int32_t tag) {
+  if (pl == nullptr) return PLAN_NULL_POINTER;
+  if (pl->tag != tag) return PLAN_WRONG_KIND;
+  if (in == nullptr || out == nullptr) return PLAN_NULL_POINTER;
+  return PLAN_OK;
+}
+
+// The caller's work area aligned up to 32 bytes, or one of our own.
+double* get_work(const Pow2Plan* pl, void* work, void** own) {
+  *own = nullptr;
+  if (pl->work_size == 0) return nullptr;
+  if (work != nullptr) {
+    uintptr_t a = (reinterpret_cast<uintptr_t>(work) + 31) & ~uintptr_t(31);
+    return reinterpret_cast<double*>(a);
+  }
+  *own = tqs_mm_allocate(uint64_t(pl->work_size), 64);
+  return static_cast<double*>(*own);
+}
+
+template <bool INV>
+int complex_exec(const double* in, double* out, const Pow2Plan* pl, void* work) {
+  int st = check(in, out, pl, TAG_POW2_COMPLEX);
+  if (st != PLAN_OK) return st;
+  void* own;
+  double* w = get_work(pl, work, &own);
+  if (pl->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
+  run_complex_s<INV>(in, out, w, pl->log2n, pl, INV ? pl->backward_scaled : pl->forward_scaled);
+  if (own != nullptr) tqs_mm_free(own);
+  return PLAN_OK;
+}
+
+// Real lengths up to 64: the real kernels (scaled ones up to 16, a scaling
+// loop above).
+template <bool INV>
+void real_small(const double* in, double* out, int L, bool scaled, double s) {
+  const int n = 1 << L;
+  if (L <= 4) {
+    if (scaled)
+      (INV ? codelets.real_backward_scaled : codelets.real_forward_scaled)[n](in, out, s);
+    else
+      (INV ? codelets.real_backward : codelets.real_forward)[n](in, out);
+    return;
+  }
+  (INV ? real_pow2_backward : real_pow2_forward)[L](in, out);
+  if (scaled)
+    for (int i = 0; i < n; ++i) out[i] *= s;
+}
+
+}  // namespace
+
+int pow2_complex_plan_create(Pow2Plan** out, int log2n, int mode, int hint) {
+  return create(out, log2n, mode, hint, false);
+}
+
+int pow2_real_plan_create(Pow2Plan** out, int log2n, int mode, int hint) {
+  return create(out, log2n, mode, hint, true);
+}
+
+int pow2_plan_work_size(const Pow2Plan* plan, int64_t* size_out) {
+  if (plan == nullptr || size_out == nullptr) return PLAN_NULL_POINTER;
+  if (plan->tag != TAG_POW2_COMPLEX && plan->tag != TAG_POW2_REAL) return PLAN_WRONG_KIND;
+  *size_out = plan->work_size;
+  return PLAN_OK;
+}
+
+int pow2_plan_destroy(Pow2Plan* plan) {
+  if (plan == nullptr) return PLAN_NULL_POINTER;
+  plan->tag = 0;
+  tqs_mm_free(plan);
+  return PLAN_OK;
+}
+
+int pow2_complex_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  return complex_exec<false>(in, out, plan, work);
+}
+
+int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  return complex_exec<true>(in, out, plan, work);
+}
+
+int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  int st = check(in, out, plan, TAG_POW2_REAL);
+  if (st != PLAN_OK) return st;
+  const double s = plan->forward_scaled ? plan->scale : 1.0;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<false>(in, out, plan->log2n, plan->forward_scaled != 0, s);
+    return PLAN_OK;
+  }
+  void* own;
+  double* w = get_work(plan, work, &own);
+  if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
+  run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0);
+  pow2_split_forward(out, plan->log2n, plan->split_tw, s);
+  if (own != nullptr) tqs_mm_free(own);
+  return PLAN_OK;
+}
+
+int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  int st = check(in, out, plan, TAG_POW2_REAL);
+  if (st != PLAN_OK) return st;
+  const double s = plan->backward_scaled ? plan->scale : 1.0;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<true>(in, out, plan->log2n, plan->backward_scaled != 0, s);
+    return PLAN_OK;
+  }
+  void* own;
+  double* w = get_work(plan, work, &own);
+  if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
+  pow2_split_backward(in, out, plan->log2n, plan->split_tw, s);
+  run_complex<true, false>(out, out, w, plan->complex_log2, plan, 1.0);
+  if (own != nullptr) tqs_mm_free(own);
+  return PLAN_OK;
+}
+
+namespace {
+int api_complex_create(void** out, int log2n, int mode, int hint) {
+  return create(reinterpret_cast<Pow2Plan**>(out), log2n, mode, hint, false);
+}
+int api_real_create(void** out, int log2n, int mode, int hint) {
+  return create(reinterpret_cast<Pow2Plan**>(out), log2n, mode, hint, true);
+}
+int api_work_size(const void* p, int64_t* s) {
+  return pow2_plan_work_size(static_cast<const Pow2Plan*>(p), s);
+}
+int api_destroy(void* p) { return pow2_plan_destroy(static_cast<Pow2Plan*>(p)); }
+int api_cf(const double* in, double* out, const void* p, void* w) {
+  return pow2_complex_forward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_cb(const double* in, double* out, const void* p, void* w) {
+  return pow2_complex_backward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_rf(const double* in, double* out, const void* p, void* w) {
+  return pow2_real_forward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+int api_rb(const double* in, double* out, const void* p, void* w) {
+  return pow2_real_backward(in, out, static_cast<const Pow2Plan*>(p), w);
+}
+}  // namespace
+
+const Pow2Api pow2_api = {api_complex_create, api_real_create, api_work_size, api_destroy,
+                          api_cf, api_cb, api_rf, api_rb};
+
+TQS_LEVEL_END

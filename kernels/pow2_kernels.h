@@ -1,0 +1,258 @@
+// Butterflies, leaf kernels and radix passes of the power-of-two engine,
+// written once for a "vector of complex" type V: C1 (one transform) or, at
+// the AVX levels, C2 (two independent transforms side by side, one per lane).
+// Every kernel is templated on the direction: the backward kernels use the
+// conjugate twiddles and +i where the forward ones use -i.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/simd.h"
+
+TQS_LEVEL_BEGIN
+namespace p2 {
+// Internal linkage: one translation unit uses these, and no instantiation
+// becomes a weak symbol.
+namespace {
+
+using namespace simd;
+
+template <class V>
+struct VT;
+template <>
+struct VT<C1> {
+  static constexpr int D = 2;  // doubles per vector
+  static C1 ld(const double* p) { return load1(p); }
+  static void st(double* p, C1 a) { store1(p, a); }
+};
+#if TQS_AVX
+template <>
+struct VT<C2> {
+  static constexpr int D = 4;
+  static C2 ld(const double* p) { return load2(p); }
+  static void st(double* p, C2 a) { store2(p, a); }
+};
+#endif
+
+// Multiplication by the direction's quarter turn: -i forward, +i backward.
+template <bool INV, class V>
+inline V rot(V a) {
+  if constexpr (INV)
+    return mul_i(a);
+  else
+    return mul_neg_i(a);
+}
+
+// a times the twiddle w (forward) or conj(w) (backward), w read from memory.
+template <bool INV, class V>
+inline V twm(V a, const double* w) {
+  if constexpr (INV)
+    return cmulj_mem(a, w);
+  else
+    return cmul_mem(a, w);
+}
+
+// a times (c - i*s) forward, (c + i*s) backward.
+template <bool INV, class V>
+inline V cmul_cs(V a, double c, double s) {
+  return fmadd(rot<INV>(a), s, a * c);
+}
+
+constexpr double H = 0.70710678118654752440;
+constexpr double C16 = 0.92387953251128675613;
+constexpr double S16 = 0.38268343236508977173;
+
+template <bool INV, class V>
+inline void bfly4(V& a0, V& a1, V& a2, V& a3) {
+  V t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = rot<INV>(a1 - a3);
+  a0 = t0 + t2;
+  a2 = t0 - t2;
+  a1 = t1 + t3;
+  a3 = t1 - t3;
+}
+
+// Eight points in natural order in x[0..7], result in natural order.
+template <bool INV, class V>
+inline void bfly8(V* x) {
+  bfly4<INV>(x[0], x[2], x[4], x[6]);
+  bfly4<INV>(x[1], x[3], x[5], x[7]);
+  // evens now hold E0..E3 in x[0], x[2], x[4], x[6]; odds O0..O3 likewise.
+  V o1 = (x[3] + rot<INV>(x[3])) * H;
+  V o2 = rot<INV>(x[5]);
+  V o3 = (rot<INV>(x[7]) - x[7]) * H;
+  V o0 = x[1];
+  V e0 = x[0], e1 = x[2], e2 = x[4], e3 = x[6];
+  x[0] = e0 + o0;
+  x[4] = e0 - o0;
+  x[1] = e1 + o1;
+  x[5] = e1 - o1;
+  x[2] = e2 + o2;
+  x[6] = e2 - o2;
+  x[3] = e3 + o3;
+  x[7] = e3 - o3;
+}
+
+// 16 points, 4 x 4 with the sixteenth roots as literal constants.
+template <bool INV, class V>
+inline void bfly16(V* x) {
+  for (int j = 0; j < 4; ++j) bfly4<INV>(x[j], x[j + 4], x[j + 8], x[j + 12]);
+  // x[j + 4k] now holds sub-transform j at frequency k; twiddle by w16^(j*k).
+  x[5] = cmul_cs<INV>(x[5], C16, S16);
+  x[9] = (x[9] + rot<INV>(x[9])) * H;
+  x[13] = cmul_cs<INV>(x[13], S16, C16);
+  x[6] = (x[6] + rot<INV>(x[6])) * H;
+  x[10] = rot<INV>(x[10]);
+  x[14] = (rot<INV>(x[14]) - x[14]) * H;
+  x[7] = cmul_cs<INV>(x[7], S16, C16);
+  x[11] = (rot<INV>(x[11]) - x[11]) * H;
+  x[15] = cmul_cs<INV>(x[15], -C16, -S16);
+  for (int k = 0; k < 4; ++k) bfly4<INV>(x[4 * k], x[4 * k + 1], x[4 * k + 2], x[4 * k + 3]);
+}
+// bfly16 leaves frequency k + 4q in x[4k + q]; the stores undo that
+// transposition (storing in place of swapping keeps the values in registers).
+constexpr int T16[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+template <int R>
+constexpr int out_index(int q) {
+  return R == 16 ? T16[q] : q;
+}
+
+// Leaf: a 2^L-point transform (L <= 4) of in[0], in[is], in[2 is], ... (is
+// in doubles), written contiguously to out. Reads everything before it
+// writes, so out may alias in when is == D.
+template <bool INV, bool SC, class V, int L>
+inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale) {
+  constexpr int D = VT<V>::D;
+  constexpr int n = 1 << L;
+  V x[n];
+  for (int u = 0; u < n; ++u) {
+    x[u] = VT<V>::ld(in + u * is);
+    if constexpr (SC) x[u] = x[u] * scale;
+  }
+  if constexpr (L == 1) {
+    V t = x[0];
+    x[0] = t + x[1];
+    x[1] = t - x[1];
+  } else if constexpr (L == 2) {
+    bfly4<INV>(x[0], x[1], x[2], x[3]);
+  } else if constexpr (L == 3) {
+    bfly8<INV>(x);
+  } else if constexpr (L == 4) {
+    bfly16<INV>(x);
+  }
+  for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[out_index<n>(u)]);
+}
+
+// Radix-R decimation-in-time pass over one block of R*m points held as R
+// rows of m: element (j, k) at src[(j*m + k)*D]. Row j >= 1 is multiplied by
+// w^(j*k) (tw: R-1 complex per column, in column order), then the R-point
+// transform over j goes to dst row q. src may equal dst.
+template <bool INV, class V, int R>
+inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) {
+  constexpr int D = VT<V>::D;
+  for (ptrdiff_t k = 0; k < m; ++k, tw += 2 * (R - 1)) {
+    V x[R];
+    x[0] = VT<V>::ld(src + k * D);
+    for (int j = 1; j < R; ++j) x[j] = twm<INV>(VT<V>::ld(src + (j * m + k) * D), tw + 2 * (j - 1));
+    if constexpr (R == 2) {
+      V t = x[0];
+      x[0] = t + x[1];
+      x[1] = t - x[1];
+    } else if constexpr (R == 4) {
+      bfly4<INV>(x[0], x[1], x[2], x[3]);
+    } else if constexpr (R == 8) {
+      bfly8<INV>(x);
+    } else {
+      bfly16<INV>(x);
+    }
+    for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
+  }
+}
+
+// Closing pass with the twiddles of column k = kh*B + kl formed as the
+// product of two small tables, w^(j*kh*B) (th, R-1 per kh) and w^(j*kl)
+// (tl, R-1 per kl): for the largest lengths a full table would be as large
+// as the data and cost as much memory traffic.
+template <bool INV, int R>
+inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
+                       const double* th, int b) {
+  const ptrdiff_t B = ptrdiff_t(1) << b;
+  for (ptrdiff_t kh = 0; kh < (m >> b); ++kh, th += 2 * (R - 1)) {
+    const double* twl = tl;
+    for (ptrdiff_t kl = 0; kl < B; ++kl, twl += 2 * (R - 1)) {
+      const ptrdiff_t k = (kh << b) + kl;
+      C1 x[R];
+      x[0] = load1(src + k * 2);
+      for (int j = 1; j < R; ++j) {
+        C1 w = cmul_mem(load1(twl + 2 * (j - 1)), th + 2 * (j - 1));
+        C1 a = load1(src + (j * m + k) * 2);
+        if constexpr (INV)
+          x[j] = cmulj(a, w);
+        else
+          x[j] = cmul(a, w);
+      }
+      if constexpr (R == 2) {
+        C1 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store1(dst + (q * m + k) * 2, x[out_index<R>(q)]);
+    }
+  }
+}
+
+#if TQS_AVX
+// Closing pass of the two-lane scheme. src holds R/2 pair blocks; block p
+// interleaves rows 2p (low lane) and 2p+1 (high lane) column by column. Two
+// columns are taken at a time, transposed into one vector per row, twiddled
+// with the side-by-side table (R-1 pairs per column pair) and written to dst
+// in natural order. With SPLIT the table covers 2^b columns (tw) and is
+// multiplied by th, one entry per block of 2^b columns (see pass_split).
+template <bool INV, int R, bool SPLIT>
+inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
+                      const double* th, int b) {
+  const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
+  for (ptrdiff_t kh = 0; kh < m / B; ++kh, th += 2 * (R - 1)) {
+    const double* twl = tw;
+    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += 4 * (R - 1)) {
+      const ptrdiff_t k = kh * B + kl;
+      C2 x[R];
+      for (int p = 0; p < R / 2; ++p) {
+        const double* blk = src + (2 * p * m + 2 * k) * 2;
+        C2 a0 = load2(blk), a1 = load2(blk + 4);
+        x[2 * p] = lanes_lo(a0, a1);
+        x[2 * p + 1] = lanes_hi(a0, a1);
+      }
+      for (int j = 1; j < R; ++j) {
+        C2 w = load2(twl + 4 * (j - 1));
+        if constexpr (SPLIT) w = cmul_mem(w, th + 2 * (j - 1));
+        if constexpr (INV)
+          x[j] = cmulj_fused(x[j], w);
+        else
+          x[j] = cmul(x[j], w);
+      }
+      if constexpr (R == 2) {
+        C2 t = x[0];
+        x[0] = t + x[1];
+        x[1] = t - x[1];
+      } else if constexpr (R == 4) {
+        bfly4<INV>(x[0], x[1], x[2], x[3]);
+      } else if constexpr (R == 8) {
+        bfly8<INV>(x);
+      } else {
+        bfly16<INV>(x);
+      }
+      for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace p2
+TQS_LEVEL_END

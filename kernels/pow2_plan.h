@@ -1,0 +1,41 @@
+// The power-of-two plan record, private to kernels/pow2*.cpp.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/pow2.h"
+
+TQS_LEVEL_BEGIN
+
+constexpr int POW2_MAX_LOG2 = 27;
+
+struct Pow2Plan {
+  int32_t tag;  // TAG_POW2_COMPLEX or TAG_POW2_REAL; 0 once destroyed
+  int32_t log2n;
+  int32_t forward_scaled;
+  int32_t backward_scaled;
+  double scale;
+  int32_t hint;
+  int32_t complex_log2;  // length of the complex transform (log2n - 1 for real)
+  int64_t work_size;
+  int32_t* bit_reversal;  // unused by this engine's decimation scheme
+  double* twiddles;       // start of all twiddle tables in this allocation
+  // Engine layout.
+  const double* quarter_sine;  // sin(2*pi*j/n), j = 0..n/4 (n = log2n length)
+  const double* pass_tw[POW2_MAX_LOG2 + 1];  // radix pass of a 2^L sub-transform
+  const double* top_tw;      // closing pass (AVX: two columns side by side)
+  const double* top_hi;      // with top_tw split in two factors: the coarse one
+  int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
+  const double* split_tw;    // real split: w_n^k, k = 0..n/4
+  int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
+};
+
+
+// Real split step (kernels/pow2_split.cpp). Z holds the n/2-point complex
+// transform of the real input viewed as complex; in place.
+void pow2_split_forward(double* z, int log2n, const double* wtab, double scale);
+// Inverse: packed spectrum in -> complex data out (may alias), scaled.
+void pow2_split_backward(const double* in, double* z, int log2n, const double* wtab,
+                         double scale);
+
+TQS_LEVEL_END

@@ -1,0 +1,119 @@
+// Butterflies and column/lane access for the mixed-radix and direct
+// engines. Every routine is a template over the vector type V (one complex
+// per C1, two independent complex lanes per C2) and the direction F (true:
+// forward, e^-i). Included by level sources only.
+#pragma once
+#include <cstdint>
+
+#include "engine/level.h"
+#include "kernels/generated/butterflies.h"
+#include "kernels/simd.h"
+
+TQS_LEVEL_BEGIN
+namespace radix {
+
+using namespace simd;
+
+// Lane access: C1 touches one complex value, C2 two (the second lane at
+// the given offset in doubles).
+template <class V>
+struct Lanes;
+
+template <>
+struct Lanes<C1> {
+  static C1 zero() { return zero1(); }
+  static C1 load(const double* p, int64_t) { return load1(p); }
+  static C1 load_real(const double* p, int64_t) { return set1(p[0], 0.0); }
+  static void store(double* p, int64_t, C1 v) { store1(p, v); }
+  static C1 load_pair(const double* p) { return load1(p); }  // adjacent columns
+  static void store_pair(double* p, C1 v) { store1(p, v); }
+  static C1 splat(const double* p) { return load1(p); }  // one twiddle
+};
+
+#if TQS_LEVEL >= 4
+template <>
+struct Lanes<C2> {
+  static C2 zero() { return zero2(); }
+  static C2 load(const double* p, int64_t off) { return join(load1(p), load1(p + off)); }
+  static C2 load_real(const double* p, int64_t off) { return set2(p[0], 0.0, p[off], 0.0); }
+  static void store(double* p, int64_t off, C2 v) {
+    store1(p, low(v));
+    store1(p + off, high(v));
+  }
+  static C2 load_pair(const double* p) { return load2(p); }
+  static void store_pair(double* p, C2 v) { store2(p, v); }
+};
+#endif
+
+constexpr int kMaxGeneric = 160;
+
+// The same for a length known only at run time (odd, at most kMaxGeneric).
+template <bool F, class V>
+inline void bfly_odd_rt(V* x, int r, const double* cs) {
+  int h = (r - 1) / 2;
+  const double* sn = cs + r;
+  V s[kMaxGeneric / 2 + 1], d[kMaxGeneric / 2 + 1];
+  V x0 = x[0], y0 = x[0];
+  for (int j = 1; j <= h; ++j) {
+    s[j] = x[j] + x[r - j];
+    d[j] = x[j] - x[r - j];
+    y0 = y0 + s[j];
+  }
+  for (int k = 1; k <= h; ++k) {
+    V a0 = x0, a1 = Lanes<V>::zero(), b0 = Lanes<V>::zero(), b1 = Lanes<V>::zero();
+    int e = 0, j = 1;
+    // Two independent accumulator chains per sum.
+    for (; j + 1 <= h; j += 2) {
+      e += k;
+      if (e >= r) e -= r;
+      a0 = fmadd(s[j], cs[e], a0);
+      b0 = fmadd(d[j], sn[e], b0);
+      e += k;
+      if (e >= r) e -= r;
+      a1 = fmadd(s[j + 1], cs[e], a1);
+      b1 = fmadd(d[j + 1], sn[e], b1);
+    }
+    if (j <= h) {
+      e += k;
+      if (e >= r) e -= r;
+      a0 = fmadd(s[j], cs[e], a0);
+      b0 = fmadd(d[j], sn[e], b0);
+    }
+    V a = a0 + a1, ib = mul_i(b0 + b1);
+    if constexpr (F) {
+      x[k] = a - ib;
+      x[r - k] = a + ib;
+    } else {
+      x[k] = a + ib;
+      x[r - k] = a - ib;
+    }
+  }
+  x[0] = y0;
+}
+
+// The generated straight-line butterflies for the radices that have one.
+template <int R, bool F, class V>
+inline void bfly(V* x) {
+#define TQS_RADIX_CASE(r)           \
+  if constexpr (R == r) {           \
+    if constexpr (F) {              \
+      butterfly##r##_forward(x);    \
+    } else {                        \
+      butterfly##r##_backward(x);   \
+    }                               \
+    return;                         \
+  }
+  TQS_RADIX_CASE(2)
+  TQS_RADIX_CASE(3)
+  TQS_RADIX_CASE(4)
+  TQS_RADIX_CASE(5)
+  TQS_RADIX_CASE(7)
+  TQS_RADIX_CASE(8)
+  TQS_RADIX_CASE(11)
+  TQS_RADIX_CASE(13)
+  TQS_RADIX_CASE(16)
+#undef TQS_RADIX_CASE
+}
+
+}  // namespace radix
+TQS_LEVEL_END

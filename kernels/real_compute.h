@@ -1,0 +1,77 @@
+// Execution side of a committed real-domain descriptor: compute entries,
+// drivers over batches and strides, per-axis routines, conjugate-even
+// storage conversions and scaling. The real planner installs these at commit.
+#pragma once
+#include "engine/level.h"
+#include "engine/descriptor.h"
+#include "engine/plan_types.h"
+
+TQS_LEVEL_BEGIN
+
+// driver_flags bit: the backward whole-vector kernels read the permuted order
+// although the layout is CCE or half-spectrum (outer axes of a multi-axis
+// out-of-place transform hand them permuted data).
+constexpr uint32_t DRIVER_READS_PERMUTED = 1u;
+
+// Compute entries (the in-place ones take one array, the others input, output).
+long real_compute_forward_inplace(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
+long real_compute_backward_inplace(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
+long real_compute_forward_out(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
+long real_compute_backward_out(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
+
+// One vector: storage routine plus the descriptor's (active) scale. Answers
+// a public status.
+long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work);
+long axis_plan_backward(const double* input, double* output, EngineDescriptor* d, void* work);
+// The same for lengths up to 16 on one axis, without the plan layer.
+long axis_short_forward(const double* input, double* output, EngineDescriptor* d, void* work);
+long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void* work);
+long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+
+// Storage routines: the real plan in permuted packed order, converted to or
+// from the chosen layout. Answer plan-level codes.
+int storage_permuted_forward(const double* in, double* out, const PlanRecord* plan, void* work);
+int storage_permuted_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+int storage_sequential_forward(const double* in, double* out, const PlanRecord* plan, void* work);
+int storage_sequential_backward(const double* in, double* out, const PlanRecord* plan,
+                                void* work);
+int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, void* work);
+int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+
+// Layout conversions of one vector of length n, in place or from in to out.
+// The CCE/half-spectrum vector holds n + 2 doubles (n even) or n + 1 (odd).
+void permuted_to_sequential(double* v, int64_t n);
+void permuted_to_cce(double* v, int64_t n);
+void sequential_to_permuted(const double* in, double* out, int64_t n);
+void cce_to_permuted(const double* in, double* out, int64_t n);
+
+// Whole-vector kernels for n = 2, 4, ..., 64 with unit strides (levels 0-3):
+// they take the axis routine's place; no plan, no storage routine. Null when
+// this level has none for n.
+AxisRoutine pow2_whole_vector_forward(int64_t n);
+AxisRoutine pow2_whole_vector_backward(int64_t n);
+
+// Multi-axis driver and two-axis routine: only reachable with more than one
+// axis, which the public calls cannot configure; they answer "not implemented".
+long real_multi_axis_driver(const double* input, double* output, int64_t in_stride,
+                            int64_t out_stride, int64_t next_in_stride, int64_t next_out_stride,
+                            EngineDescriptor* d, void* work);
+
+// Serial multi-transform driver over number_of_transforms vectors; arrays are
+// already displaced by the offsets.
+long real_serial_driver(EngineDescriptor* d, bool forward, const double* input, double* output,
+                        void* work);
+
+// Plan-level scaling: count doubles by scale; -8 null array, -6 count < 1.
+int real_scale_plan_level(double scale, double* x, int64_t count);
+// Descriptor-level scaling, arguments by reference: x[i*inc] *= alpha.
+void real_scale_descriptor_level(const int64_t* count, const double* alpha, double* x,
+                                 const int64_t* inc);
+
+// Slots of user_thread_slots (one word per declared user thread, 0 = free).
+// take answers the slot index, or -1 when every slot is busy.
+int take_user_thread_slot(EngineDescriptor* d);
+void return_user_thread_slot(EngineDescriptor* d, int slot);
+
+TQS_LEVEL_END

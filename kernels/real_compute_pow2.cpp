@@ -1,0 +1,75 @@
+// Whole-vector kernels for the power-of-two lengths 2 to 64 at levels 0-3:
+// the straight-line real kernels, the layout conversion and the scale in
+// one routine, without a plan or a storage routine. The AVX levels take the
+// plan path for these lengths too.
+#include "engine/engine.h"
+#include "kernels/codelets.h"
+#include "kernels/real_compute.h"
+#include "tqs_dfti.h"
+
+TQS_LEVEL_BEGIN
+namespace {
+
+constexpr int64_t LONGEST_WHOLE_VECTOR = 64;
+
+bool cce_layout(const EngineDescriptor* d) {
+  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
+         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
+}
+
+void scale_doubles(double* x, int64_t count, double scale) {
+  for (int64_t i = 0; i < count; ++i) x[i] *= scale;
+}
+
+// The kernels read every input before writing, so in == out is fine.
+long whole_vector_forward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
+  int64_t written = n;
+  if (cce_layout(d)) {
+    permuted_to_cce(output, n);
+    written = n + 2;
+  } else if (d->packed_format == DFTI_PACKING_SEQUENTIAL) {
+    permuted_to_sequential(output, n);
+  }
+  if (d->active_forward_scale != 1.0) scale_doubles(output, written, d->active_forward_scale);
+  return 0;
+}
+
+long whole_vector_backward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  const double* permuted = input;
+  if (cce_layout(d) && !(d->driver_flags & DRIVER_READS_PERMUTED)) {
+    cce_to_permuted(input, output, n);
+    permuted = output;
+  } else if (d->packed_format == DFTI_PACKING_SEQUENTIAL) {
+    sequential_to_permuted(input, output, n);
+    permuted = output;
+  }
+  real_pow2_backward[__builtin_ctzll(static_cast<uint64_t>(n))](permuted, output);
+  if (d->active_backward_scale != 1.0) scale_doubles(output, n, d->active_backward_scale);
+  return 0;
+}
+
+bool has_whole_vector(int64_t n) {
+#if TQS_LEVEL <= 3
+  if (n < 2 || n > LONGEST_WHOLE_VECTOR || (n & (n - 1)) != 0) return false;
+  const int k = __builtin_ctzll(static_cast<uint64_t>(n));
+  return real_pow2_forward[k] != nullptr && real_pow2_backward[k] != nullptr;
+#else
+  (void)n;
+  return false;
+#endif
+}
+
+}  // namespace
+
+AxisRoutine pow2_whole_vector_forward(int64_t n) {
+  return has_whole_vector(n) ? whole_vector_forward : nullptr;
+}
+
+AxisRoutine pow2_whole_vector_backward(int64_t n) {
+  return has_whole_vector(n) ? whole_vector_backward : nullptr;
+}
+
+TQS_LEVEL_END

@@ -1,0 +1,266 @@
+// Per-axis routines, conjugate-even storage conversions and scaling. Every
+// real plan speaks the permuted packed order (R0, R(n/2) for even n, then
+// the pairs); the conversions to the other layouts are single passes over
+// the output, in place.
+#include <cstring>
+
+#include "engine/engine.h"
+#include "engine/plan.h"
+#include "kernels/codelets.h"
+#include "kernels/real_compute.h"
+#include "tqs_dfti.h"
+
+TQS_LEVEL_BEGIN
+namespace {
+
+int check(const double* in, const double* out, const PlanRecord* plan) {
+  if (plan == nullptr || in == nullptr || out == nullptr) return PLAN_NULL_POINTER;
+  if (plan->tag != TAG_REAL_PLAN) return PLAN_WRONG_KIND;
+  return PLAN_OK;
+}
+
+constexpr int64_t LONGEST_CODELET = 16;
+
+// Short plans go straight to the straight-line kernels (they allow in == out).
+int plan_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  const int64_t n = plan->length;
+  if (n >= 1 && n <= LONGEST_CODELET) {
+    if (plan->forward_scaled) {
+      codelets.real_forward_scaled[n](in, out, plan->scale);
+    } else {
+      codelets.real_forward[n](in, out);
+    }
+    return PLAN_OK;
+  }
+  return real_plan_forward(in, out, plan, work);
+}
+
+int plan_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  const int64_t n = plan->length;
+  if (n >= 1 && n <= LONGEST_CODELET) {
+    if (plan->backward_scaled) {
+      codelets.real_backward_scaled[n](in, out, plan->scale);
+    } else {
+      codelets.real_backward[n](in, out);
+    }
+    return PLAN_OK;
+  }
+  return real_plan_backward(in, out, plan, work);
+}
+
+bool cce_layout(const EngineDescriptor* d) {
+  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
+         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
+}
+
+}  // namespace
+
+void permuted_to_sequential(double* v, int64_t n) {
+  if (n % 2 != 0 || n < 4) return;
+  const double nyquist = v[1];
+  std::memmove(v + 1, v + 2, static_cast<size_t>(n - 2) * sizeof(double));
+  v[n - 1] = nyquist;
+}
+
+void permuted_to_cce(double* v, int64_t n) {
+  if (n % 2 == 0) {
+    v[n] = v[1];
+    v[n + 1] = 0.0;
+    v[1] = 0.0;
+  } else {
+    for (int64_t k = n - 1; k >= 1; --k) v[k + 1] = v[k];
+    v[1] = 0.0;
+  }
+}
+
+void sequential_to_permuted(const double* in, double* out, int64_t n) {
+  if (n % 2 == 0) {
+    const double nyquist = in[n - 1];
+    out[0] = in[0];
+    for (int64_t k = n - 1; k >= 2; --k) out[k] = in[k - 1];
+    out[1] = nyquist;
+  } else if (out != in) {
+    std::memcpy(out, in, static_cast<size_t>(n) * sizeof(double));
+  }
+}
+
+void cce_to_permuted(const double* in, double* out, int64_t n) {
+  out[0] = in[0];
+  if (n % 2 == 0) {
+    out[1] = in[n];
+    if (out != in && n > 2) std::memcpy(out + 2, in + 2, static_cast<size_t>(n - 2) * sizeof(double));
+  } else {
+    for (int64_t k = 1; 2 * k < n; ++k) {
+      out[2 * k - 1] = in[2 * k];
+      out[2 * k] = in[2 * k + 1];
+    }
+  }
+}
+
+int storage_permuted_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  return plan_forward(in, out, plan, work);
+}
+
+int storage_permuted_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  return plan_backward(in, out, plan, work);
+}
+
+int storage_sequential_forward(const double* in, double* out, const PlanRecord* plan,
+                               void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  code = plan_forward(in, out, plan, work);
+  permuted_to_sequential(out, plan->length);
+  return code;
+}
+
+int storage_sequential_backward(const double* in, double* out, const PlanRecord* plan,
+                                void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  sequential_to_permuted(in, out, plan->length);
+  return plan_backward(out, out, plan, work);
+}
+
+int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  code = plan_forward(in, out, plan, work);
+  permuted_to_cce(out, plan->length);
+  return code;
+}
+
+int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
+  int code = check(in, out, plan);
+  if (code != PLAN_OK) return code;
+  cce_to_permuted(in, out, plan->length);
+  return plan_backward(out, out, plan, work);
+}
+
+// Lengths up to 16 on a one-axis descriptor: kernel, layout conversion and
+// scale in one routine. The axis's plan is unscaled and needs no work area,
+// so nothing of the plan layer is left to run; this keeps the descriptor's
+// cost on tiny transforms down to the calls themselves.
+long axis_short_forward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  codelets.real_forward[n](input, output);
+  int64_t count = n;
+  if (d->storage_forward == storage_cce_forward) {
+    permuted_to_cce(output, n);
+    count = n + 1;
+  } else if (d->storage_forward == storage_sequential_forward) {
+    permuted_to_sequential(output, n);
+  }
+  const double scale = d->active_forward_scale;
+  if (scale != 1.0) {
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&count, &scale, output, &inc);
+  }
+  return 0;
+}
+
+long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void*) {
+  const int64_t n = d->length;
+  const double* packed = input;
+  if (d->storage_backward == storage_cce_backward) {
+    cce_to_permuted(input, output, n);
+    packed = output;
+  } else if (d->storage_backward == storage_sequential_backward) {
+    sequential_to_permuted(input, output, n);
+    packed = output;
+  }
+  codelets.real_backward[n](packed, output);
+  if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
+    output[n] = 0.0;
+  }
+  const double scale = d->active_backward_scale;
+  if (scale != 1.0) {
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&n, &scale, output, &inc);
+  }
+  return 0;
+}
+
+// Out-of-place entries for the same case (one vector, unit strides, one user
+// thread): the offsets are all that is left of the driver.
+long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const int64_t unit = d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+  return axis_short_forward(static_cast<const double*>(a1) + d->input_offset,
+                            static_cast<double*>(a2) + d->output_offset * unit, d, nullptr);
+}
+
+long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const int64_t unit = d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+  return axis_short_backward(static_cast<const double*>(a1) + d->input_offset * unit,
+                             static_cast<double*>(a2) + d->output_offset, d, nullptr);
+}
+
+long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {
+  int code = d->storage_forward(input, output, d->real_plan, work);
+  const double scale = d->active_forward_scale;
+  if (scale != 1.0) {
+    const int64_t count = d->length + (cce_layout(d) ? 1 : 0);
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&count, &scale, output, &inc);
+  }
+  return translate_plan_status(code);
+}
+
+long axis_plan_backward(const double* input, double* output, EngineDescriptor* d, void* work) {
+  int code;
+  if (d->normalised_rank >= 2 && d->placement == DFTI_NOT_INPLACE && cce_layout(d)) {
+    // Outer axes have already left the half spectrum in permuted order.
+    code = storage_permuted_backward(input, output, d->real_plan, work);
+  } else {
+    code = d->storage_backward(input, output, d->real_plan, work);
+    if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
+      output[d->length] = 0.0;
+    }
+  }
+  const double scale = d->active_backward_scale;
+  if (scale != 1.0) {
+    const int64_t count = d->length;
+    const int64_t inc = 1;
+    real_scale_descriptor_level(&count, &scale, output, &inc);
+  }
+  return translate_plan_status(code);
+}
+
+int real_scale_plan_level(double scale, double* x, int64_t count) {
+  if (x == nullptr) return PLAN_NULL_POINTER;
+  if (count < 1) return PLAN_BAD_LENGTH;
+  if (scale == 1.0) return PLAN_OK;
+  if (scale == 0.0) {
+    std::memset(x, 0, static_cast<size_t>(count) * sizeof(double));
+    return PLAN_OK;
+  }
+  int64_t i = 0;
+  if ((reinterpret_cast<uintptr_t>(x) & 7) == 0) {
+    while (i < count && (reinterpret_cast<uintptr_t>(x + i) & 31) != 0) x[i++] *= scale;
+    for (; i + 16 <= count; i += 16) {
+      for (int k = 0; k < 16; ++k) x[i + k] *= scale;
+    }
+  }
+  for (; i < count; ++i) x[i] *= scale;
+  return PLAN_OK;
+}
+
+void real_scale_descriptor_level(const int64_t* count, const double* alpha, double* x,
+                                 const int64_t* inc) {
+  const int64_t n = *count;
+  const double a = *alpha;
+  const int64_t step = *inc;
+  if (n <= 0) return;
+  int64_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    x[i * step] *= a;
+    x[(i + 1) * step] *= a;
+  }
+  if (i < n) x[i * step] *= a;
+}
+
+TQS_LEVEL_END

@@ -1,0 +1,72 @@
+// Accuracy of the three plan kinds against the long-double reference: every
+// length up to 2048 in every mode and placement, then a spread of larger
+// lengths on a rotating sample of the combinations.
+#include <malloc.h>
+
+#include "plan_harness.h"
+
+namespace {
+
+// Thousands of plans and buffers come and go: keep the heap from being
+// returned to the system after every free, which costs more than the
+// transforms themselves.
+const int kHeapSettings = [] {
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  return 0;
+}();
+
+using namespace plans_test;
+
+const int kModes[4] = {tqs::SCALE_FORWARD, tqs::SCALE_BACKWARD, tqs::SCALE_BOTH_SQRT,
+                       tqs::SCALE_NONE};
+const Kind kKinds[3] = {COMPLEX, SPLIT, REAL};
+
+void check_everything(const Case& c) {
+  for (Kind kind : kKinds) {
+    std::vector<double> in[2], ref[2];
+    input_and_reference(kind, true, c, &in[0], &ref[0]);
+    input_and_reference(kind, false, c, &in[1], &ref[1]);
+    for (int mode : kModes) {
+      Plan plan(kind, c.n, mode);
+      ASSERT_EQ(plan.code, 0) << "kind " << kind << " n " << c.n << " mode " << mode;
+      for (int dir = 0; dir < 2; ++dir) {
+        for (bool in_place : {false, true}) {
+          bool caller_work = (c.n + mode + in_place) % 2 == 0;
+          expect_accurate(plan, c.n, mode, dir == 0, in_place, caller_work, in[dir], ref[dir]);
+        }
+      }
+    }
+  }
+}
+
+void check_sampled(const Case& c, int salt) {
+  for (Kind kind : kKinds) {
+    for (int dir = 0; dir < 2; ++dir) {
+      std::vector<double> in, ref;
+      input_and_reference(kind, dir == 0, c, &in, &ref);
+      int pick = (salt + 3 * kind + dir) % 8;
+      int mode = kModes[pick % 4];
+      Plan plan(kind, c.n, mode);
+      ASSERT_EQ(plan.code, 0) << "kind " << kind << " n " << c.n << " mode " << mode;
+      expect_accurate(plan, c.n, mode, dir == 0, pick >= 4, pick % 3 == 0, in, ref);
+    }
+  }
+}
+
+TEST(PlanAccuracy, EveryLengthUpTo2048) {
+  for (int64_t n = 1; n <= 2048 && !HasFailure(); ++n) check_everything(make_case(n, n));
+}
+
+TEST(PlanAccuracy, LargerLengths) {
+  // Primes beyond the direct limit and beyond the short chirp-z lengths,
+  // a cofactor just past the even limit (2*151), a trial divisor past the
+  // limit (97*101), smooth lengths deep enough for the depth-first passes,
+  // and powers of two through their own engine.
+  const int64_t lengths[] = {97,   2053,  4099,    65537,   2 * 151, 97 * 101, 3000,
+                             10000, 100000, 1000000, 4096, 1 << 15, 1 << 17, 1 << 18};
+  int salt = 0;
+  for (int64_t n : lengths) check_sampled(make_case(n, 7 * n + 1), salt++);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// Every length up to 4096 and a spread of long ones (powers of two, primes
+// that take the chirp-z method, products of awkward factors), with the
+// layouts and placements taken in turn.
+#include "real_harness.h"
+
+using real_test::Case;
+using real_test::check;
+using real_test::Layout;
+
+namespace {
+
+const Layout kLayouts[] = {Layout::Cce, Layout::Half, Layout::Permuted, Layout::Sequential};
+
+TEST(RealLengths, EveryLengthUpTo4096) {
+  for (int64_t n = 1; n <= 4096; ++n) {
+    Case c;
+    c.n = n;
+    c.layout = kLayouts[n % 4];
+    c.inplace = (n / 4) % 2 == 1;
+    c.sampled = true;
+    ASSERT_TRUE(check(c, static_cast<uint64_t>(n)));
+  }
+}
+
+TEST(RealLengths, LongLengths) {
+  const int64_t lengths[] = {302,     9797,    97,      2053,    4099,    65537,  3000,
+                             10000,   100000,  1000000, 1 << 12, 1 << 13, 1 << 15, 1 << 16,
+                             1 << 17, 1 << 19, 1 << 22};
+  int i = 0;
+  for (int64_t n : lengths) {
+    Case c;
+    c.n = n;
+    c.layout = kLayouts[i % 4];
+    c.inplace = (i / 2) % 2 == 1;
+    if (i % 3 == 2) c.forward_scale = 1.0 / static_cast<double>(n);
+    ++i;
+    EXPECT_TRUE(check(c, static_cast<uint64_t>(n)));
+  }
+}
+
+// Long vectors through the strided and batched paths as well.
+TEST(RealLengths, LongLengthsStridedAndBatched) {
+  Case c;
+  c.n = 65536;
+  c.in_stride = 2;
+  c.out_stride = 3;
+  c.layout = Layout::Cce;
+  EXPECT_TRUE(check(c));
+  c.n = 10007;
+  c.layout = Layout::Sequential;
+  EXPECT_TRUE(check(c));
+  Case b;
+  b.n = 4096;
+  b.count = 3;
+  b.in_distance = b.out_distance = 1;
+  b.in_stride = b.out_stride = 3;
+  b.layout = Layout::Half;
+  EXPECT_TRUE(check(b));
+  b.n = 3001;
+  b.layout = Layout::Permuted;
+  b.inplace = true;
+  EXPECT_TRUE(check(b));
+}
+
+}  // namespace
