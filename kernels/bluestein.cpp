@@ -77,7 +77,7 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
                   int out_kind, bool forward, double* work) {
   const int64_t l = p->chirp_length;
   const double* c = (const double*)p->chirp;
-  const double* spec = (const double*)p->chirp_spectrum;
+  const double* spectrum = (const double*)p->chirp_spectrum;
   double* a = work;
   double* inner_work = work + 2 * l;
   const int64_t h = n / 2;
@@ -114,9 +114,9 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
   int code = complex_plan_forward(a, a, p->inner_plan, inner_work);
   if (code != PLAN_OK) return code;
 #if TQS_LEVEL >= 4
-  for (int64_t k = 0; k < 2 * l; k += 4) store2(a + k, cmul(load2(a + k), load2(spec + k)));
+  for (int64_t k = 0; k < 2 * l; k += 4) store2(a + k, cmul(load2(a + k), load2(spectrum + k)));
 #else
-  for (int64_t k = 0; k < 2 * l; k += 2) store1(a + k, cmul(load1(a + k), load1(spec + k)));
+  for (int64_t k = 0; k < 2 * l; k += 2) store1(a + k, cmul(load1(a + k), load1(spectrum + k)));
 #endif
   code = complex_plan_backward(a, a, p->inner_plan, inner_work);
   if (code != PLAN_OK) return code;

@@ -87,23 +87,23 @@ TEST(ReportReference, RealFormsAgreeWithFftw) {
     std::vector<double> x(n), xcopy;
     for (auto& v : x) v = u(gen);
     xcopy = x;
-    std::vector<double> spec(2 * h);
-    fftw_plan p = fftw_plan_dft_r2c_1d(n, xcopy.data(), (fftw_complex*)spec.data(), FFTW_ESTIMATE);
+    std::vector<double> spectrum(2 * h);
+    fftw_plan p = fftw_plan_dft_r2c_1d(n, xcopy.data(), (fftw_complex*)spectrum.data(), FFTW_ESTIMATE);
     fftw_execute(p);
     fftw_destroy_plan(p);
     auto ref = report::real_forward(x.data(), n);
     ASSERT_EQ(ref.size(), (size_t)h);
     std::vector<cld> got(h);
-    for (int k = 0; k < h; ++k) got[k] = cld(spec[2 * k], spec[2 * k + 1]);
+    for (int k = 0; k < h; ++k) got[k] = cld(spectrum[2 * k], spectrum[2 * k + 1]);
     EXPECT_LT(rel_rms(got, ref), 1e-15L) << "forward n=" << n;
 
     // Backward: disturb the imaginary parts that a real sequence cannot
     // have; both sides must ignore them.
-    spec[1] = 0.25;
-    if (n % 2 == 0) spec[2 * (h - 1) + 1] = -0.25;
-    auto back = report::real_backward(spec.data(), n);
+    spectrum[1] = 0.25;
+    if (n % 2 == 0) spectrum[2 * (h - 1) + 1] = -0.25;
+    auto back = report::real_backward(spectrum.data(), n);
     std::vector<double> out(n);
-    p = fftw_plan_dft_c2r_1d(n, (fftw_complex*)spec.data(), out.data(), FFTW_ESTIMATE);
+    p = fftw_plan_dft_c2r_1d(n, (fftw_complex*)spectrum.data(), out.data(), FFTW_ESTIMATE);
     fftw_execute(p);
     fftw_destroy_plan(p);
     long double num = 0, den = 0;
