@@ -31,11 +31,6 @@ int cache_size(const EngineDescriptor* d, int level) {
   return tqs_cache_size(level);
 }
 
-bool cce_layout(const EngineDescriptor* d) {
-  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
-         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
-}
-
 void set_active_scales(EngineDescriptor* m, double forward, double backward) {
   m->active_forward_scale = forward;
   m->active_backward_scale = backward;

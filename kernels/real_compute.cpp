@@ -19,11 +19,6 @@ struct Side {
   int unit;
 };
 
-bool cce_layout(const EngineDescriptor* d) {
-  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
-         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
-}
-
 Side real_side(const EngineDescriptor* d) { return Side{d->length, 1}; }
 
 Side spectrum_side(const EngineDescriptor* d) {

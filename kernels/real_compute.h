@@ -5,8 +5,15 @@
 #include "engine/level.h"
 #include "engine/descriptor.h"
 #include "engine/plan_types.h"
+#include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
+
+// The layouts that hold the half spectrum as n/2 + 1 complex values.
+inline bool cce_layout(const EngineDescriptor* d) {
+  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
+         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
+}
 
 // driver_flags bit: the backward whole-vector kernels read the permuted order
 // although the layout is CCE or half-spectrum (outer axes of a multi-axis

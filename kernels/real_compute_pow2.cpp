@@ -12,11 +12,6 @@ namespace {
 
 constexpr int64_t LONGEST_WHOLE_VECTOR = 64;
 
-bool cce_layout(const EngineDescriptor* d) {
-  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
-         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
-}
-
 void scale_doubles(double* x, int64_t count, double scale) {
   for (int64_t i = 0; i < count; ++i) x[i] *= scale;
 }

@@ -48,11 +48,6 @@ int plan_backward(const double* in, double* out, const PlanRecord* plan, void* w
   return real_plan_backward(in, out, plan, work);
 }
 
-bool cce_layout(const EngineDescriptor* d) {
-  return d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ||
-         d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
-}
-
 }  // namespace
 
 void permuted_to_sequential(double* v, int64_t n) {
