@@ -208,8 +208,6 @@ long get_value(EngineDescriptor* d, int parameter, void* out) {
   return status;
 }
 
-typedef long (*ComputeSelector)(EngineDescriptor*);
-
 long compute(DftiHandle handle, bool forward, va_list args) {
   EngineDescriptor* d = live(handle);
   if (d == nullptr) return BAD_DESCRIPTOR;

@@ -53,8 +53,6 @@ VersionEntry pick_version(int) { return version_body; }
 
 }  // namespace
 
-const LevelApi* level_api_for(int level) { return level_apis[level]; }
-
 long dispatch_create_complex(EngineDescriptor** handle, int64_t length) {
   return resolve(&complex_create_target, pick_complex)(handle, length);
 }

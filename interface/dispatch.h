@@ -10,7 +10,4 @@ long dispatch_create_complex(EngineDescriptor** handle, int64_t length);
 long dispatch_create_real(EngineDescriptor** handle, int64_t length);
 long dispatch_version_text(char* buffer, int capacity);
 
-// The level-table lookup used by the dispatch; tests may read it too.
-const struct LevelApi* level_api_for(int level);
-
 }  // namespace tqs
