@@ -324,8 +324,6 @@ TQS_PUBLIC long DftiGet(DftiHandle handle, int parameter, ...) {
 }
 
 TQS_PUBLIC long DftiCommit(DftiHandle handle) {
-  auto* raw = reinterpret_cast<EngineDescriptor*>(handle);
-  if (raw == nullptr) return DFTI_STATUS_BAD_DESCRIPTOR;
   EngineDescriptor* d = tqs::live(handle);
   if (d == nullptr) return DFTI_STATUS_BAD_DESCRIPTOR;
   if (d->methods == nullptr || d->methods->commit == nullptr) return DFTI_STATUS_INTERNAL;
