@@ -2,7 +2,7 @@
 // the thread count and offer the descriptor to the level's strategies.
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/strategies.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -51,15 +51,69 @@ void merge_contiguous_axes(DimensionList* list) {
 // planner of its domain.
 long general_try_commit(const Strategy* self, EngineDescriptor* d) {
   if (d->forward_domain == DFTI_REAL) return general_real_try_commit(self, d);
-  return STRATEGY_DECLINED;
+  return general_complex_try_commit(self, d);
 }
 
 }  // namespace
 
 const Strategy general_strategy = {general_try_commit, nullptr};
 
-const Strategy* const real_strategy_list[] = {&general_strategy, nullptr};
-const Strategy* const complex_strategy_list[] = {&general_strategy, nullptr};
+const Strategy* const real_strategy_list[] = {&large_even_real_strategy, &general_strategy,
+                                              &bluestein_strategy, nullptr};
+#if TQS_LEVEL >= 4
+const Strategy* const complex_strategy_list[] = {
+    &fixed_length96_strategy, &fixed_length168_strategy, &split_multi_axis_strategy,
+    &split_batch_strategy,    &split_one_axis_strategy,  &small_complex_strategy,
+    &general_strategy,        &bluestein_strategy,       nullptr};
+#else
+const Strategy* const complex_strategy_list[] = {
+    &split_multi_axis_strategy, &split_batch_strategy, &split_one_axis_strategy,
+    &direct_kernel128_strategy, &direct_kernel64_strategy, &small_complex_strategy,
+    &general_strategy,          &bluestein_strategy,       nullptr};
+#endif
+
+const char* committed_strategy_name(const EngineDescriptor* d) {
+  if (d == nullptr || d->commit_status != DFTI_STATE_COMMITTED) return nullptr;
+  struct Owner {
+    const char* name;
+    bool (*owns)(const EngineDescriptor*);
+  };
+  static const Owner owners[] = {
+      {"fixed", fixed_length_owns},          {"split-multi-axis", split_multi_axis_owns},
+      {"split-batch", split_batch_owns},     {"split-one-axis", split_one_axis_owns},
+      {"direct-kernel", direct_kernel_owns}, {"small-complex", small_complex_owns},
+      {"bluestein", bluestein_owns},         {"large-even-real", large_even_real_owns},
+      {"general", general_owns},
+  };
+  for (const Owner& o : owners) {
+    if (o.owns(d)) return o.name;
+  }
+  return "unknown";
+}
+
+const Strategy* find_strategy(const char* name) {
+  struct Named {
+    const char* name;
+    const Strategy* strategy;
+  };
+  static const Named named[] = {
+      {"fixed96", &fixed_length96_strategy},
+      {"fixed168", &fixed_length168_strategy},
+      {"split-multi-axis", &split_multi_axis_strategy},
+      {"split-batch", &split_batch_strategy},
+      {"split-one-axis", &split_one_axis_strategy},
+      {"direct-kernel128", &direct_kernel128_strategy},
+      {"direct-kernel64", &direct_kernel64_strategy},
+      {"small-complex", &small_complex_strategy},
+      {"general", &general_strategy},
+      {"bluestein", &bluestein_strategy},
+      {"large-even-real", &large_even_real_strategy},
+  };
+  for (const Named& n : named) {
+    if (std::strcmp(n.name, name) == 0) return n.strategy;
+  }
+  return nullptr;
+}
 
 long normalise_dimension_list(DimensionList* destination, const DimensionList* source,
                               int flags) {

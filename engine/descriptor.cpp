@@ -114,6 +114,11 @@ long copy_descriptor(EngineDescriptor* d, EngineDescriptor** out) {
   c->next = nullptr;
   c->real_plan = nullptr;
   c->complex_plan = nullptr;
+  c->split_plan = nullptr;
+  c->large_kernel_table = nullptr;
+  c->large_forward = nullptr;
+  c->large_backward = nullptr;
+  c->large_kernels[0] = c->large_kernels[1] = nullptr;
   c->work_buffer = nullptr;
   c->aux_buffer = nullptr;
   c->user_thread_slots = nullptr;
@@ -257,6 +262,16 @@ void release_committed_state(EngineDescriptor* d) {
     complex_plan_destroy(d->complex_plan);
     d->complex_plan = nullptr;
   }
+  if (d->split_plan != nullptr) {
+    split_plan_destroy(d->split_plan);
+    d->split_plan = nullptr;
+  }
+  tqs_mm_free(d->large_kernel_table);
+  d->large_kernel_table = nullptr;
+  d->large_forward = nullptr;
+  d->large_backward = nullptr;
+  d->large_kernels[0] = nullptr;
+  d->large_kernels[1] = nullptr;
   for (void*& buffer : d->plan_buffers) {
     tqs_mm_free(buffer);
     buffer = nullptr;

@@ -39,6 +39,13 @@ struct DimensionList {
 typedef long (*ComputeEntry)(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
 // One vector through the axis's plan, with the descriptor's scale.
 typedef long (*AxisRoutine)(const double* input, double* output, EngineDescriptor* d, void* work);
+// The same for split complex storage: real and imaginary parts apart.
+typedef long (*SplitAxisRoutine)(const double* in_re, const double* in_im, double* out_re,
+                                 double* out_im, EngineDescriptor* d, void* work);
+// Whole-transform entry of one long complex transform (four-step transform
+// or a large power-of-two kernel); the last argument is the work buffer or
+// the kernel's table area.
+typedef long (*LargeEntry)(const double* input, double* output, EngineDescriptor* d, void* area);
 // One vector through a real plan, converted to/from a conjugate-even layout;
 // answers a plan-level code.
 typedef int (*StorageRoutine)(const double* input, double* output, const PlanRecord* plan,
@@ -143,7 +150,15 @@ struct EngineDescriptor {
   int64_t max_axis_length;
   PlanRecord* real_plan;
   PlanRecord* complex_plan;
-  void* large_kernels[2];          // large-transform kernel slots (complex side)
+  PlanRecord* split_plan;          // split-storage axes (complex side)
+  SplitAxisRoutine split_axis_backward;
+  SplitAxisRoutine split_axis_forward;
+  int32_t axis_needs_plan;         // the axis routine runs a one-dimensional plan
+  // Whole-transform slots of a single long complex transform.
+  LargeEntry large_forward;
+  LargeEntry large_backward;
+  void* large_kernels[2];
+  void* large_kernel_table;
   int64_t axis_work_size;
   int64_t max_work_size;
   void* work_buffer;

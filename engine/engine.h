@@ -19,9 +19,10 @@ long normalise_dimension_list(DimensionList* destination, const DimensionList* s
 long dimension_list_init(DimensionList* list, int32_t count);
 void dimension_list_free(DimensionList* list);
 
-// Strategies that exist so far (the strategy lists name them).
-extern const Strategy general_strategy;
+// The two sides of the general strategy (engine/strategies.h lists every
+// strategy object).
 long general_real_try_commit(const Strategy* self, EngineDescriptor* d);
+long general_complex_try_commit(const Strategy* self, EngineDescriptor* d);
 
 // Translation of plan-level codes for the descriptor: 0 -> 0, -9 -> 1, else 7.
 long translate_plan_status(int code);

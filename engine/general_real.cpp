@@ -2,9 +2,7 @@
 // descriptors, places the scale on one axis, fixes the thread count, makes
 // one real plan per axis, reserves the shared work buffer and installs the
 // real compute entries.
-#include <cmath>
-
-#include "engine/engine.h"
+#include "engine/general.h"
 #include "engine/plan.h"
 #include "kernels/real_compute.h"
 #include "tqs_dfti.h"
@@ -13,150 +11,17 @@ TQS_LEVEL_BEGIN
 namespace {
 
 constexpr int MAX_REAL_AXES = 7;
-constexpr int64_t POW2_AXIS_LIMIT = int64_t(1) << 26;
-constexpr int64_t OTHER_AXIS_LIMIT = int64_t(1) << 24;
 constexpr int64_t MAX_USER_THREADS = 0x7FFFFFF;
-constexpr double WORKING_SET_DIVISOR = 313600.0;
-constexpr int64_t LARGE_FLOOR_BYTES = 1048576;
-constexpr int DEFAULT_L1_BYTES = 8192;
-
-int floor_log2(int64_t n) { return n <= 0 ? -1 : 63 - __builtin_clzll(static_cast<uint64_t>(n)); }
-bool is_power_of_two(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
-int64_t larger(int64_t a, int64_t b) { return a > b ? a : b; }
-
-int cache_size(const EngineDescriptor* d, int level) {
-  if (level == 0 && d->threading != nullptr && d->threading->cache_size != nullptr) {
-    return d->threading->cache_size(0);
-  }
-  return tqs_cache_size(level);
-}
-
-void set_active_scales(EngineDescriptor* m, double forward, double backward) {
-  m->active_forward_scale = forward;
-  m->active_backward_scale = backward;
-  m->active_forward_scale_f32 = static_cast<float>(forward);
-  m->active_backward_scale_f32 = static_cast<float>(backward);
-}
-
-long setup_axis_chain(EngineDescriptor* head) {
-  const DimensionList& axes = head->normalised_dims;
-  head->normalised_rank = axes.count;
-  if (axes.count > MAX_REAL_AXES) return DFTI_STATUS_NOT_IMPLEMENTED;
-  if (axes.count < 1) return DFTI_STATUS_INTERNAL;
-
-  EngineDescriptor* member = head;
-  for (int k = 1; k < axes.count; ++k) {
-    if (member->next != nullptr) return DFTI_STATUS_INTERNAL;
-    EngineDescriptor* axis = nullptr;
-    int64_t length = axes.records[k].length;
-    long status = create_engine_descriptor(&axis, head->precision, head->forward_domain, 1, &length);
-    if (status != 0) return status;
-    axis->plan_flags |= FLAG_NESTED;
-    axis->thread_limit = 1;
-    member->next = axis;
-    axis->parent = member;
-    member = axis;
-  }
-
-  const int64_t n0 = axes.records[0].length;
-  head->axis_index = 0;
-  head->length = n0;
-  head->half_length = n0 / 2 + 1;
-  head->total_points = n0;
-  head->total_half_points = n0 / 2 + 1;
-  head->first_input_stride = axes.records[0].input_stride;
-  head->first_output_stride = axes.records[0].output_stride;
-  head->log2_length = floor_log2(n0);
-
-  int64_t longest = n0 > 0 ? n0 : 1;
-  int k = 1;
-  for (EngineDescriptor* m = head->next; m != nullptr; m = m->next, ++k) {
-    const DimensionRecord& r = axes.records[k];
-    head->total_points *= r.length;
-    head->total_half_points *= r.length;
-    m->first_input_stride = r.input_stride;
-    m->first_output_stride = r.output_stride;
-    m->normalised_rank = head->normalised_rank;
-    m->axis_index = k;
-    m->length = r.length;
-    m->half_length = r.length;
-    m->total_points = head->total_points;
-    m->total_half_points = head->total_half_points;
-    m->log2_length = floor_log2(r.length);
-    longest = larger(longest, r.length);
-  }
-
-  // The scale is applied once, on the shortest axis that transforms at all.
-  EngineDescriptor* scaled = nullptr;
-  for (EngineDescriptor* m = head; m != nullptr; m = m->next) {
-    m->max_axis_length = longest;
-    set_active_scales(m, 1.0, 1.0);
-    if (m->length > 1 && (scaled == nullptr || m->length < scaled->length)) scaled = m;
-  }
-  if (scaled == nullptr) scaled = head;
-  set_active_scales(scaled, head->forward_scale, head->backward_scale);
-
-  const DimensionRecord& batch = head->transforms.records[0];
-  for (EngineDescriptor* m = head; m != nullptr; m = m->next) {
-    m->ordering = head->ordering;
-    m->number_of_transforms = batch.length;
-    m->input_distance = batch.input_stride;
-    m->output_distance = batch.output_stride;
-    m->number_of_user_threads = head->number_of_user_threads;
-    m->complex_storage = head->complex_storage;
-    m->placement = head->placement;
-    m->packed_format = head->packed_format;
-    m->real_storage = head->real_storage;
-    m->conjugate_even_storage = head->conjugate_even_storage;
-    m->workspace = head->workspace;
-  }
-  return 0;
-}
-
-// Working-set rule: about one thread per sqrt(B ln B / 313600) bytes touched.
-int working_set_suggestion(const EngineDescriptor* d) {
-  double bytes = static_cast<double>(d->total_points) * static_cast<double>(d->number_of_transforms) * 8.0;
-  if (d->placement == DFTI_NOT_INPLACE) bytes *= 2.0;
-  if (!(bytes > 1.0)) return 1;
-  double multiplier = d->normalised_rank > 1 ? d->normalised_rank : (d->commit_hook_armed ? 2 : 1);
-  double threads = std::floor(std::sqrt(bytes * std::log(bytes) / WORKING_SET_DIVISOR) + 0.5) * multiplier;
-  if (threads > 2147483647.0) return 2147483647;
-  return static_cast<int>(threads);
-}
-
-// Batch rule: a batch that fits the first-level cache is not worth a team.
-int batch_suggestion(const EngineDescriptor* d) {
-  if (d->number_of_transforms < 2) return 0;
-  double bytes = static_cast<double>(d->total_points) * static_cast<double>(d->number_of_transforms) * 8.0;
-  if (d->placement == DFTI_NOT_INPLACE) bytes *= 2.0;
-  int l1 = cache_size(d, 1);
-  if (l1 <= 0) l1 = DEFAULT_L1_BYTES;
-  return bytes < l1 ? 1 : 0;
-}
-
-int never_suggests(const EngineDescriptor*) { return 0; }
-
-typedef int (*ThreadSuggestion)(const EngineDescriptor* d);
-const ThreadSuggestion thread_suggestions[] = {never_suggests, working_set_suggestion,
-                                               batch_suggestion, never_suggests, never_suggests};
 
 long choose_thread_count(EngineDescriptor* d, int dynamic_threads) {
   if (d->number_of_transforms == 1) d->thread_count = 1;
   if (d->number_of_user_threads > 1) {
     if (d->number_of_user_threads > MAX_USER_THREADS) return DFTI_STATUS_MEMORY;
-    d->user_thread_slots = static_cast<int64_t*>(
-        tqs_mm_calloc(2 * static_cast<uint64_t>(d->number_of_user_threads) + 1, 8, 64));
-    if (d->user_thread_slots == nullptr) return DFTI_STATUS_MEMORY;
+    if (allocate_user_thread_slots(d) != 0) return DFTI_STATUS_MEMORY;
     d->thread_count = 1;
   }
   if (d->thread_count < 1) d->thread_count = 1;
-  if (dynamic_threads != 0) {
-    for (ThreadSuggestion suggest : thread_suggestions) {
-      if (d->thread_count == 1) break;
-      int s = suggest(d);
-      if (s >= 1 && s < d->thread_count) d->thread_count = s;
-    }
-  }
+  if (dynamic_threads != 0) apply_thread_suggestions(d, 8);
 
   // A single vector with unit strides goes straight to the axis routine.
   // With several user threads that path is taken per slot (bit 0), never
@@ -173,9 +38,7 @@ long choose_thread_count(EngineDescriptor* d, int dynamic_threads) {
 
 long plan_real_axis(EngineDescriptor* member, EngineDescriptor* head) {
   const int64_t n = member->length;
-  if (n > (is_power_of_two(n) ? POW2_AXIS_LIMIT : OTHER_AXIS_LIMIT)) {
-    return DFTI_STATUS_DIMENSION_TOO_LARGE;
-  }
+  if (!axis_within_limits(n)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
   PlanRecord* plan = nullptr;
   int code = real_plan_create(&plan, n, SCALE_NONE, 0);
   if (code != PLAN_OK) return translate_plan_status(code);
@@ -186,17 +49,6 @@ long plan_real_axis(EngineDescriptor* member, EngineDescriptor* head) {
   member->axis_work_size = work;
   (void)head;
   return 0;
-}
-
-long reserve_work_buffer(EngineDescriptor* head) {
-  if (head->max_work_size <= 0) return 0;
-  head->max_work_size = (head->max_work_size + WORK_ALIGNMENT - 1) / WORK_ALIGNMENT * WORK_ALIGNMENT;
-  int64_t slices = head->number_of_user_threads >= 2 ? head->number_of_user_threads : head->thread_count;
-  if (slices < 1) slices = 1;
-  head->work_buffer =
-      tqs_mm_allocate(static_cast<uint64_t>(head->max_work_size) * static_cast<uint64_t>(slices),
-                      WORK_ALIGNMENT);
-  return head->work_buffer == nullptr ? DFTI_STATUS_MEMORY : 0;
 }
 
 long plan_axes(EngineDescriptor* head) {
@@ -318,26 +170,16 @@ long plan_real_descriptor(EngineDescriptor* head) {
 long try_commit(EngineDescriptor* d) {
   d->release_committed_state(d);
   if (d->number_of_transforms < 1) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
-  long status = setup_axis_chain(d);
+  long status = setup_axis_chain(d, MAX_REAL_AXES);
   if (status != 0) return status;
   if (d->number_of_user_threads > 1) d->thread_count = 1;
 
-  tqs_mm_free(d->aux_buffer);
-  d->aux_buffer = nullptr;
-  d->large_kernels[0] = nullptr;
-  d->large_kernels[1] = nullptr;
-  if (d->commit_hook_armed != nullptr && d->commit_hook != nullptr) d->commit_hook(d);
+  clear_whole_transform(d);
 
   status = plan_real_descriptor(d);
   if (status != 0) return status;
 
-  const double bytes = static_cast<double>(d->length) * static_cast<double>(d->length) * 8.0;
-  const double cache = static_cast<double>(larger(cache_size(d, 0), LARGE_FLOOR_BYTES));
-  if (bytes > cache) {
-    d->plan_flags |= FLAG_LARGE;
-  } else {
-    d->plan_flags &= ~FLAG_LARGE;
-  }
+  set_large_flag(d, 8);
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // This level's create entries and its table for level-independent code.
 #include "engine/engine.h"
+#include "engine/strategies.h"
 #include "engine/plan.h"
 #include "kernels/codelets.h"
 #include "kernels/pow2.h"
@@ -60,6 +61,13 @@ const LevelApi level_api = {
     radix_butterfly,
     real_radix_butterfly,
     &pow2_api,
+    committed_strategy_name,
+    find_strategy,
+    nullptr,  // complex_matrix_copy
+    nullptr,  // real_matrix_copy
+    nullptr,  // square_transpose
+    nullptr,  // complex_length_forward
+    nullptr,  // complex_length_backward
 };
 
 TQS_LEVEL_END

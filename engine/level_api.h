@@ -55,6 +55,19 @@ struct Pow2Api {
   Pow2Execute real_backward;
 };
 
+// Matrices of complex doubles (16 bytes per element) or doubles: B := alpha
+// op(A); ordering 'R'/'C', trans 'N', 'T', 'R' (conjugate), 'C' (conjugate
+// transpose), either case.
+typedef void (*ComplexMatrixCopy)(char ordering, char trans, uint64_t rows, uint64_t cols,
+                                  double alpha_re, double alpha_im, const double* a, uint64_t lda,
+                                  double* b, uint64_t ldb);
+typedef void (*RealMatrixCopy)(char ordering, char trans, uint64_t rows, uint64_t cols,
+                               double alpha, const double* a, uint64_t lda, double* b,
+                               uint64_t ldb);
+// In-place square transposition A := alpha A^T of n x n complex doubles;
+// alpha points at one complex double.
+typedef void (*SquareTranspose)(uint64_t n, const double* alpha, double* a, uint64_t lda);
+
 struct LevelApi {
   int level;
   // Dispatch targets of the public create call.
@@ -93,6 +106,16 @@ struct LevelApi {
   int (*radix_butterfly)(int radix, int backward, int lanes, double* data);
   int (*real_radix_butterfly)(int radix, int backward, int lanes, double* data);
   const Pow2Api* pow2;
+  // Which strategy runs a committed descriptor (see engine/strategies.h).
+  const char* (*committed_strategy_name)(const EngineDescriptor* d);
+  const Strategy* (*find_strategy)(const char* name);
+  ComplexMatrixCopy complex_matrix_copy;
+  RealMatrixCopy real_matrix_copy;
+  SquareTranspose square_transpose;
+  // Straight-line complex kernels by length n = 2..64 (null where a length
+  // has none): aligned interleaved data, every output times scale.
+  const CplxKernelScaled* complex_length_forward;
+  const CplxKernelScaled* complex_length_backward;
 };
 
 // Indexed by processor level; built by CMake from the levels compiled in.

@@ -177,6 +177,10 @@ TEST(RealPlanner, MultiAxisChainCarriesTheScaleOnItsShortestAxis) {
 
 TEST(RealPlanner, EightAxesAreNotImplemented) {
   MultiAxis m(std::vector<int64_t>(8, 2), 1.0);
+  // The whole walk ends with a one-axis strategy's "not applicable".
+  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, m.d->methods->commit(m.d));
+  const tqs::Strategy* general[] = {tqs::level_apis[tqs_cpu_level()]->find_strategy("general"), nullptr};
+  m.d->strategy_list = general;
   EXPECT_EQ(DFTI_STATUS_NOT_IMPLEMENTED, m.d->methods->commit(m.d));
   EXPECT_EQ(DFTI_STATE_UNCOMMITTED, m.d->commit_status);
   EXPECT_EQ(nullptr, m.d->next);

@@ -1,0 +1,13 @@
+// Placeholder: declines every descriptor until the strategy is built.
+#include "engine/strategies.h"
+
+TQS_LEVEL_BEGIN
+namespace {
+long decline(const Strategy*, EngineDescriptor*) { return STRATEGY_DECLINED; }
+}  // namespace
+
+const Strategy fixed_length96_strategy = {decline, nullptr};
+const Strategy fixed_length168_strategy = {decline, nullptr};
+bool fixed_length_owns(const EngineDescriptor*) { return false; }
+
+TQS_LEVEL_END
