@@ -28,6 +28,10 @@ int descriptor_cache_size(const EngineDescriptor* d, int level);
 // largest rank the side supports (more answers 6).
 long setup_axis_chain(EngineDescriptor* head, int max_axes);
 
+// An in-place real transform with DFTI_COMPLEX_COMPLEX storage reads and
+// writes one array through two views; they must describe the same places.
+bool inplace_cce_consistent(const EngineDescriptor* d);
+
 // Empties the whole-transform slots and runs the armed four-step release.
 void clear_whole_transform(EngineDescriptor* d);
 

@@ -133,6 +133,22 @@ long setup_axis_chain(EngineDescriptor* head, int max_axes) {
   return 0;
 }
 
+// An in-place CCE transform shares one array between the real and the
+// complex view; their offsets and outer strides must describe the same
+// places (2 doubles per complex element), one way round or the other.
+namespace {
+bool two_to_one(int64_t a, int64_t b) { return a == 2 * b || b == 2 * a; }
+}  // namespace
+
+bool inplace_cce_consistent(const EngineDescriptor* d) {
+  if (d->placement != DFTI_INPLACE || d->conjugate_even_storage != DFTI_COMPLEX_COMPLEX) return true;
+  if (!two_to_one(d->input_offset, d->output_offset)) return false;
+  for (int i = 1; i < d->dims.count; ++i) {
+    if (!two_to_one(d->dims.records[i].input_stride, d->dims.records[i].output_stride)) return false;
+  }
+  return true;
+}
+
 void clear_whole_transform(EngineDescriptor* d) {
   d->large_forward = nullptr;
   d->large_backward = nullptr;

@@ -1,12 +1,118 @@
-// Placeholder: declines every descriptor until the strategy is built.
+// SmallComplexStrategy: one short complex transform with unit strides and
+// no offsets runs its plan directly, the plan applying the scale itself and
+// working in a fixed area on the caller's stack. No driver, no work buffer.
+#include <cstring>
+
+#include "engine/plan.h"
 #include "engine/strategies.h"
+#include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
 namespace {
-long decline(const Strategy*, EngineDescriptor*) { return STRATEGY_DECLINED; }
+
+constexpr int64_t LONGEST = 4096;
+constexpr int64_t STACK_WORK_BYTES = 2048;
+
+struct SmallComplexPlan {
+  PlanRecord* plan;
+  int32_t length;
+  int32_t mode;
+  int32_t option;
+};
+
+// The plan aligns its work area up to 32 bytes.
+template <bool Forward>
+long run(EngineDescriptor* d, void* a1, void* a2) {
+  if (a1 == nullptr || a2 == nullptr) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
+  alignas(64) char work[STACK_WORK_BYTES + 32];
+  const auto* plan = static_cast<const SmallComplexPlan*>(d->strategy_plan);
+  const int code = Forward ? complex_plan_forward(static_cast<const double*>(a1),
+                                                  static_cast<double*>(a2), plan->plan, work)
+                           : complex_plan_backward(static_cast<const double*>(a1),
+                                                   static_cast<double*>(a2), plan->plan, work);
+  return translate_plan_status(code);
+}
+
+long forward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
+  return run<true>(d, a1, a1);
+}
+long backward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
+  return run<false>(d, a1, a1);
+}
+long forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  return run<true>(d, a1, a2);
+}
+long backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  return run<false>(d, a1, a2);
+}
+
+bool applies(const EngineDescriptor* d) {
+  const bool inplace = d->placement == DFTI_INPLACE;
+  const DimensionList& batch = d->normalised_transforms;
+  return d->precision == DFTI_DOUBLE && d->forward_domain == DFTI_COMPLEX &&
+         d->normalised_rank == 1 && batch.count <= 1 &&
+         (batch.count == 0 || batch.records[0].length == 1) && d->length >= 1 &&
+         d->length <= LONGEST && d->first_input_stride == 1 && !(d->plan_flags & FLAG_NESTED) &&
+         (inplace || d->first_output_stride == 1) && d->complex_storage == DFTI_COMPLEX_COMPLEX &&
+         d->input_offset == 0 && (inplace || d->output_offset == 0);
+}
+
+void free_plan(EngineDescriptor* d) {
+  auto* p = static_cast<SmallComplexPlan*>(d->strategy_plan);
+  if (p == nullptr) return;
+  if (p->plan != nullptr) complex_plan_destroy(p->plan);
+  tqs_mm_free(p);
+  d->strategy_plan = nullptr;
+}
+
+long try_commit(const Strategy* self, EngineDescriptor* d) {
+  int mode = 0;
+  if (!applies(d) || !plan_scale_mode(d, &mode)) return STRATEGY_DECLINED_SMALL;
+  d->release_committed_state(d);
+  auto* p = static_cast<SmallComplexPlan*>(tqs_mm_calloc(1, sizeof(SmallComplexPlan), 16));
+  if (p == nullptr) return DFTI_STATUS_MEMORY;
+  d->strategy_plan = p;
+  d->committed_strategy = self;
+  p->length = static_cast<int32_t>(d->length);
+  p->mode = mode;
+  int code = complex_plan_create(&p->plan, d->length, mode, 0);
+  int64_t work = 0;
+  if (code == PLAN_OK) code = complex_plan_work_size(p->plan, &work);
+  if (code != PLAN_OK) {
+    free_plan(d);
+    return translate_plan_status(code);
+  }
+  if (work > STACK_WORK_BYTES) {
+    free_plan(d);
+    return STRATEGY_DECLINED_SMALL;
+  }
+  const bool inplace = d->placement == DFTI_INPLACE;
+  d->compute_forward = inplace ? forward_inplace : forward_out;
+  d->compute_backward = inplace ? backward_inplace : backward_out;
+  d->array_argument_count = inplace ? 1 : 2;
+  d->commit_status = DFTI_STATE_COMMITTED;
+  return 0;
+}
+
+// Frees the plan whoever committed last: release_committed_state resets the
+// entries itself.
+long release(const Strategy*, EngineDescriptor* d) {
+  auto* p = static_cast<SmallComplexPlan*>(d->strategy_plan);
+  int code = 0;
+  if (p != nullptr && p->plan != nullptr) {
+    code = complex_plan_destroy(p->plan);
+    p->plan = nullptr;
+  }
+  free_plan(d);
+  return translate_plan_status(code);
+}
+
 }  // namespace
 
-const Strategy small_complex_strategy = {decline, nullptr};
-bool small_complex_owns(const EngineDescriptor*) { return false; }
+const Strategy small_complex_strategy = {try_commit, release};
+
+bool small_complex_owns(const EngineDescriptor* d) {
+  return d->compute_forward == forward_inplace || d->compute_forward == forward_out;
+}
 
 TQS_LEVEL_END

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/strategies.h"
 #include "tqs_dfti.h"
 
 namespace real_test {
@@ -47,6 +48,7 @@ struct Case {
   // Compare a sample of bins (and real outputs) against direct long-double
   // sums instead of whole FFTW transforms: for sweeps over many lengths.
   bool sampled = false;
+  std::vector<std::string> only;  // commit with these strategies alone
 
   std::string describe() const {
     char b[300];
@@ -234,6 +236,8 @@ inline long configure(DftiHandle* h, const Case& c, int64_t in_dist, int64_t out
   }
   if (c.forward_scale != 1.0 && (s = DftiSet(*h, DFTI_FWD_SCALE, c.forward_scale))) return s;
   if (c.backward_scale != 1.0 && (s = DftiSet(*h, DFTI_BWD_SCALE, c.backward_scale))) return s;
+  if (c.only.empty()) return DftiCommit(*h);
+  tqs_test::StrategySubset subset(*h, c.only);
   return DftiCommit(*h);
 }
 

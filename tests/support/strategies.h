@@ -25,6 +25,12 @@ class StrategySubset {
     list_.push_back(nullptr);
     d_->strategy_list = list_.data();
   }
+  StrategySubset(DftiHandle h, const std::vector<std::string>& names)
+      : d_(engine(h)), saved_(d_->strategy_list) {
+    for (const std::string& n : names) list_.push_back(level_api().find_strategy(n.c_str()));
+    list_.push_back(nullptr);
+    d_->strategy_list = list_.data();
+  }
   ~StrategySubset() { d_->strategy_list = saved_; }
   StrategySubset(const StrategySubset&) = delete;
   StrategySubset& operator=(const StrategySubset&) = delete;

@@ -1,0 +1,18 @@
+// Threaded compute drivers: how one compute call is shared among the
+// threads of a team. They run the serial kernels of kernels/ on each
+// thread's share, each thread in its own slice of the work buffer.
+#pragma once
+#include "engine/descriptor.h"
+#include "engine/level.h"
+
+TQS_LEVEL_BEGIN
+
+// Complex interleaved data, arrays displaced by the offsets (output equal to
+// input in place).
+long complex_threaded_driver(EngineDescriptor* d, bool forward, bool inplace, const double* input,
+                             double* output);
+
+// One long transform through the installed whole-transform entry.
+long whole_transform(EngineDescriptor* d, bool forward, const double* input, double* output);
+
+TQS_LEVEL_END

@@ -1,0 +1,97 @@
+// Strides, offsets, distances, batches, scales and output orders through
+// the general strategy's drivers: the gathered, batched and direct paths.
+#include "complex_harness.h"
+
+using complex_test::Case;
+using complex_test::check;
+
+namespace {
+
+TEST(ComplexLayouts, StridesAndOffsets) {
+  const int64_t lengths[] = {1, 2, 7, 12, 60, 97, 128, 1000, 4096};
+  const int64_t strides[][2] = {{2, 1}, {1, 3}, {3, 2}, {-1, 1}, {1, -2}, {-3, -1}};
+  for (int64_t n : lengths) {
+    for (auto& s : strides) {
+      for (bool inplace : {false, true}) {
+        Case c;
+        c.n = n;
+        c.inplace = inplace;
+        c.in_stride = s[0];
+        c.out_stride = inplace ? s[0] : s[1];
+        c.in_offset = 3;
+        c.out_offset = inplace ? 3 : 5;
+        EXPECT_TRUE(check(c, static_cast<uint64_t>(n)));
+      }
+    }
+  }
+}
+
+TEST(ComplexLayouts, Batches) {
+  struct B {
+    int64_t n, count, in_stride, out_stride, in_dist, out_dist;
+  } cases[] = {
+      {16, 3, 1, 1, -1, -1},   {100, 5, 1, 1, 120, 130},  {97, 4, 2, 1, 300, 97},
+      {60, 10, 10, 10, 1, 1},  {64, 13, 13, 13, 1, 1},   {1000, 9, 9, 12, 1, 1},
+      {5, 7, 1, 1, -5, -6},    {1, 6, 1, 1, 2, 3},       {30, 3, -1, 2, 40, 90},
+      {4096, 2, 1, 1, 5000, 4100},
+  };
+  for (const B& b : cases) {
+    for (bool inplace : {false, true}) {
+      Case c;
+      c.n = b.n;
+      c.count = b.count;
+      c.inplace = inplace;
+      c.in_stride = b.in_stride;
+      c.out_stride = inplace ? b.in_stride : b.out_stride;
+      c.in_distance = b.in_dist;
+      c.out_distance = inplace ? b.in_dist : b.out_dist;
+      if (c.in_distance < -1) {
+        // Transforms stored last to first.
+        c.in_offset = (b.count - 1) * -b.in_dist;
+        c.out_offset = inplace ? c.in_offset : (b.count - 1) * -b.out_dist;
+      }
+      EXPECT_TRUE(check(c, static_cast<uint64_t>(b.n)));
+    }
+  }
+}
+
+TEST(ComplexLayouts, Scales) {
+  const double pairs[][2] = {{0.5, 1.0}, {1.0, 0.25}, {-3.0, 2.0}, {0.0, 1.0}};
+  for (int64_t n : {6, 16, 45, 128, 1000}) {
+    for (auto& p : pairs) {
+      Case c;
+      c.n = n;
+      c.forward_scale = p[0];
+      c.backward_scale = p[1];
+      EXPECT_TRUE(check(c));
+      c.inplace = true;
+      c.count = 3;
+      EXPECT_TRUE(check(c));
+    }
+    // The scale modes a plan can take itself.
+    Case c;
+    c.n = n;
+    c.forward_scale = 1.0 / static_cast<double>(n);
+    EXPECT_TRUE(check(c));
+    c.forward_scale = c.backward_scale = 1.0 / std::sqrt(static_cast<double>(n));
+    EXPECT_TRUE(check(c));
+  }
+}
+
+TEST(ComplexLayouts, PermutedOrderRoundTrips) {
+  for (int64_t n : {2, 3, 8, 15, 63, 64, 100, 256, 4099}) {
+    for (bool inplace : {false, true}) {
+      Case c;
+      c.n = n;
+      c.inplace = inplace;
+      c.permuted = true;
+      EXPECT_TRUE(check(c));
+      c.count = 3;
+      c.in_stride = c.out_stride = 2;
+      c.backward_scale = 1.0 / static_cast<double>(n);
+      EXPECT_TRUE(check(c));
+    }
+  }
+}
+
+}  // namespace
