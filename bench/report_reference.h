@@ -91,13 +91,13 @@ class Reference {
   }
 
  private:
-  explicit Reference(uint64_t n) : n_(n), roots_(n) {
+  explicit Reference(uint64_t n) : roots_(n) {
     for (uint64_t j = 0; j < n; ++j) roots_[j] = unit_root(j, n);
   }
 
   // Decimation in time: the p sub-transforms of the strided subsequences go
   // to consecutive blocks of out, then one pass of radix p combines them.
-  // Here stride = n_/len, so w_len^j is roots_[j * stride].
+  // Here stride = n/len, so w_len^j is roots_[j * stride].
   void recurse(const cld* in, uint64_t stride, cld* out, uint64_t len) {
     if (len == 1) {
       out[0] = in[0];
@@ -148,7 +148,6 @@ class Reference {
     for (uint64_t k = 0; k < n; ++k) x[k] = mul(a[k] * scale, c[k]);
   }
 
-  uint64_t n_;
   std::vector<cld> roots_;
 };
 

@@ -63,8 +63,12 @@ endforeach()
 add_library(tqs_dft SHARED ${TQS_ALL_OBJECTS})
 set_target_properties(tqs_dft PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/exports.map)
-target_link_options(tqs_dft PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map
-  -Wl,--no-undefined)
+target_link_options(tqs_dft PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map)
+# Clang links its sanitizer runtimes into executables only, which leaves a
+# sanitized shared library with undefined runtime symbols by design.
+if(NOT (TQS_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+  target_link_options(tqs_dft PRIVATE -Wl,--no-undefined)
+endif()
 target_link_libraries(tqs_dft PRIVATE OpenMP::OpenMP_CXX ${CMAKE_DL_LIBS} m)
 target_include_directories(tqs_dft PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/interface>

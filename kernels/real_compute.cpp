@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "kernels/real_compute.h"
+#include "parallel/drivers.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -80,6 +81,7 @@ struct Call {
   Side out;
   AxisRoutine axis;
   void* work;
+  int64_t count;  // transforms of this call (a thread's share of the batch)
   Scratch scratch;
 
   Call(EngineDescriptor* desc, bool fwd, void* w)
@@ -89,7 +91,8 @@ struct Call {
         in(fwd ? real_side(desc) : spectrum_side(desc)),
         out(fwd ? spectrum_side(desc) : real_side(desc)),
         axis(fwd ? desc->axis_plan_forward : desc->axis_plan_backward),
-        work(w) {}
+        work(w),
+        count(desc->number_of_transforms) {}
 };
 
 // One vector with any strides. Contiguous vectors run where they lie; an
@@ -118,7 +121,7 @@ long transform_vector(Call& c, const double* x, int64_t xs, double* y, int64_t y
 // gathering; in place every input is gathered before any output is written,
 // since the vectors' input and output elements may interleave.
 long batched_driver(Call& c, const double* x, double* y) {
-  const int64_t count = c.d->number_of_transforms;
+  const int64_t count = c.count;
   const int64_t xs = c.d->first_input_stride;
   const int64_t ys = c.d->first_output_stride;
   const int64_t pad = padded_vector(c.d);
@@ -170,7 +173,7 @@ long run_serial(Call& c, const double* x, double* y) {
                                   d->next ? d->next->first_input_stride : 0,
                                   d->next ? d->next->first_output_stride : 0, d, c.work);
   }
-  const int64_t count = d->number_of_transforms;
+  const int64_t count = c.count;
   if (d->input_distance == 1 && d->output_distance == 1 && d->length != 1) {
     return batched_driver(c, x, y);
   }
@@ -210,8 +213,7 @@ long compute(EngineDescriptor* d, bool forward, void* a1, void* a2) {
                                   d->next ? d->next->first_input_stride : 0,
                                   d->next ? d->next->first_output_stride : 0, d, d->work_buffer);
     }
-    // The threaded drivers give the same results; until they exist a team of
-    // one runs every batch.
+    if (d->thread_count > 1) return real_threaded_driver(d, forward, x, y);
     return run_serial(c, x, y);
   }
 
@@ -236,8 +238,9 @@ long compute(EngineDescriptor* d, bool forward, void* a1, void* a2) {
 }  // namespace
 
 long real_serial_driver(EngineDescriptor* d, bool forward, const double* input, double* output,
-                        void* work) {
+                        int64_t count, void* work) {
   Call c(d, forward, work);
+  c.count = count;
   return run_serial(c, input, output);
 }
 

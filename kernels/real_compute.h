@@ -65,10 +65,19 @@ long real_multi_axis_driver(const double* input, double* output, int64_t in_stri
                             int64_t out_stride, int64_t next_in_stride, int64_t next_out_stride,
                             EngineDescriptor* d, void* work);
 
-// Serial multi-transform driver over number_of_transforms vectors; arrays are
-// already displaced by the offsets.
+// Serial multi-transform driver over count vectors of the batch; arrays are
+// already displaced by the offsets (and by the first vector's distance).
 long real_serial_driver(EngineDescriptor* d, bool forward, const double* input, double* output,
-                        void* work);
+                        int64_t count, void* work);
+
+// Elements of one side as the drivers count them: doubles per element of
+// the call's input (output) side, 2 on the complex side of CCE storage.
+inline int64_t real_input_unit(const EngineDescriptor* d, bool forward) {
+  return !forward && d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+}
+inline int64_t real_output_unit(const EngineDescriptor* d, bool forward) {
+  return forward && d->conjugate_even_storage == DFTI_COMPLEX_COMPLEX ? 2 : 1;
+}
 
 // Plan-level scaling: count doubles by scale; -8 null array, -6 count < 1.
 int real_scale_plan_level(double scale, double* x, int64_t count);

@@ -10,7 +10,7 @@
 TQS_LEVEL_BEGIN
 namespace {
 
-constexpr int64_t LONGEST_WHOLE_VECTOR = 64;
+[[maybe_unused]] constexpr int64_t LONGEST_WHOLE_VECTOR = 64;
 
 void scale_doubles(double* x, int64_t count, double scale) {
   for (int64_t i = 0; i < count; ++i) x[i] *= scale;

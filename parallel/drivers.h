@@ -12,6 +12,17 @@ TQS_LEVEL_BEGIN
 long complex_threaded_driver(EngineDescriptor* d, bool forward, bool inplace, const double* input,
                              double* output);
 
+// Real data, arrays displaced by the offsets; the batch is shared when the
+// transforms of different threads cannot touch the same memory.
+long real_threaded_driver(EngineDescriptor* d, bool forward, const double* input, double* output);
+
+// How many threads a region of the descriptor's call may use.
+int driver_team_size(const EngineDescriptor* d);
+
+// Thread k's share [start, start + count) of n pieces among a team of t,
+// in contiguous runs of ceil(n / t).
+void block_partition(int64_t n, int k, int t, int64_t* start, int64_t* count);
+
 // One long transform through the installed whole-transform entry.
 long whole_transform(EngineDescriptor* d, bool forward, const double* input, double* output);
 

@@ -54,7 +54,7 @@ uint32_t cpuid_reg(uint32_t leaf, uint32_t subleaf, int reg) {
   return r[reg];
 }
 
-constexpr int EAX = 0, EBX = 1, ECX = 2;
+constexpr int EBX = 1, ECX = 2;
 
 bool bit(uint32_t value, int n) { return (value >> n) & 1u; }
 

@@ -5,7 +5,7 @@ set -eu
 what=${1:-tests}
 packages=(cmake ninja-build g++ pkg-config)
 case "$what" in
-  tests) packages+=(libgtest-dev libfftw3-dev qemu-user python3) ;;
+  tests) packages+=(libgtest-dev libfftw3-dev qemu-user python3 clang libomp-dev) ;;
   bench) packages+=(libfftw3-dev gnuplot-nox) ;;
 esac
 missing=()

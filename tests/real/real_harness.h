@@ -49,6 +49,7 @@ struct Case {
   // sums instead of whole FFTW transforms: for sweeps over many lengths.
   bool sampled = false;
   std::vector<std::string> only;  // commit with these strategies alone
+  int64_t threads = 0;            // DFTI_MAX_THREADS when positive
 
   std::string describe() const {
     char b[300];
@@ -236,6 +237,7 @@ inline long configure(DftiHandle* h, const Case& c, int64_t in_dist, int64_t out
   }
   if (c.forward_scale != 1.0 && (s = DftiSet(*h, DFTI_FWD_SCALE, c.forward_scale))) return s;
   if (c.backward_scale != 1.0 && (s = DftiSet(*h, DFTI_BWD_SCALE, c.backward_scale))) return s;
+  if (c.threads > 0 && (s = DftiSet(*h, DFTI_MAX_THREADS, (int64_t)c.threads))) return s;
   if (c.only.empty()) return DftiCommit(*h);
   tqs_test::StrategySubset subset(*h, c.only);
   return DftiCommit(*h);

@@ -17,14 +17,6 @@ namespace {
 using tqs_test::field;
 using tqs_test::run_probe;
 
-// The OpenMP runtime is not built with the thread sanitizer, which therefore
-// cannot see the ordering its fork, join and barriers provide.
-#if defined(__SANITIZE_THREAD__)
-#define SKIP_OPENMP_TEAMS_UNDER_TSAN() GTEST_SKIP() << "OpenMP runtime not instrumented"
-#else
-#define SKIP_OPENMP_TEAMS_UNDER_TSAN() (void)0
-#endif
-
 // Domains 0..4 and an id outside them, as "all,blas,fft,zenta,morlek,other".
 std::string domains(std::vector<std::string> env) {
   auto r = run_probe({"threads"}, env);
@@ -249,7 +241,6 @@ TEST(ThreadingServices, SmallRequestsRunOnTheCaller) {
 }
 
 TEST(ThreadingServices, TeamsRunEveryMember) {
-  SKIP_OPENMP_TEAMS_UNDER_TSAN();
   int limit = tqs_domain_get_max_threads(2);
   for (int64_t requested : {2, 3, 64}) {
     TeamLog log;
@@ -278,7 +269,6 @@ TEST(ThreadingServices, TeamsRunEveryMember) {
 }
 
 TEST(ThreadingServices, BarrierOrdersTheTeam) {
-  SKIP_OPENMP_TEAMS_UNDER_TSAN();
   struct Shared {
     std::atomic<int> arrived{0};
     std::atomic<int> early{0};
