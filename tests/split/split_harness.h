@@ -48,18 +48,13 @@ struct Shape {
     return p;
   }
   std::string describe() const {
-    std::string s = inplace ? "in place, axes" : "out of place, axes";
-    auto dims = [&](const std::vector<Dim>& v) {
-      for (const Dim& d : v) {
-        s += " {" + std::to_string(d.length) + "," + std::to_string(d.in_stride) + "," +
-             std::to_string(d.out_stride) + "}";
-      }
-    };
-    dims(axes);
-    s += " batches";
-    dims(batches);
-    s += " offsets " + std::to_string(in_offset) + "/" + std::to_string(out_offset);
-    return s;
+    std::string s = inplace ? "in place" : "out of place";
+    for (const Dim& d : axes) s += " axis " + dim_text(d);
+    for (const Dim& d : batches) s += " batch " + dim_text(d);
+    return s + " offsets " + std::to_string(in_offset) + "/" + std::to_string(out_offset);
+  }
+  static std::string dim_text(const Dim& d) {
+    return std::to_string(d.length) + "," + std::to_string(d.in_stride) + "," + std::to_string(d.out_stride);
   }
 };
 
@@ -159,14 +154,9 @@ inline ::testing::AssertionResult check(DftiHandle h, const Shape& s, bool forwa
 
   double* re_out = s.inplace ? arrays[0].data() : arrays[2].data();
   double* im_out = s.inplace ? arrays[1].data() : arrays[3].data();
-  long status;
-  if (s.inplace) {
-    status = forward ? DftiForward(h, arrays[0].data(), arrays[1].data())
-                     : DftiBackward(h, arrays[0].data(), arrays[1].data());
-  } else {
-    status = forward ? DftiForward(h, arrays[0].data(), arrays[1].data(), re_out, im_out)
-                     : DftiBackward(h, arrays[0].data(), arrays[1].data(), re_out, im_out);
-  }
+  auto run = forward ? DftiForward : DftiBackward;
+  const long status = s.inplace ? run(h, arrays[0].data(), arrays[1].data())
+                                : run(h, arrays[0].data(), arrays[1].data(), re_out, im_out);
   const char* dir = forward ? "forward" : "backward";
   if (status != 0) return ::testing::AssertionFailure() << dir << " status " << status << ": " << s.describe();
 
@@ -245,13 +235,9 @@ inline ::testing::AssertionResult check_public(const Shape& s, Scales sc = {}, i
                                                uint64_t seed = 1) {
   DftiHandle h = nullptr;
   const long st = make_public(&h, s, sc, max_threads);
-  ::testing::AssertionResult r = ::testing::AssertionSuccess();
-  if (st != 0) {
-    r = ::testing::AssertionFailure() << "commit status " << st << ": " << s.describe();
-  } else {
-    r = check(h, s, true, sc.forward, seed);
-    if (r) r = check(h, s, false, sc.backward, seed + 1);
-  }
+  ::testing::AssertionResult r = ::testing::AssertionFailure() << "commit status " << st << ": " << s.describe();
+  if (st == 0) r = check(h, s, true, sc.forward, seed);
+  if (st == 0 && r) r = check(h, s, false, sc.backward, seed + 1);
   DftiRelease(&h);
   return r;
 }
@@ -309,10 +295,11 @@ struct EngineShape {
   }
   EngineShape(const EngineShape&) = delete;
   EngineShape& operator=(const EngineShape&) = delete;
-  std::string committed_by() const {
-    const char* n = api().committed_strategy_name(d);
-    return n == nullptr ? "" : n;
-  }
 };
+
+inline std::string committed_by(const EngineDescriptor* d) {
+  const char* n = api().committed_strategy_name(d);
+  return n == nullptr ? "" : n;
+}
 
 }  // namespace split_test

@@ -40,74 +40,43 @@ Shape tight(std::vector<int64_t> lengths, bool inplace, int64_t count = 1) {
     e.d->thread_limit = thread_limit;
     if (e.d->methods->commit_prepared(e.d) != 0) return ::testing::AssertionFailure() << "recommit";
   }
-  if (e.committed_by() != expected_strategy) {
-    return ::testing::AssertionFailure() << "taken by " << e.committed_by() << ": " << s.describe();
+  if (split_test::committed_by(e.d) != expected_strategy) {
+    return ::testing::AssertionFailure() << "taken by " << split_test::committed_by(e.d) << ": " << s.describe();
   }
   auto r = check(handle(e.d), s, true, sc.forward, 3);
   if (r) r = check(handle(e.d), s, false, sc.backward, 4);
   return r;
 }
 
-TEST(SplitMultiAxis, TightTwoAndThreeAxes) {
-  const std::vector<std::vector<int64_t>> shapes = {{8, 6}, {5, 12}, {17, 32}, {64, 3}, {2, 2},
-                                                    {4, 6, 5}, {3, 5, 7}, {16, 2, 9}};
-  for (const auto& lengths : shapes) {
+// Each shape runs in both placements with a scale pair and a thread limit
+// taken in turn: the scale must be applied once, whatever the axes.
+TEST(SplitMultiAxis, TightAndStridedShapes) {
+  std::vector<Shape> shapes;
+  for (const std::vector<int64_t>& lengths : std::vector<std::vector<int64_t>>{
+           {8, 6}, {5, 12}, {17, 32}, {64, 3}, {2, 2}, {4, 6, 5}, {3, 5, 7}, {16, 2, 9}}) {
     for (bool inplace : {false, true}) {
-      EXPECT_TRUE(both_directions(tight(lengths, inplace), {}, "split-multi-axis"));
-      EXPECT_TRUE(both_directions(tight(lengths, inplace, 3), {}, "split-multi-axis"));
+      shapes.push_back(tight(lengths, inplace));
+      shapes.push_back(tight(lengths, inplace, 3));
     }
   }
-}
-
-// The scale of the whole transform is applied once, whatever the number of
-// axes; a plan-sized scale of the first axis is no special case.
-TEST(SplitMultiAxis, ScaleAppliedOnce) {
-  for (bool inplace : {false, true}) {
-    EXPECT_TRUE(both_directions(tight({8, 6}, inplace), {1.0 / 48, 1.0}, "split-multi-axis"));
-    EXPECT_TRUE(both_directions(tight({8, 6}, inplace), {1.0 / 8, 0.5}, "split-multi-axis"));
-    EXPECT_TRUE(both_directions(tight({4, 6, 5}, inplace, 2), {3.0, 1.0 / 120}, "split-multi-axis"));
-  }
-}
-
-// Padded rows, axes whose strides run against the configured order, output
-// laid out differently from the input, negative strides, offsets.
-TEST(SplitMultiAxis, StridesAndOffsets) {
-  std::vector<Shape> shapes;
   auto add = [&](std::vector<Dim> axes, std::vector<Dim> batches, bool inplace, int64_t in_lead,
                  int64_t out_lead) {
-    Shape s;
-    s.axes = axes;
-    s.batches = batches;
-    s.inplace = inplace;
-    shapes.push_back(with_leads(s, in_lead, out_lead));
+    shapes.push_back(with_leads(Shape{axes, batches, inplace}, in_lead, out_lead));
   };
+  // Padded rows, axes whose strides run against the configured order,
+  // output laid out unlike the input, negative strides, offsets.
   add({{10, 1, 1}, {7, 13, 11}}, {{1, 0, 0}}, false, 2, 5);
   add({{10, 1, 1}, {7, 13, 13}}, {{1, 0, 0}}, true, 4, 0);
-  add({{10, 7, 1}, {7, 1, 10}}, {{1, 0, 0}}, false, 0, 0);      // input axes swapped in memory
-  add({{10, 1, 7}, {7, 10, 1}}, {{1, 0, 0}}, false, 1, 1);      // output transposed
-  add({{6, -1, 2}, {5, -6, 12}}, {{2, 30, -60}}, false, 0, 3);  // negative strides and distance
+  add({{10, 7, 1}, {7, 1, 10}}, {{1, 0, 0}}, false, 0, 0);
+  add({{10, 1, 7}, {7, 10, 1}}, {{1, 0, 0}}, false, 1, 1);
+  add({{6, -1, 2}, {5, -6, 12}}, {{2, 30, -60}}, false, 0, 3);
   add({{6, 2, 2}, {5, -13, -13}}, {{3, 70, 70}}, true, 2, 0);
   add({{4, 1, 1}, {3, 5, 4}, {5, 16, 13}}, {{2, 81, 65}}, false, 0, 0);
   add({{5, 4, 4}, {4, 1, 1}, {3, 20, 20}}, {{1, 0, 0}}, true, 1, 0);
-  for (const Shape& s : shapes) {
-    EXPECT_TRUE(both_directions(s, {}, "split-multi-axis"));
-    EXPECT_TRUE(both_directions(s, {0.25, 2.0}, "split-multi-axis"));
-  }
-}
-
-// Axes of length 1 vanish at commit: what remains is one axis.
-TEST(SplitMultiAxis, UnitAxesLeaveOneAxis) {
-  for (bool inplace : {false, true}) {
-    EXPECT_TRUE(both_directions(tight({1, 7}, inplace), {0.5, 1.0}, "split-one-axis"));
-    EXPECT_TRUE(both_directions(tight({9, 1, 1}, inplace, 2), {}, "split-one-axis"));
-    EXPECT_TRUE(both_directions(tight({3, 1, 4}, inplace), {}, "split-multi-axis"));
-  }
-}
-
-TEST(SplitMultiAxis, ThreadLimits) {
-  for (int32_t limit : {1, 2, 3}) {
-    EXPECT_TRUE(both_directions(tight({12, 40}, false, 2), {}, "split-multi-axis", limit));
-    EXPECT_TRUE(both_directions(tight({33, 8, 3}, true), {}, "split-multi-axis", limit));
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    const double all = 1.0 / static_cast<double>(shapes[i].points());
+    const Scales pairs[] = {{1.0, 1.0}, {all, 1.0}, {0.25, all}, {1.0 / shapes[i].axes[0].length, 2.0}};
+    EXPECT_TRUE(both_directions(shapes[i], pairs[i % 4], "split-multi-axis", static_cast<int32_t>(i % 3)));
   }
 }
 
@@ -120,7 +89,7 @@ TEST(SplitMultiAxis, InnerDescriptorsPerAxis) {
   ASSERT_EQ(3, plan->count);
   const char* expected[] = {"split-one-axis", "split-batch", "split-one-axis"};
   for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(expected[k], std::string(split_test::api().committed_strategy_name(plan->axes[k]))) << k;
+    EXPECT_EQ(expected[k], split_test::committed_by(plan->axes[k])) << k;
   }
   EXPECT_EQ(DFTI_NOT_INPLACE, plan->axes[0]->placement);
   EXPECT_EQ(DFTI_INPLACE, plan->axes[1]->placement);
@@ -158,37 +127,24 @@ TEST(SplitMultiAxis, RecommitReconfiguresInnerDescriptors) {
 // strategy arranges them for its inner descriptors): the outermost record
 // is a loop, the rest goes on down.
 TEST(SplitBatch, SeveralTransformsRecords) {
-  std::vector<Shape> shapes;
-  auto add = [&](std::vector<Dim> axes, std::vector<Dim> batches, bool inplace) {
-    Shape s;
-    s.axes = axes;
-    s.batches = batches;
-    s.inplace = inplace;
-    shapes.push_back(with_leads(s, 3, 1));
+  const Shape shapes[] = {
+      {{{16, 1, 1}}, {{3, 16, 16}, {4, 53, 60}}, false},
+      {{{16, 1, 1}}, {{3, 16, 16}, {4, 53, 53}}, true},
+      {{{6, 1, 1}}, {{2, 6, 6}, {3, 13, 14}, {2, 40, 45}}, false},
+      {{{6, 1, 1}}, {{2, 6, 6}, {3, -13, -13}, {2, 40, 40}}, true},
+      {{{7, 5, 1}}, {{5, 1, 7}, {3, 40, -35}}, false},  // interleaved input, gathered into the output
+      {{{97, 2, 3}}, {{2, 1, 1}, {2, 200, 300}}, false},
   };
-  add({{16, 1, 1}}, {{3, 16, 16}, {4, 53, 60}}, false);
-  add({{16, 1, 1}}, {{3, 16, 16}, {4, 53, 53}}, true);
-  add({{6, 1, 1}}, {{2, 6, 6}, {3, 13, 14}, {2, 40, 45}}, false);
-  add({{6, 1, 1}}, {{2, 6, 6}, {3, -13, -13}, {2, 40, 40}}, true);
-  add({{7, 5, 1}}, {{5, 1, 7}, {3, 40, -35}}, false);  // interleaved input, gathered into the output
-  add({{97, 2, 3}}, {{2, 1, 1}, {2, 200, 300}}, false);
-  for (const Shape& s : shapes) {
+  for (const Shape& shape : shapes) {
+    const Shape s = with_leads(shape, 3, 1);
     EXPECT_TRUE(both_directions(s, {}, "split-batch"));
     EXPECT_TRUE(both_directions(s, {1.0 / s.axes[0].length, 1.0}, "split-batch"));
     EXPECT_TRUE(both_directions(s, {0.5, -1.5}, "split-batch", 2));
   }
-}
-
-TEST(SplitBatch, NullArraysAreRefused) {
-  Shape s;
-  s.axes = {{8, 1, 1}};
-  s.batches = {{2, 8, 8}, {2, 16, 16}};
-  EngineShape e(s);
-  ASSERT_EQ(0, e.status);
-  std::vector<double> a(32, 1.0), b(32, 2.0);
-  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION,
-            e.d->compute_forward(e.d, a.data(), a.data(), b.data(), nullptr));
-  EXPECT_EQ(std::vector<double>(32, 2.0), b);
+  EngineShape e(shapes[0]);
+  std::vector<double> a(200, 1.0), b(200, 2.0);
+  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, e.d->compute_forward(e.d, a.data(), a.data(), b.data(), nullptr));
+  EXPECT_EQ(std::vector<double>(200, 2.0), b);
 }
 
 }  // namespace

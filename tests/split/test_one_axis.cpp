@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "split_harness.h"
@@ -33,12 +34,18 @@ TEST(SplitOneAxis, LongLengths) {
 }
 
 // Strided single transforms and batches, both placements, every worker
-// path; negative strides and distances and non-zero offsets.
-TEST(SplitOneAxis, StridesOffsetsAndDistances) {
+// path, negative strides and distances, non-zero offsets; each layout runs
+// with every scale pair over the lengths: the four a plan applies itself
+// and others applied to its results.
+TEST(SplitOneAxis, LayoutsAndScales) {
   struct Layout {
     int64_t is, os, count, id, od;
   };
-  for (int64_t n : {1, 5, 16, 17, 64, 97, 100}) {
+  const int64_t lengths[] = {1, 5, 16, 17, 64, 97, 100};
+  for (size_t li = 0; li < std::size(lengths); ++li) {
+    const int64_t n = lengths[li];
+    const double inv = 1.0 / static_cast<double>(n), root = 1.0 / std::sqrt(static_cast<double>(n));
+    const Scales pairs[] = {{1.0, 1.0}, {inv, 1.0}, {1.0, inv}, {root, root}, {0.5, 3.0}, {inv, inv}, {-2.0, 0.0}};
     const Layout layouts[] = {
         {1, 1, 1, 0, 0},
         {2, 1, 1, 0, 0},                // gathered into the output
@@ -54,38 +61,16 @@ TEST(SplitOneAxis, StridesOffsetsAndDistances) {
         {-7, 7, 7, 1, -1},              // interleaved, negative
         {2, 3, 10, 2 * n + 1, 3 * n},   // strided and padded, a short last block
     };
-    for (const Layout& l : layouts) {
+    for (size_t k = 0; k < std::size(layouts); ++k) {
+      const Layout& l = layouts[k];
+      const Scales& sc = pairs[(k + li) % std::size(pairs)];
       for (bool inplace : {false, true}) {
         if (inplace && (l.is != l.os || l.id != l.od)) continue;
         for (int64_t lead : {0, 3}) {
-          EXPECT_TRUE(check_public(one_axis(n, inplace, l.is, l.os, l.count, l.id, l.od, lead, 2 * lead)));
+          EXPECT_TRUE(check_public(one_axis(n, inplace, l.is, l.os, l.count, l.id, l.od, lead, 2 * lead), sc))
+              << sc.forward << "/" << sc.backward;
         }
       }
-    }
-  }
-}
-
-// In place, the configured output offset, strides and distance play no
-// part (make_public sets odd ones): the data stays where the input is.
-TEST(SplitOneAxis, InPlaceIgnoresTheOutputSide) {
-  EXPECT_TRUE(check_public(one_axis(12, true, 4, 4, 4, 1, 1, 5, 0)));
-  EXPECT_TRUE(check_public(one_axis(40, true, 1, 1, 3, 41, 41, 2, 0)));
-}
-
-// The four pairs a plan can apply itself, and pairs it cannot, which are
-// applied to the plan's results.
-TEST(SplitOneAxis, Scales) {
-  for (int64_t n : {7, 16, 48, 97, 256}) {
-    const double inv = 1.0 / static_cast<double>(n), root = 1.0 / std::sqrt(static_cast<double>(n));
-    const Scales pairs[] = {{1.0, 1.0}, {inv, 1.0}, {1.0, inv}, {root, root},
-                            {0.5, 3.0}, {inv, inv}, {-2.0, 0.0}};
-    for (const Scales& s : pairs) {
-      for (bool inplace : {false, true}) {
-        EXPECT_TRUE(check_public(one_axis(n, inplace), s)) << s.forward << "/" << s.backward;
-        EXPECT_TRUE(check_public(one_axis(n, inplace, 3, 3, 3, 1, 1), s)) << s.forward << "/" << s.backward;
-        EXPECT_TRUE(check_public(one_axis(n, inplace, 1, 1, 3, n + 1, n + 1), s));
-      }
-      EXPECT_TRUE(check_public(one_axis(n, false, 2, 1, 3, 2 * n, n), s));
     }
   }
 }
