@@ -15,6 +15,7 @@ namespace {
 constexpr int64_t BLOCK_SPAN = 8;
 // Short transforms are worth a thread only per this many elements.
 constexpr int64_t SHORT_LENGTH = 32;
+constexpr int64_t LOCAL_WORK_BYTES = 4096;
 
 int64_t at_least_one(int64_t v) { return v < 1 ? 1 : v; }
 int64_t magnitude(int64_t v) { return v < 0 ? -v : v; }
@@ -144,13 +145,17 @@ int64_t worker(int64_t t, int64_t team, void* argument) {
   const bool buffered = p.padded > 1;
   const int64_t buffer_bytes = buffered ? p.block * 2 * p.padded * 8 : 0;
   const int64_t bytes = buffer_bytes + p.work_size;
+  // Short transforms are dominated by the call itself: their work stays on
+  // the stack instead of going through the allocator on every call.
+  alignas(64) char local[LOCAL_WORK_BYTES];
   void* area = nullptr;
-  if (bytes > 0) {
+  if (bytes > LOCAL_WORK_BYTES) {
     area = tqs_mm_allocate(static_cast<uint64_t>(bytes), 64);
     if (area == nullptr) return DFTI_STATUS_MEMORY;
   }
-  double* buffer = static_cast<double*>(area);
-  void* work = p.work_size > 0 ? static_cast<char*>(area) + buffer_bytes : nullptr;
+  char* base = area != nullptr ? static_cast<char*>(area) : local;
+  double* buffer = reinterpret_cast<double*>(base);
+  void* work = p.work_size > 0 ? base + buffer_bytes : nullptr;
 
   const bool direct = p.input_stride == 1 && p.output_stride == 1;
   long status = 0;
