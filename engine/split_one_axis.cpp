@@ -46,7 +46,7 @@ void scale_pair(double* re, double* im, int64_t n, double s) {
 }
 
 // Transforms [first, first + count) where they lie.
-long run_in_place_of_caller(const Job& job, int64_t first, int64_t count, void* work) {
+long run_where_they_lie(const Job& job, int64_t first, int64_t count, void* work) {
   const SplitOneAxisPlan& p = *job.plan;
   for (int64_t t = first; t < first + count; ++t) {
     const int64_t i = t * p.input_distance;
@@ -136,10 +136,11 @@ long run_through_buffer(const Job& job, int64_t first, int64_t count, double* bu
 int64_t worker(int64_t t, int64_t team, void* argument) {
   const Job& job = *static_cast<const Job*>(argument);
   const SplitOneAxisPlan& p = *job.plan;
+  if (team < 1) return 0;
   const int64_t blocks = (p.count + p.block - 1) / p.block;
   const int64_t chunk = (blocks + team - 1) / team;
   const int64_t first_block = t * chunk;
-  if (team < 1 || first_block >= blocks) return 0;
+  if (first_block >= blocks) return 0;
   const int64_t end_block = first_block + chunk < blocks ? first_block + chunk : blocks;
 
   const bool buffered = p.padded > 1;
@@ -163,7 +164,7 @@ int64_t worker(int64_t t, int64_t team, void* argument) {
     const int64_t first = b * p.block;
     const int64_t count = first + p.block <= p.count ? p.block : p.count - first;
     if (direct) {
-      status = run_in_place_of_caller(job, first, count, work);
+      status = run_where_they_lie(job, first, count, work);
     } else if (buffered) {
       status = run_through_buffer(job, first, count, buffer, work);
     } else {
