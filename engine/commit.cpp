@@ -14,6 +14,13 @@ void swap_records(DimensionRecord& a, DimensionRecord& b) {
   b = t;
 }
 
+void remove_record(DimensionList* list, int index) {
+  for (int k = index; k + 1 < list->count; ++k) list->records[k] = list->records[k + 1];
+  --list->count;
+}
+
+}  // namespace
+
 void sort_by_input_stride(DimensionList* list) {
   for (int i = 0; i < list->count; ++i) {
     for (int j = i + 1; j < list->count; ++j) {
@@ -22,11 +29,6 @@ void sort_by_input_stride(DimensionList* list) {
       }
     }
   }
-}
-
-void remove_record(DimensionList* list, int index) {
-  for (int k = index; k + 1 < list->count; ++k) list->records[k] = list->records[k + 1];
-  --list->count;
 }
 
 void drop_unit_axes(DimensionList* list) {
@@ -46,6 +48,8 @@ void merge_contiguous_axes(DimensionList* list) {
     }
   }
 }
+
+namespace {
 
 // GeneralStrategy is one object in every list; it hands the descriptor to the
 // planner of its domain.

@@ -16,6 +16,11 @@ void destroy_descriptor(EngineDescriptor* d);
 long commit(EngineDescriptor* d);
 long commit_prepared(EngineDescriptor* d);
 long normalise_dimension_list(DimensionList* destination, const DimensionList* source, int flags);
+// The reductions commit applies to complex-domain lists; strategies that
+// arrange the lists of inner descriptors apply them too.
+void sort_by_input_stride(DimensionList* list);
+void drop_unit_axes(DimensionList* list);
+void merge_contiguous_axes(DimensionList* list);
 long dimension_list_init(DimensionList* list, int32_t count);
 void dimension_list_free(DimensionList* list);
 
