@@ -54,8 +54,8 @@ inline C2 apply(C2 x, const Alpha& s) {
 #endif
 
 template <int op>
-void copy_rows(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b,
-               uint64_t ldb, const Alpha& s) {
+void copy_rows(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b, uint64_t ldb,
+               const Alpha& s) {
   for (uint64_t i = 0; i < rows; ++i, a += 2 * lda, b += 2 * ldb) {
     uint64_t j = 0;
     for (; j + 2 <= cols; j += 2) {
@@ -75,8 +75,8 @@ void copy_rows(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, doub
 // registers two rows of A are read a pair at a time and the 2 x 2 squares
 // are turned by exchanging 128-bit halves.
 template <int op>
-inline void transpose_leaf(uint64_t rows, uint64_t cols, const double* a, uint64_t lda,
-                           double* b, uint64_t ldb, const Alpha& s) {
+inline void transpose_leaf(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b,
+                           uint64_t ldb, const Alpha& s) {
 #if TQS_AVX
   uint64_t i = 0;
   for (; i + 2 <= rows; i += 2) {
@@ -119,8 +119,8 @@ inline void transpose_leaf(uint64_t rows, uint64_t cols, const double* a, uint64
 // Splits the larger dimension (cols on a tie), recurses into the first half
 // and carries on with the rest.
 template <int op>
-void transpose(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b,
-               uint64_t ldb, const Alpha& s) {
+void transpose(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b, uint64_t ldb,
+               const Alpha& s) {
   while (rows > 4 || cols > 4) {
     if (rows <= cols) {
       const uint64_t half = cols / 2;
@@ -236,11 +236,18 @@ void real_transpose_unit(uint64_t rows, uint64_t cols, const double* a, uint64_t
   real_tile(rows, cols, a, lda, b, ldb);
 }
 
+typedef void (*Kernel)(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b,
+                       uint64_t ldb, const Alpha& s);
+// Indexed by Op.
+const Kernel kCopies[] = {copy_rows<MOVE>, copy_rows<CONJ_MOVE>, copy_rows<SCALE>,
+                          copy_rows<CONJ_SCALE>};
+const Kernel kTransposes[] = {transpose<MOVE>, transpose<CONJ_MOVE>, transpose<SCALE>,
+                              transpose<CONJ_SCALE>};
+
 }  // namespace
 
-void complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols,
-                         double alpha_re, double alpha_im, const double* a, uint64_t lda,
-                         double* b, uint64_t ldb) {
+void complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols, double alpha_re,
+                         double alpha_im, const double* a, uint64_t lda, double* b, uint64_t ldb) {
   const int order = fold(ordering), t = fold(trans);
   if (order != 'R' && order != 'C') return;
   if (t != 'N' && t != 'T' && t != 'R' && t != 'C') return;
@@ -258,21 +265,7 @@ void complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols
   const bool unit = alpha_re == 1.0 && alpha_im == 0.0;
   const bool conjugate = t == 'R' || t == 'C';
   const int op = unit ? (conjugate ? CONJ_MOVE : MOVE) : (conjugate ? CONJ_SCALE : SCALE);
-  if (t == 'N' || t == 'R') {
-    switch (op) {
-      case MOVE: copy_rows<MOVE>(rows, cols, a, lda, b, ldb, s); break;
-      case CONJ_MOVE: copy_rows<CONJ_MOVE>(rows, cols, a, lda, b, ldb, s); break;
-      case SCALE: copy_rows<SCALE>(rows, cols, a, lda, b, ldb, s); break;
-      default: copy_rows<CONJ_SCALE>(rows, cols, a, lda, b, ldb, s); break;
-    }
-  } else {
-    switch (op) {
-      case MOVE: transpose<MOVE>(rows, cols, a, lda, b, ldb, s); break;
-      case CONJ_MOVE: transpose<CONJ_MOVE>(rows, cols, a, lda, b, ldb, s); break;
-      case SCALE: transpose<SCALE>(rows, cols, a, lda, b, ldb, s); break;
-      default: transpose<CONJ_SCALE>(rows, cols, a, lda, b, ldb, s); break;
-    }
-  }
+  (t == 'N' || t == 'R' ? kCopies : kTransposes)[op](rows, cols, a, lda, b, ldb, s);
 }
 
 void real_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols, double alpha,

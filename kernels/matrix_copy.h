@@ -12,9 +12,8 @@
 TQS_LEVEL_BEGIN
 
 // Complex doubles (re, im): 16 bytes per element.
-void complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols,
-                         double alpha_re, double alpha_im, const double* a, uint64_t lda,
-                         double* b, uint64_t ldb);
+void complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols, double alpha_re,
+                         double alpha_im, const double* a, uint64_t lda, double* b, uint64_t ldb);
 
 // Doubles; conjugation means nothing here, so 'R' copies and 'C' transposes.
 void real_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols, double alpha,

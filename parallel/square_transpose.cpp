@@ -128,8 +128,7 @@ int tqs_trans_tqs_zimatcopy_square_t_par(uint64_t n, double* a, uint64_t lda,
   return done;
 }
 
-void tqs_trans_tqs_zimatcopy_square_t(uint64_t n, const double* alpha, double* a,
-                                      uint64_t lda) {
+void tqs_trans_tqs_zimatcopy_square_t(uint64_t n, const double* alpha, double* a, uint64_t lda) {
   if (n > 64 && alpha[0] == 1.0 && alpha[1] == 0.0 &&
       tqs_trans_tqs_zimatcopy_square_t_par(n, a, lda, square_block_kernel) == 1) {
     return;

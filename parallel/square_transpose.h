@@ -27,7 +27,6 @@ int tqs_trans_tqs_zimatcopy_square_t_par(uint64_t n, double* a, uint64_t lda,
 // alpha points at one complex double. Unscaled matrices above 64 x 64 go to
 // the parallel routine when it accepts them; everything else is done here,
 // serially, one mirrored pair of elements at a time.
-void tqs_trans_tqs_zimatcopy_square_t(uint64_t n, const double* alpha, double* a,
-                                      uint64_t lda);
+void tqs_trans_tqs_zimatcopy_square_t(uint64_t n, const double* alpha, double* a, uint64_t lda);
 
 TQS_LEVEL_END
