@@ -104,8 +104,7 @@ inline SquareOutcome square_case(const tqs::LevelApi* api, uint64_t n, uint64_t 
     const int64_t k = p - a;  // position relative to the base, in doubles
     const bool inside = k >= 0 && uint64_t(k) < 2 * lda * n && uint64_t(k / 2) % lda < n;
     if (!inside && bits(*p) != kSentinel) {
-      std::snprintf(line, sizeof line, "double %lld outside the matrix was written",
-                    (long long)k);
+      std::snprintf(line, sizeof line, "double %lld outside the matrix was written", (long long)k);
       out.ok = false;
       out.detail = line;
       break;
