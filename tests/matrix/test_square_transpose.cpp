@@ -43,12 +43,12 @@ struct ChildLine {
 };
 
 // Runs the probe with the given thread environment and the parent's
-// processor level; one line per case.
+// processor level (and sanitizer settings); one line per case.
 std::vector<ChildLine> run_child(const std::vector<std::string>& env,
                                  const std::vector<std::string>& cases) {
   std::vector<std::string> full(env);
-  if (const char* level = std::getenv("TQS_DEBUG_CPU_TYPE")) {
-    full.push_back(std::string("TQS_DEBUG_CPU_TYPE=") + level);
+  for (const char* name : {"TQS_DEBUG_CPU_TYPE", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) full.push_back(std::string(name) + "=" + value);
   }
   tqs_test::ProcessResult r = tqs_test::run_process(
       std::string(TQS_TEST_BINARY_DIR) + "/tests/matrix/tqs_matrix_probe", cases, full);
