@@ -116,12 +116,25 @@ inline void transpose_leaf(uint64_t rows, uint64_t cols, const double* a, uint64
 #endif
 }
 
+// Full 4 x 4 leaves get code with constant bounds.
+template <int op>
+inline void leaf(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b,
+                 uint64_t ldb, const Alpha& s) {
+  if (rows == 4 && cols == 4) {
+    transpose_leaf<op>(4, 4, a, lda, b, ldb, s);
+  } else {
+    transpose_leaf<op>(rows, cols, a, lda, b, ldb, s);
+  }
+}
+
 // Splits the larger dimension (cols on a tie), recurses into the first half
-// and carries on with the rest.
+// and carries on with the rest. Once both are at most 8 each is halved at
+// most once more, so the last (up to four) leaves are run here without
+// further calls.
 template <int op>
 void transpose(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, double* b, uint64_t ldb,
                const Alpha& s) {
-  while (rows > 4 || cols > 4) {
+  while (rows > 8 || cols > 8) {
     if (rows <= cols) {
       const uint64_t half = cols / 2;
       transpose<op>(rows, half, a, lda, b, ldb, s);
@@ -136,7 +149,15 @@ void transpose(uint64_t rows, uint64_t cols, const double* a, uint64_t lda, doub
       rows -= half;
     }
   }
-  transpose_leaf<op>(rows, cols, a, lda, b, ldb, s);
+  const uint64_t r0 = rows > 4 ? rows / 2 : rows, c0 = cols > 4 ? cols / 2 : cols;
+  leaf<op>(r0, c0, a, lda, b, ldb, s);
+  if (c0 < cols) leaf<op>(r0, cols - c0, a + 2 * c0, lda, b + 2 * c0 * ldb, ldb, s);
+  if (r0 < rows) {
+    const double* a1 = a + 2 * r0 * lda;
+    double* b1 = b + 2 * r0;
+    leaf<op>(rows - r0, c0, a1, lda, b1, ldb, s);
+    if (c0 < cols) leaf<op>(rows - r0, cols - c0, a1 + 2 * c0, lda, b1 + 2 * c0 * ldb, ldb, s);
+  }
 }
 
 // ---- Doubles ----------------------------------------------------------------
