@@ -96,7 +96,15 @@ void square_block_kernel(double* p, double* q, uint64_t lda, uint64_t k) {
     transpose_block(p, lda);
     t = 1;
   }
-  for (; t < k; ++t) swap_blocks(p + at(4 * t, 0, lda), q + at(0, 4 * t, lda), lda);
+  for (; t < k; ++t) {
+    // The column strip steps four rows at a time, too far apart for the
+    // hardware to guess; its lines are asked for two blocks ahead.
+    if (t + 2 < k) {
+      const double* next = p + at(4 * (t + 2), 0, lda);
+      for (uint64_t r = 0; r < 4; ++r) __builtin_prefetch(next + at(r, 0, lda), 1);
+    }
+    swap_blocks(p + at(4 * t, 0, lda), q + at(0, 4 * t, lda), lda);
+  }
 }
 
 int tqs_trans_tqs_zimatcopy_square_t_par(uint64_t n, double* a, uint64_t lda,
