@@ -3,7 +3,9 @@
 #include "engine/strategies.h"
 #include "engine/plan.h"
 #include "kernels/codelets.h"
+#include "kernels/matrix_copy.h"
 #include "kernels/pow2.h"
+#include "parallel/square_transpose.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -63,9 +65,9 @@ const LevelApi level_api = {
     &pow2_api,
     committed_strategy_name,
     find_strategy,
-    nullptr,  // complex_matrix_copy
-    nullptr,  // real_matrix_copy
-    nullptr,  // square_transpose
+    complex_matrix_copy,
+    real_matrix_copy,
+    tqs_trans_tqs_zimatcopy_square_t,
     nullptr,  // complex_length_forward
     nullptr,  // complex_length_backward
 };

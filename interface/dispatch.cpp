@@ -18,6 +18,7 @@ typedef long (*VersionEntry)(char*, int);
 CreateEntry complex_create_target = nullptr;
 CreateEntry real_create_target = nullptr;
 VersionEntry version_target = nullptr;
+ComplexMatrixCopy complex_matrix_copy_target = nullptr;
 
 constexpr int VERSION_AREA = 198;
 
@@ -50,6 +51,9 @@ Entry resolve(Entry* target, Entry (*pick)(int level)) {
 CreateEntry pick_complex(int level) { return level_apis[level]->create_complex; }
 CreateEntry pick_real(int level) { return level_apis[level]->create_real; }
 VersionEntry pick_version(int) { return version_body; }
+ComplexMatrixCopy pick_complex_matrix_copy(int level) {
+  return level_apis[level]->complex_matrix_copy;
+}
 
 }  // namespace
 
@@ -63,6 +67,14 @@ long dispatch_create_real(EngineDescriptor** handle, int64_t length) {
 
 long dispatch_version_text(char* buffer, int capacity) {
   return resolve(&version_target, pick_version)(buffer, capacity);
+}
+
+void dispatch_complex_matrix_copy(char ordering, char trans, uint64_t rows, uint64_t cols,
+                                  double alpha_re, double alpha_im, const double* a,
+                                  uint64_t lda, double* b, uint64_t ldb) {
+  resolve(&complex_matrix_copy_target, pick_complex_matrix_copy)(ordering, trans, rows, cols,
+                                                                 alpha_re, alpha_im, a, lda, b,
+                                                                 ldb);
 }
 
 }  // namespace tqs

@@ -39,6 +39,9 @@ inline C1 mul_neg_i(C1 a) {
 inline C1 conj(C1 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
 // Lane-wise product of the four doubles (no complex arithmetic).
 inline C1 mul_lanes(C1 a, C1 b) { return {_mm_mul_pd(a.v, b.v)}; }
+// Doubles as plain lanes (real data): (a0, b0) and (a1, b1).
+inline C1 interleave_lo(C1 a, C1 b) { return {_mm_unpacklo_pd(a.v, b.v)}; }
+inline C1 interleave_hi(C1 a, C1 b) { return {_mm_unpackhi_pd(a.v, b.v)}; }
 // a*b (complex)
 inline C1 cmul(C1 a, C1 b) {
   __m128d br = _mm_unpacklo_pd(b.v, b.v);
@@ -126,6 +129,9 @@ inline C2 mul_neg_i(C2 a) {
 }
 inline C2 conj(C2 a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
 inline C2 mul_lanes(C2 a, C2 b) { return {_mm256_mul_pd(a.v, b.v)}; }
+// Doubles as plain lanes: (a0, b0, a2, b2) and (a1, b1, a3, b3).
+inline C2 interleave_lo(C2 a, C2 b) { return {_mm256_unpacklo_pd(a.v, b.v)}; }
+inline C2 interleave_hi(C2 a, C2 b) { return {_mm256_unpackhi_pd(a.v, b.v)}; }
 // (x0, x1) -> (x1, x0): the two complex lanes exchanged.
 inline C2 swap_lanes(C2 a) { return {_mm256_permute2f128_pd(a.v, a.v, 1)}; }
 inline C2 cmul(C2 a, C2 b) {
