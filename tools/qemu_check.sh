@@ -32,6 +32,13 @@ for level in 0 1 2 3 4 5; do
   [ -x "$build/tests/test_codelets" ] && run $level "$model" "codelets" "$build/tests/test_codelets"
   [ -x "$build/tests/test_real" ] && run $level "$model" "real transforms" \
       "$build/tests/test_real" --gtest_filter='RealLayouts.*:RealPlanner.*:RealRefusals.*'
+  [ -x "$build/tests/test_complex" ] && run $level "$model" "complex transforms" \
+      "$build/tests/test_complex" \
+      --gtest_filter='ComplexLayouts.*:ComplexPlanner.*:ComplexBluestein.*:ComplexMultiAxis.*:ComplexThreads.*'
+  [ -x "$build/tests/test_split" ] && run $level "$model" "split storage" \
+      "$build/tests/test_split" --gtest_filter='SplitStrategies.*:SplitMultiAxis.*:SplitBatch.*'
+  [ -x "$build/tests/test_matrix" ] && run $level "$model" "matrix copies" \
+      "$build/tests/test_matrix" --gtest_filter='MatrixCopy.*:SquareTranspose.Matches*'
   [ -x "$build/tests/test_plans" ] && run $level "$model" "plans" \
       "$build/tests/test_plans" --gtest_filter='PlanChoice.*:PlanCodes.*:RealSplit.*'
   [ -x "$build/tests/test_pow2" ] && run $level "$model" "power-of-two plans" \

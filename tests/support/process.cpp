@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace tqs_test {
 
@@ -24,6 +25,14 @@ ProcessResult run_process(const std::string& path, const std::vector<std::string
   argv.push_back(nullptr);
   std::vector<std::string> env_copy = env;
   env_copy.push_back("PATH=/usr/bin:/bin");
+  // Sanitizer settings travel to the child unless the caller gives its own.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    const std::string prefix = std::string(name) + "=";
+    bool given = false;
+    for (const std::string& e : env) given = given || e.compare(0, prefix.size(), prefix) == 0;
+    const char* value = getenv(name);
+    if (!given && value != nullptr) env_copy.push_back(prefix + value);
+  }
   std::vector<char*> envp;
   for (std::string& e : env_copy) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -11,7 +11,8 @@ struct ProcessResult {
   std::string output;   // standard output
 };
 
-// env entries are "NAME=value"; the child sees exactly these (plus PATH).
+// env entries are "NAME=value"; the child sees exactly these, PATH, and the
+// parent's sanitizer settings where env gives none.
 ProcessResult run_process(const std::string& path, const std::vector<std::string>& args,
                           const std::vector<std::string>& env);
 
