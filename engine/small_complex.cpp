@@ -5,6 +5,7 @@
 
 #include "engine/plan.h"
 #include "engine/strategies.h"
+#include "kernels/codelets.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int64_t LONGEST = 4096;
 constexpr int64_t STACK_WORK_BYTES = 2048;
+constexpr int64_t LONGEST_CODELET = 16;
 
 struct SmallComplexPlan {
   PlanRecord* plan;
@@ -31,6 +33,37 @@ long run(EngineDescriptor* d, void* a1, void* a2) {
                            : complex_plan_backward(static_cast<const double*>(a1),
                                                    static_cast<double*>(a2), plan->plan, work);
   return translate_plan_status(code);
+}
+
+// Lengths up to 16: the plan holds no tables, so its kernel is called
+// straight away; this keeps the cost of a tiny transform to the calls.
+template <bool Forward>
+long run_short(EngineDescriptor* d, void* a1, void* a2) {
+  if (a1 == nullptr || a2 == nullptr) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
+  const auto* p = static_cast<const SmallComplexPlan*>(d->strategy_plan);
+  const PlanRecord* plan = p->plan;
+  const double* in = static_cast<const double*>(a1);
+  double* out = static_cast<double*>(a2);
+  if (Forward ? plan->forward_scaled : plan->backward_scaled) {
+    (Forward ? codelets.complex_forward_scaled : codelets.complex_backward_scaled)[p->length](
+        in, out, plan->scale);
+  } else {
+    (Forward ? codelets.complex_forward : codelets.complex_backward)[p->length](in, out);
+  }
+  return 0;
+}
+
+long short_forward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
+  return run_short<true>(d, a1, a1);
+}
+long short_backward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
+  return run_short<false>(d, a1, a1);
+}
+long short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  return run_short<true>(d, a1, a2);
+}
+long short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  return run_short<false>(d, a1, a2);
 }
 
 long forward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
@@ -87,8 +120,13 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     return STRATEGY_DECLINED_SMALL;
   }
   const bool inplace = d->placement == DFTI_INPLACE;
-  d->compute_forward = inplace ? forward_inplace : forward_out;
-  d->compute_backward = inplace ? backward_inplace : backward_out;
+  if (d->length <= LONGEST_CODELET) {
+    d->compute_forward = inplace ? short_forward_inplace : short_forward_out;
+    d->compute_backward = inplace ? short_backward_inplace : short_backward_out;
+  } else {
+    d->compute_forward = inplace ? forward_inplace : forward_out;
+    d->compute_backward = inplace ? backward_inplace : backward_out;
+  }
   d->array_argument_count = inplace ? 1 : 2;
   d->commit_status = DFTI_STATE_COMMITTED;
   return 0;
@@ -112,7 +150,9 @@ long release(const Strategy*, EngineDescriptor* d) {
 const Strategy small_complex_strategy = {try_commit, release};
 
 bool small_complex_owns(const EngineDescriptor* d) {
-  return d->compute_forward == forward_inplace || d->compute_forward == forward_out;
+  const ComputeEntry f = d->compute_forward;
+  return f == forward_inplace || f == forward_out || f == short_forward_inplace ||
+         f == short_forward_out;
 }
 
 TQS_LEVEL_END
