@@ -213,8 +213,10 @@ long real_threaded_driver(EngineDescriptor* d, bool forward, const double* input
   const int team = driver_team_size(d);
   const int64_t in_unit = real_input_unit(d, forward);
   const int64_t out_unit = real_output_unit(d, forward);
-  bool shared = team >= 2 && d->number_of_transforms >= 2 && d->normalised_rank == 1;
-  if (shared && d->placement == DFTI_INPLACE) shared = inplace_transforms_apart(d, forward, input, output);
+  bool shared = team >= 2 && d->number_of_transforms >= 2;
+  if (shared && d->placement == DFTI_INPLACE) {
+    shared = d->normalised_rank == 1 && inplace_transforms_apart(d, forward, input, output);
+  }
   if (!shared) {
     return real_serial_driver(d, forward, input, output, d->number_of_transforms, d->work_buffer);
   }
