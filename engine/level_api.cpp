@@ -66,8 +66,8 @@ const LevelApi level_api = {
     nullptr,  // complex_matrix_copy
     nullptr,  // real_matrix_copy
     nullptr,  // square_transpose
-    nullptr,  // complex_length_forward
-    nullptr,  // complex_length_backward
+    complex_length_forward,
+    complex_length_backward,
 };
 
 TQS_LEVEL_END
