@@ -1150,7 +1150,7 @@ def file_tables():
 
 LENGTH_KERNELS = [n for n in range(17, 64) if n & (n - 1)]
 # The longest kernels (the large primes) take seconds each to compile; the
-# lengths are dealt over this many files by operation count so that a
+# lengths are dealt over this many files by estimated compile time so that a
 # parallel build gets even pieces.
 LENGTH_FILES = 6
 
@@ -1159,14 +1159,19 @@ def lname(n, direction):
     return "cplx_%s_%d_sa" % (direction, n)
 
 
-def length_cost(n):
+def compile_weight(n):
+    """Rough compile time of a length: the operation count, made heavier by a
+    large prime factor, whose butterfly is one long web of multiply-adds
+    (measured: time per operation grows about as the square of the prime)."""
     A = VecAlgebra()
-    return A.count(dft(A, [A.input(j) for j in range(n)], -1))
+    ops = A.count(dft(A, [A.input(j) for j in range(n)], -1))
+    p = max(f for f in range(2, n + 1) if n % f == 0 and is_prime(f))
+    return ops * (1 + (p / 30.0) ** 2)
 
 
 def length_groups():
     bins = [[0, i, []] for i in range(LENGTH_FILES)]
-    for cost, n in sorted(((length_cost(n), n) for n in LENGTH_KERNELS), reverse=True):
+    for cost, n in sorted(((compile_weight(n), n) for n in LENGTH_KERNELS), reverse=True):
         target = min(bins, key=lambda b: (b[0], b[1]))
         target[0] += cost
         target[2].append(n)
