@@ -41,6 +41,9 @@ class Batch {
 
   double* first() { return storage_.data() + shift_ + 2 * kPad; }
   double* transform(int64_t t) { return first() + 2 * t * distance_; }
+  const double* transform(int64_t t) const {
+    return storage_.data() + shift_ + 2 * (kPad + t * distance_);
+  }
   const std::vector<double>& all() const { return storage_; }
 
   void fill(uint64_t seed) {
@@ -69,7 +72,7 @@ class Batch {
 
 // Each transform of got against the reference transform of the matching one
 // of input, times scale.
-inline void expect_transforms(Batch& input, Batch& got, int64_t n, int64_t count, int sign,
+inline void expect_transforms(const Batch& input, const Batch& got, int64_t n, int64_t count, int sign,
                               double scale, const std::string& what) {
   std::vector<double> want(static_cast<size_t>(2 * n));
   for (int64_t t = 0; t < count; ++t) {

@@ -9,76 +9,51 @@ namespace {
 using namespace complex_test;
 
 bool wide() { return level() >= 4; }
-const char* strategy_for(int64_t n) { return n == 96 ? "fixed96" : "fixed168"; }
 
 struct Config {
   int64_t n;
   int64_t count = 1;
   bool inplace = false;
-  int64_t in_distance = 0, out_distance = 0;  // 0: n
-  int64_t threads = 0;                        // DFTI_MAX_THREADS, 0: not set
+  int64_t din = 0, dout = 0;  // distances, 0: n (in place: dout = din)
+  int64_t threads = 0;        // DFTI_MAX_THREADS, 0: not set
 };
 
-void configure(DftiHandle h, const Config& c) {
+void configure(DftiHandle h, Config& c) {
+  if (c.din == 0) c.din = c.n;
+  if (c.dout == 0 || c.inplace) c.dout = c.inplace ? c.din : c.n;
   ASSERT_EQ(0, DftiSet(h, DFTI_PLACEMENT, c.inplace ? DFTI_INPLACE : DFTI_NOT_INPLACE));
-  ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, static_cast<int64_t>(c.count)));
-  ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, c.in_distance ? c.in_distance : c.n));
-  ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, c.out_distance ? c.out_distance : c.n));
-  if (c.threads) {
+  ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, c.count));
+  ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, c.din));
+  ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, c.dout));
+  if (c.threads != 0) {
     ASSERT_EQ(0, DftiSet(h, DFTI_MAX_THREADS, c.threads));
   }
 }
 
-// Forward and backward of a committed descriptor against the reference;
-// returns the forward results of all transforms, for comparisons.
+// Both directions of a committed descriptor against the reference, with
+// guards and the input of out-of-place calls checked; returns the forward
+// results, transform after transform.
 std::vector<double> run_both_directions(DftiHandle h, const Config& c, const std::string& what) {
-  const int64_t din = c.in_distance ? c.in_distance : c.n;
-  const int64_t dout = c.inplace ? din : (c.out_distance ? c.out_distance : c.n);
   std::vector<double> forward;
   for (int sign : {-1, 1}) {
     const std::string label = what + (sign < 0 ? " forward" : " backward");
-    Batch x(c.n, c.count, din), y(c.n, c.count, dout);
+    Batch x(c.n, c.count, c.din), y(c.n, c.count, c.dout);
     x.fill(7 + c.n);
-    Batch input = x;
-    long status;
-    if (c.inplace) {
-      status = sign < 0 ? DftiForward(h, x.first()) : DftiBackward(h, x.first());
-    } else {
-      status = sign < 0 ? DftiForward(h, x.first(), y.first()) : DftiBackward(h, x.first(), y.first());
-    }
-    EXPECT_EQ(0, status) << label;
+    const Batch input = x;
     Batch& result = c.inplace ? x : y;
+    long status = c.inplace ? (sign < 0 ? DftiForward(h, x.first()) : DftiBackward(h, x.first()))
+                            : (sign < 0 ? DftiForward(h, x.first(), y.first())
+                                        : DftiBackward(h, x.first(), y.first()));
+    EXPECT_EQ(0, status) << label;
     expect_transforms(input, result, c.n, c.count, sign, 1.0, label);
     result.expect_guards(label);
     if (!c.inplace) {
       EXPECT_EQ(x.all(), input.all()) << label << ": input written";
     }
-    if (sign < 0) {
-      for (int64_t t = 0; t < c.count; ++t)
-        forward.insert(forward.end(), result.transform(t), result.transform(t) + 2 * c.n);
-    }
+    for (int64_t t = 0; sign < 0 && t < c.count; ++t)
+      forward.insert(forward.end(), result.transform(t), result.transform(t) + 2 * c.n);
   }
   return forward;
-}
-
-TEST(FixedLength, TakenOnlyAtTheWideLevels) {
-  for (int64_t n : {96, 168}) {
-    for (bool inplace : {false, true}) {
-      Config c{n};
-      c.inplace = inplace;
-      Handle d(n);
-      configure(d.h, c);
-      const std::string what = "n=" + std::to_string(n) + (inplace ? " in place" : " out of place");
-      if (!wide()) {
-        StrategySubset only(d.h, {strategy_for(n)});
-        EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiCommit(d.h)) << what;
-        continue;
-      }
-      ASSERT_EQ(0, DftiCommit(d.h)) << what;
-      EXPECT_EQ("fixed", committed_by(d.h)) << what;
-      run_both_directions(d.h, c, what);
-    }
-  }
 }
 
 // Runs the team's threads one after another, so that any team size can be
@@ -93,31 +68,31 @@ int64_t serial_team(int64_t requested, ttl_team_work work, void* argument) {
   return status;
 }
 
-// Every share (odd ones run transform by transform, even ones in pairs)
-// gives each transform the same bits as a lone transform of the same data.
+// Whatever the share of a thread (odd or even, pairs or a transform alone),
+// each transform of a batch gets the same bits as a lone transform of the
+// same data.
 TEST(FixedLength, BatchesSharedAmongThreads) {
   if (!wide()) GTEST_SKIP() << "levels 4 and 5 only";
   for (int64_t n : {96, 168}) {
-    // The lone transform of each input, as the batches below fill them.
     Config lone{n};
     Handle single(n);
     configure(single.h, lone);
     ASSERT_EQ(0, DftiCommit(single.h));
-
-    struct Layout {
-      bool inplace;
-      int64_t din, dout;
-    };
-    for (Layout l : {Layout{false, n, n}, Layout{false, n + 5, n + 33}, Layout{true, n + 1, 0}}) {
-      for (int64_t count : {2, 5, 8}) {
-        for (int64_t threads : {1, 2, 3, 4, 7}) {
-          Config c{n, count, l.inplace, l.din, l.dout, threads};
-          const std::string what = "n=" + std::to_string(n) + " count " + std::to_string(count) +
-                                   " threads " + std::to_string(threads) +
-                                   (l.inplace ? " in place" : " out of place") + " distances " +
-                                   std::to_string(l.din) + "/" + std::to_string(l.dout);
+    const Config layouts[] = {{n, 1, false}, {n, 1, true}, {n, 1, false, n + 5, n + 33},
+                              {n, 1, true, n + 1}};
+    for (Config layout : layouts) {
+      for (int64_t count : {1, 2, 5, 8}) {
+        for (int64_t threads : {1, 2, 3, 7}) {
+          if (count == 1 && threads > 1) continue;
+          Config c = layout;
+          c.count = count;
+          c.threads = threads;
           Handle d(n);
           configure(d.h, c);
+          const std::string what = "n=" + std::to_string(n) + " count " + std::to_string(count) +
+                                   " threads " + std::to_string(threads) +
+                                   (c.inplace ? " in place" : " out of place") + " distances " +
+                                   std::to_string(c.din) + "/" + std::to_string(c.dout);
           ASSERT_EQ(0, DftiCommit(d.h)) << what;
           ASSERT_EQ("fixed", committed_by(d.h)) << what;
           tqs::EngineDescriptor* e = tqs_test::engine(d.h);
@@ -128,10 +103,10 @@ TEST(FixedLength, BatchesSharedAmongThreads) {
           std::vector<double> got = run_both_directions(d.h, c, what);
           e->threading = saved;
 
-          Batch x(n, count, l.din);
+          Batch x(n, count, c.din);
           x.fill(7 + n);
+          std::vector<double> y(2 * n);
           for (int64_t t = 0; t < count; ++t) {
-            std::vector<double> y(2 * n);
             ASSERT_EQ(0, DftiForward(single.h, x.transform(t), y.data()));
             EXPECT_EQ(0, std::memcmp(y.data(), got.data() + 2 * n * t, 2 * n * sizeof(double)))
                 << what << ": transform " << t << " differs from the lone transform";
@@ -142,65 +117,57 @@ TEST(FixedLength, BatchesSharedAmongThreads) {
   }
 }
 
-// The same through the real team of the threading runtime.
 TEST(FixedLength, BatchOnTheThreadingRuntime) {
   if (!wide()) GTEST_SKIP() << "levels 4 and 5 only";
-  for (int64_t threads : {1, 2, 4}) {
+  for (int64_t threads : {2, 4}) {
     Config c{96, 5, false, 100, 96, threads};
     Handle d(96);
     configure(d.h, c);
     ASSERT_EQ(0, DftiCommit(d.h));
-    EXPECT_EQ("fixed", committed_by(d.h));
     run_both_directions(d.h, c, "threads " + std::to_string(threads));
   }
 }
+
+void set64(DftiHandle h, int parameter, int64_t value) { ASSERT_EQ(0, DftiSet(h, parameter, value)); }
 
 TEST(FixedLength, DeclinesOutsideItsConditions) {
   struct Case {
     const char* what;
     int64_t n;
+    bool accept;
     void (*set)(DftiHandle h);
   };
+  static int64_t stride2[2] = {0, 2}, offset1[2] = {1, 1};
   const Case cases[] = {
-      {"accepted as configured", 96, [](DftiHandle) {}},
-      {"a lone transform ignores its distance", 96,
-       [](DftiHandle h) { ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, int64_t{95})); }},
-      {"input distance 95", 96,
+      {"as configured", 96, true, [](DftiHandle) {}},
+      {"in place", 168, true, [](DftiHandle h) { DftiSet(h, DFTI_PLACEMENT, DFTI_INPLACE); }},
+      {"a lone transform ignores its distance", 96, true,
+       [](DftiHandle h) { set64(h, DFTI_IN_DISTANCE, 95); }},
+      {"input distance 95", 96, false,
        [](DftiHandle h) {
-         ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, int64_t{2}));
-         ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, int64_t{95}));
-         ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, int64_t{96}));
+         set64(h, DFTI_TRANSFORM_COUNT, 2);
+         set64(h, DFTI_IN_DISTANCE, 95);
+         set64(h, DFTI_OUT_DISTANCE, 96);
        }},
-      {"output distance 167", 168,
+      {"output distance 167", 168, false,
        [](DftiHandle h) {
-         ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, int64_t{3}));
-         ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, int64_t{200}));
-         ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, int64_t{167}));
+         set64(h, DFTI_TRANSFORM_COUNT, 3);
+         set64(h, DFTI_IN_DISTANCE, 200);
+         set64(h, DFTI_OUT_DISTANCE, 167);
        }},
-      {"forward scale", 96, [](DftiHandle h) { ASSERT_EQ(0, DftiSet(h, DFTI_FWD_SCALE, 0.5)); }},
-      {"backward scale", 168,
-       [](DftiHandle h) { ASSERT_EQ(0, DftiSet(h, DFTI_BWD_SCALE, 1.0 / 168)); }},
-      {"input stride", 96,
-       [](DftiHandle h) {
-         int64_t s[2] = {0, 2};
-         ASSERT_EQ(0, DftiSet(h, DFTI_IN_STRIDES, s));
-       }},
-      {"input offset", 96,
-       [](DftiHandle h) {
-         int64_t s[2] = {1, 1};
-         ASSERT_EQ(0, DftiSet(h, DFTI_IN_STRIDES, s));
-       }},
-      {"split storage", 96,
-       [](DftiHandle h) { ASSERT_EQ(0, DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL)); }},
-      {"another length", 97, [](DftiHandle) {}},
+      {"forward scale", 96, false, [](DftiHandle h) { DftiSet(h, DFTI_FWD_SCALE, 0.5); }},
+      {"backward scale", 168, false, [](DftiHandle h) { DftiSet(h, DFTI_BWD_SCALE, 1.0 / 168); }},
+      {"input stride", 96, false, [](DftiHandle h) { DftiSet(h, DFTI_IN_STRIDES, stride2); }},
+      {"input offset", 96, false, [](DftiHandle h) { DftiSet(h, DFTI_IN_STRIDES, offset1); }},
+      {"split storage", 96, false, [](DftiHandle h) { DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL); }},
+      {"another length", 97, false, [](DftiHandle) {}},
   };
   for (const Case& c : cases) {
     Handle d(c.n);
     ASSERT_EQ(0, DftiSet(d.h, DFTI_PLACEMENT, DFTI_NOT_INPLACE));
     c.set(d.h);
     StrategySubset only(d.h, {c.n == 168 ? "fixed168" : "fixed96"});
-    const bool accept = wide() && (std::string(c.what) == "accepted as configured" ||
-                                   std::string(c.what) == "a lone transform ignores its distance");
+    const bool accept = wide() && c.accept;
     EXPECT_EQ(accept ? 0 : DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiCommit(d.h)) << c.what;
   }
 }
@@ -208,15 +175,16 @@ TEST(FixedLength, DeclinesOutsideItsConditions) {
 TEST(FixedLength, NullArraysUncommitAndRecommit) {
   if (!wide()) GTEST_SKIP() << "levels 4 and 5 only";
   Handle d(96);
-  ASSERT_EQ(0, DftiSet(d.h, DFTI_PLACEMENT, DFTI_NOT_INPLACE));
+  Config c{96};
+  configure(d.h, c);
   ASSERT_EQ(0, DftiCommit(d.h));
   tqs::EngineDescriptor* e = tqs_test::engine(d.h);
   std::vector<double> a(192, 1.0), b(192);
   EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, e->compute_forward(e, nullptr, b.data(), nullptr, nullptr));
   EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, e->compute_backward(e, a.data(), nullptr, nullptr, nullptr));
 
-  // A scale uncommits; this strategy then declines, and takes it back once
-  // the scale is 1 again.
+  // A scale uncommits; the strategy then declines, and takes the descriptor
+  // back once the scale is 1 again.
   ASSERT_EQ(0, DftiSet(d.h, DFTI_FWD_SCALE, 2.0));
   EXPECT_EQ(DFTI_STATUS_INVALID_CONFIGURATION, DftiForward(d.h, a.data(), b.data()));
   {
@@ -227,7 +195,7 @@ TEST(FixedLength, NullArraysUncommitAndRecommit) {
   ASSERT_EQ(0, DftiCommit(d.h));
   ASSERT_EQ(0, DftiCommit(d.h));  // a second commit replaces the plan
   EXPECT_EQ("fixed", committed_by(d.h));
-  run_both_directions(d.h, Config{96}, "recommitted");
+  run_both_directions(d.h, c, "recommitted");
 }
 
 }  // namespace
