@@ -500,6 +500,9 @@ class ScalarAlgebra:
 SMALL_SPLITS = {6: (3, 2), 8: (2, 4), 10: (5, 2), 12: (3, 4), 14: (7, 2), 15: (3, 5),
                 16: (4, 4)}
 SYMMETRIC_DIRECT = (5, 7, 9, 11, 13)
+# Output pairs per group of a symmetric butterfly above length 16: two
+# accumulators each, with the operands, within 16 vector registers.
+SYMMETRIC_GROUP = 6
 
 C3 = 0.8660254037844386
 
@@ -549,17 +552,26 @@ def symmetric_direct(A, x, sign):
         y0 = A.add(y0, sj)
     out = [None] * n
     out[0] = y0
-    for k in range(1, h + 1):
-        a = x[0]
-        b = None
-        for j in range(1, h + 1):
-            c, sn = constant(Fraction(j * k, n))
-            a = A.madd(a, s[j - 1], c)
-            if sn != 0.0:
-                b = A.scale(d[j - 1], sn) if b is None else A.madd(b, d[j - 1], sn)
-        b = A.rot(b, sign)
-        out[k] = A.add(a, b)
-        out[n - k] = A.sub(a, b)
+    # Above 16 the pairs k are built a few at a time, with j outermost: the
+    # accumulators of one group stay in registers while each s_j and d_j is
+    # read once per group.  Every sum keeps its order of terms.
+    group = SYMMETRIC_GROUP if n > 16 else 1
+    for k0 in range(1, h + 1, group):
+        ks = range(k0, min(k0 + group, h + 1))
+        a = {k: x[0] for k in ks}
+        b = {k: None for k in ks}
+        for j in (range(1, h + 1) if group > 1 else [None]):
+            for k in ks:
+                for jj in ([j] if j is not None else range(1, h + 1)):
+                    c, sn = constant(Fraction(jj * k, n))
+                    a[k] = A.madd(a[k], s[jj - 1], c)
+                    if sn != 0.0:
+                        b[k] = (A.scale(d[jj - 1], sn) if b[k] is None
+                                else A.madd(b[k], d[jj - 1], sn))
+        for k in ks:
+            bk = A.rot(b[k], sign)
+            out[k] = A.add(a[k], bk)
+            out[n - k] = A.sub(a[k], bk)
     return out
 
 
