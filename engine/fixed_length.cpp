@@ -87,8 +87,10 @@ int64_t run_share(int64_t t, int64_t team, void* argument) {
   const Job& job = *static_cast<const Job*>(argument);
   const FixedLengthPlan& plan = *job.plan;
   const FixedLength& f = *job.length;
-  const int64_t base = plan.number_of_transforms / team;
-  const int64_t extra = plan.number_of_transforms % team;
+  // No divisions for the common team of one: they cost as much as a tenth
+  // of a lone transform.
+  const int64_t base = team == 1 ? plan.number_of_transforms : plan.number_of_transforms / team;
+  const int64_t extra = team == 1 ? 0 : plan.number_of_transforms % team;
   const int64_t share = t < extra ? base + 1 : base;
   const int64_t first = t < extra ? t * (base + 1) : t * base + extra;
   const int64_t pairs = share / 2;
@@ -120,7 +122,7 @@ long compute(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
   // than the batch keeps a single transform off the team machinery.
   int64_t team = d->thread_count;
   if (team > plan->number_of_transforms) team = plan->number_of_transforms;
-  if (d->threading == nullptr || d->threading->parallel_team == nullptr) {
+  if (team < 2 || d->threading == nullptr || d->threading->parallel_team == nullptr) {
     return run_share(0, 1, &job);
   }
   return d->threading->parallel_team(team, run_share, &job);
