@@ -162,6 +162,11 @@ TEST(FixedLength, DeclinesOutsideItsConditions) {
       {"split storage", 96, false, [](DftiHandle h) { DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL); }},
       {"another length", 97, false, [](DftiHandle) {}},
   };
+  for (int64_t n : {96, 168}) {  // the whole list: first in line at levels 4 and 5 only
+    Handle d(n);
+    DftiCommit(d.h);  // the later strategies may not take it at every level yet
+    EXPECT_EQ(wide(), committed_by(d.h) == "fixed") << n;
+  }
   for (const Case& c : cases) {
     Handle d(c.n);
     ASSERT_EQ(0, DftiSet(d.h, DFTI_PLACEMENT, DFTI_NOT_INPLACE));
