@@ -4,7 +4,7 @@
 //   pass 2, for each output column k (elements k + A m, m < B): the twiddle
 //           factors w_N^(m k), then a B-point transform in place.
 // The result is the transform in natural order. Each pass takes its columns
-// four at a time (one cache line of every row they cross) through a
+// a group at a time (whole cache lines of every row they cross) through a
 // per-thread scratch block, so the strided columns are read and written in
 // whole lines and transformed contiguously.
 //
@@ -35,7 +35,10 @@ namespace {
 
 using namespace simd;
 
-constexpr int64_t GROUP = 4;
+// Neighbouring columns a pass takes at once: two cache lines of every row
+// they cross, or one where the scratch blocks would outgrow the caches.
+constexpr int64_t WIDE_GROUP = 8, NARROW_GROUP = 4;
+constexpr int WIDE_GROUP_MAX_LOG2 = 11;
 constexpr int TABLE_ALIGNMENT = 64;
 constexpr int CODELET_LOG2 = 6;
 constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
@@ -106,49 +109,66 @@ struct Pass {
   double* out;
 };
 
-// Input columns [b_begin, b_end) in groups of four.
+// Rows this far ahead are asked for while strided columns are read or
+// written: each row lies on a page of its own.
+constexpr int64_t PREFETCH_ROWS = 8;
+
+inline void prefetch_row(const double* row, int64_t group) {
+  for (int64_t d = 0; d < 2 * group; d += 8) __builtin_prefetch(row + d);
+}
+
+inline void prefetch_row_for_writing(double* row, int64_t group) {
+  for (int64_t d = 0; d < 2 * group; d += 8) __builtin_prefetch(row + d, 1);
+}
+
+// Input columns [b_begin, b_end), a group at a time.
 template <bool INV>
 void pass_one(const Pass& p, int64_t b_begin, int64_t b_end, double* scratch) {
   const int a = p.head->log2_rows;
   const int64_t rows = int64_t(1) << a, cols = int64_t(1) << p.head->log2_cols;
-  for (int64_t b0 = b_begin; b0 < b_end; b0 += GROUP) {
+  const int64_t group = p.head->group;
+  for (int64_t b0 = b_begin; b0 < b_end; b0 += group) {
     const double* src = p.in + 2 * b0;
     for (int64_t s = 0; s < rows; ++s, src += 2 * cols) {
-      for (int64_t c = 0; c < GROUP; ++c) store1(scratch + 2 * (c * rows + s), load1(src + 2 * c));
+      if (s + PREFETCH_ROWS < rows) prefetch_row(src + 2 * PREFETCH_ROWS * cols, group);
+      for (int64_t c = 0; c < group; ++c) store1(scratch + 2 * (c * rows + s), load1(src + 2 * c));
     }
-    for (int64_t c = 0; c < GROUP; ++c) {
+    for (int64_t c = 0; c < group; ++c) {
       sub_transform<INV>(scratch + 2 * c * rows, p.out + 2 * rows * (b0 + c), a, p.tables);
     }
   }
 }
 
-// Output columns [k_begin, k_end) in groups of four, in place.
+// Output columns [k_begin, k_end), a group at a time, in place.
 template <bool INV>
 void pass_two(const Pass& p, int64_t k_begin, int64_t k_end, double* scratch) {
   const LargeTableHead& h = *p.head;
   const int b = h.log2_cols;
   const int64_t stride = int64_t(1) << h.log2_rows, len = int64_t(1) << b;
+  const int64_t group = h.group;
   const int64_t low_mask = (int64_t(1) << h.low_bits) - 1;
   const double* low = p.base + h.low_offset;
   const double* high = p.base + h.high_offset;
   double* gathered = scratch;
-  double* done = scratch + 2 * GROUP * len;
-  for (int64_t k0 = k_begin; k0 < k_end; k0 += GROUP) {
+  double* done = scratch + 2 * group * len;
+  for (int64_t k0 = k_begin; k0 < k_end; k0 += group) {
     double* col = p.out + 2 * k0;
     for (int64_t m = 0; m < len; ++m, col += 2 * stride) {
-      for (int64_t c = 0; c < GROUP; ++c) {
+      if (m + PREFETCH_ROWS < len) prefetch_row(col + 2 * PREFETCH_ROWS * stride, group);
+      for (int64_t c = 0; c < group; ++c) {
         const int64_t j = m * (k0 + c);
         const C1 w = cmul_mem(load1(low + 2 * (j & low_mask)), high + 2 * (j >> h.low_bits));
         const C1 x = load1(col + 2 * c);
         store1(gathered + 2 * (c * len + m), INV ? cmulj(x, w) : cmul(x, w));
       }
     }
-    for (int64_t c = 0; c < GROUP; ++c) {
+    for (int64_t c = 0; c < group; ++c) {
       sub_transform<INV>(gathered + 2 * c * len, done + 2 * c * len, b, p.tables);
     }
     col = p.out + 2 * k0;
     for (int64_t m = 0; m < len; ++m, col += 2 * stride) {
-      for (int64_t c = 0; c < GROUP; ++c) store1(col + 2 * c, load1(done + 2 * (c * len + m)));
+      if (m + PREFETCH_ROWS < len) prefetch_row_for_writing(col + 2 * PREFETCH_ROWS * stride, group);
+      for (int64_t c = 0; c < group; ++c) store1(col + 2 * c, load1(done + 2 * (c * len + m)));
     }
   }
 }
@@ -234,7 +254,8 @@ long prepare(EngineDescriptor* d, int log2n, int chunks) {
   h.log2_rows = log2n / 2;
   h.log2_cols = log2n - h.log2_rows;
   h.low_bits = (log2n + 1) / 2;
-  h.group = GROUP;
+  const int64_t shortest_chunk = (int64_t(1) << h.log2_rows) / chunks;
+  h.group = h.log2_cols <= WIDE_GROUP_MAX_LOG2 && shortest_chunk % WIDE_GROUP == 0 ? WIDE_GROUP : NARROW_GROUP;
   int64_t at = align_doubles(sizeof(LargeTableHead) / 8 + 1);
   for (int l = 0; l <= LARGE_MAX_SUB_LOG2; ++l) {
     h.pass_offset[l] = -1;
@@ -247,7 +268,7 @@ long prepare(EngineDescriptor* d, int log2n, int chunks) {
   h.high_offset = at;
   at += align_doubles(2 * (int64_t(1) << (log2n - h.low_bits)));
   h.scratch_offset = at;
-  h.scratch_doubles = align_doubles(2 * 2 * GROUP * (int64_t(1) << h.log2_cols));
+  h.scratch_doubles = align_doubles(2 * 2 * h.group * (int64_t(1) << h.log2_cols));
   at += h.scratch_doubles * chunks;
   h.bytes = at * 8;
 
