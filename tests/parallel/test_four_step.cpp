@@ -2,9 +2,11 @@
 // it takes, and its results for every placement and scratch policy against
 // the long-double reference. Its members own disjoint columns and rows, so
 // every team size must give the same bits.
+#include <cstdlib>
 #include <cstring>
 
 #include "parallel_harness.h"
+#include "support/process.h"
 
 namespace {
 
@@ -139,6 +141,33 @@ TEST(FourStepThreads, EveryTeamGivesTheSameBits) {
         }
       }
     }
+  }
+}
+
+// A member whose work area is refused still meets the others at the barrier
+// between the steps (a team of four in a child process, where every work
+// area comes from a system allocator that refuses the chosen call): the call
+// answers 1 instead of hanging, and the next one is right. The first
+// allocation of a call with a temporary is the temporary itself.
+TEST(FourStepThreads, RefusedMemoryStillMeetsTheTeam) {
+  struct Failure {
+    bool avoid;
+    int fail_at;
+  } cases[] = {{false, 1}, {false, 2}, {false, 4}, {true, 1}, {true, 3}};
+  for (const Failure& f : cases) {
+    std::vector<std::string> env = {"TQS_MM_DISABLE=1", "OMP_NUM_THREADS=4", "TQS_DYNAMIC=FALSE"};
+    if (const char* level = std::getenv("TQS_DEBUG_CPU_TYPE")) env.push_back(std::string("TQS_DEBUG_CPU_TYPE=") + level);
+    const tqs_test::ProcessResult r = tqs_test::run_process(
+        std::string(TQS_TEST_BINARY_DIR) + "/tests/parallel/tqs_parallel_probe",
+        {"3000", f.avoid ? "1" : "0", std::to_string(f.fail_at)}, env);
+    ASSERT_EQ(0, r.exit_code) << r.output;
+    long first = -1, second = -1;
+    double error = 1.0;
+    ASSERT_EQ(3, std::sscanf(r.output.c_str(), "first=%ld second=%ld error=%lg", &first, &second, &error))
+        << r.output;
+    EXPECT_EQ(DFTI_STATUS_MEMORY, first) << "avoid " << f.avoid << " failing allocation " << f.fail_at;
+    EXPECT_EQ(0, second);
+    EXPECT_LE(error, tqs_test::accuracy_bound(3000));
   }
 }
 
