@@ -87,8 +87,8 @@ TEST(AxisPath, BeyondThePlanLimit) {
   if (parallel_test::running_level() != 0 && parallel_test::running_level() != 5) {
     GTEST_SKIP() << "lowest and highest level only";
   }
-  const int64_t n = (int64_t(1) << 16) * 257, f = 1234567;
-  const int64_t step = int64_t(1) << 12;
+  constexpr int64_t n = (int64_t(1) << 16) * 257, f = 1234567;
+  constexpr int64_t step = int64_t(1) << 12;
   Shape s;
   s.n = n;
   s.threads = 1;
@@ -96,7 +96,7 @@ TEST(AxisPath, BeyondThePlanLimit) {
   Committed c(s);
   ASSERT_EQ(0, c.status()) << s.describe();
   EXPECT_TRUE(decomposed_on_one_thread(c));
-  auto root = [n](int64_t k) {
+  auto root = [](int64_t k) {
     const long double a = 6.283185307179586476925286766559005768L * static_cast<long double>(k % n) / n;
     return std::complex<double>(static_cast<double>(std::cos(a)), static_cast<double>(std::sin(a)));
   };
