@@ -79,7 +79,7 @@ long plan_complex_axis(EngineDescriptor* m) {
   // One long vector may run as a decomposition into shorter plans: the way
   // past the plan limits, and the way to transform without a scratch vector
   // of its own length.
-  if (m->complex_storage != DFTI_REAL_REAL && try_four_step_axis(m) == 0) return 0;
+  if (try_four_step_axis(m) == 0) return 0;
   if (!axis_within_limits(n)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
   int64_t work = 0;
   int code;
