@@ -36,6 +36,23 @@ TEST(AxisPath, ScratchAvoidedOnOneThread) {
   }
 }
 
+// A prime has no split: beyond the limit the general strategy still
+// refuses it (the convolution strategy after it may take it), and leaves the
+// descriptor uncommitted.
+TEST(AxisPath, PrimeBeyondThePlanLimitIsRefused) {
+  DftiHandle h = nullptr;
+  ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, (int64_t)16777259));
+  {
+    tqs_test::StrategySubset only(h, {"general"});
+    EXPECT_EQ(DFTI_STATUS_DIMENSION_TOO_LARGE, DftiCommit(h));
+  }
+  int32_t state = 0;
+  ASSERT_EQ(0, DftiGet(h, DFTI_COMMIT_STATE, &state));
+  EXPECT_EQ(DFTI_STATE_UNCOMMITTED, state);
+  EXPECT_EQ(nullptr, tqs_test::engine(h)->commit_hook_armed);
+  DftiRelease(&h);
+}
+
 TEST(AxisPath, OrdinaryPlansOtherwise) {
   Shape allowed;
   allowed.n = int64_t(1) << 16;
