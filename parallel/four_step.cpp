@@ -117,6 +117,7 @@ void free_plan(FourStepPlan* p) {
   if (p->large_plan != nullptr && p->large_plan != p->small_plan) p->large_plan->destroy(p->large_plan);
   if (p->small_plan != nullptr) p->small_plan->destroy(p->small_plan);
   tqs_mm_free(p->chirp_table);
+  tqs_mm_free(p->temporary);
   tqs_mm_free_direct(p);
 }
 
@@ -388,9 +389,18 @@ long compute(const double* in, double* out, EngineDescriptor* d, bool forward, b
   const int64_t n = p->factor1 * p->factor2;
   Run r{d, p, forward, in, out, nullptr, false,
         forward ? d->active_forward_scale : d->active_backward_scale, member_bytes(p), 0};
+  double* own_temp = nullptr;
   if (p->mode == 0) {
-    r.temp = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(n) * 16, BUFFER_ALIGNMENT));
-    if (r.temp == nullptr) return DFTI_STATUS_MEMORY;
+    // The team's temporary is kept with the plan: the per-thread caches
+    // of the memory manager cannot be relied on for a block this large, and
+    // a fresh one costs a page fault every 4 KiB. The axis routine may run
+    // on several threads at once and brings its own.
+    r.temp = team ? p->temporary : nullptr;
+    if (r.temp == nullptr) {
+      own_temp = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(n) * 16, BUFFER_ALIGNMENT));
+      if (own_temp == nullptr) return DFTI_STATUS_MEMORY;
+      r.temp = own_temp;
+    }
   } else if (in == out) {
     const long status = transpose_in_place(out, p->factor1, p->factor2, team);
     if (status != 0) return status;
@@ -408,7 +418,7 @@ long compute(const double* in, double* out, EngineDescriptor* d, bool forward, b
   } else {
     status = team_member(0, 1, &r);
   }
-  tqs_mm_free(r.temp);
+  tqs_mm_free(own_temp);
   return status;
 }
 
@@ -460,7 +470,7 @@ int64_t four_step_split(int64_t n) {
   return r < n / r ? r : n / r;
 }
 
-long four_step_plan(EngineDescriptor* d) {
+long four_step_plan(EngineDescriptor* d, bool team) {
   const int64_t n = d->length;
   const int64_t n1 = four_step_split(n);
   if (n1 == 0) return FOUR_STEP_NO_SPLIT;
@@ -472,6 +482,10 @@ long four_step_plan(EngineDescriptor* d) {
   p->mode = d->workspace == DFTI_SCRATCH_AVOIDED ? 1 : 0;
   p->chirp_table = build_chirp(n, p->factor1 + p->factor2);
   long status = p->chirp_table == nullptr ? DFTI_STATUS_MEMORY : 0;
+  if (status == 0 && team && p->mode == 0) {
+    p->temporary = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(n) * 16, BUFFER_ALIGNMENT));
+    if (p->temporary == nullptr) status = DFTI_STATUS_MEMORY;
+  }
   if (status == 0) status = make_sub_descriptor(&p->small_plan, p->factor1);
   if (status == 0) {
     if (p->factor2 == p->factor1) {
@@ -515,7 +529,7 @@ long try_four_step_axis(EngineDescriptor* m) {
   // A team plan armed at this commit (its team was then cut to one thread)
   // serves the axis as well.
   if (armed_plan(m) == nullptr) {
-    if (m->commit_hook_armed != nullptr || four_step_plan(m) != 0) return STRATEGY_DECLINED;
+    if (m->commit_hook_armed != nullptr || four_step_plan(m, false) != 0) return STRATEGY_DECLINED;
   }
   m->axis_plan_forward = axis_forward;
   m->axis_plan_backward = axis_backward;

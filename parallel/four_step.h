@@ -25,17 +25,19 @@ struct FourStepPlan {
   EngineDescriptor* large_plan;  // committed for N2; small_plan when N1 == N2
   double* chirp_table;   // c(m) = exp(-i pi m^2 / 2N) at chirp_table + 2 (m + 4)
   int32_t mode;          // 1: no temporary of N elements (DFTI_SCRATCH_AVOIDED)
+  double* temporary;     // mode 0 on a team: the N elements, kept between calls
 };
 
 // The smaller factor N1 of n, or 0 when n has no split (n prime or below 4).
 int64_t four_step_split(int64_t n);
 
 // Builds the plan for the descriptor's length and arms it on the
-// descriptor. 0; FOUR_STEP_NO_SPLIT for a prime length; 1 when memory runs
-// out; a sub-descriptor's commit status otherwise. Nothing stays armed on
-// failure.
+// descriptor; for a team (whole-transform entries) with mode 0 it also
+// reserves the temporary. 0; FOUR_STEP_NO_SPLIT for a prime length; 1 when
+// memory runs out; a sub-descriptor's commit status otherwise. Nothing
+// stays armed on failure.
 constexpr long FOUR_STEP_NO_SPLIT = 102;
-long four_step_plan(EngineDescriptor* d);
+long four_step_plan(EngineDescriptor* d, bool team);
 
 // The commit hook: frees the armed plan, its descriptors and its table.
 void four_step_release(EngineDescriptor* d);

@@ -20,7 +20,7 @@ bool natural_unit_strides(const EngineDescriptor* d) {
 }
 
 bool try_four_step(EngineDescriptor* d) {
-  if (four_step_plan(d) != 0) {
+  if (four_step_plan(d, true) != 0) {
     clear_whole_transform(d);
     return false;
   }
