@@ -8,6 +8,7 @@
 #include "kernels/codelets.h"
 #include "kernels/complex_compute.h"
 #include "kernels/real_compute.h"
+#include "parallel/four_step.h"
 
 TQS_LEVEL_BEGIN
 namespace {
@@ -74,6 +75,10 @@ long split_axis_backward(const double* in_re, const double* in_im, double* out_r
 
 long plan_complex_axis(EngineDescriptor* m) {
   const int64_t n = m->length;
+  // One long vector may run as a decomposition into shorter plans: the way
+  // past the plan limits, and the way to transform without a scratch vector
+  // of its own length.
+  if (try_four_step_axis(m) == 0) return 0;
   if (!axis_within_limits(n)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
   int64_t work = 0;
   int code;

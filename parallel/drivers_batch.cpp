@@ -225,9 +225,4 @@ long real_threaded_driver(EngineDescriptor* d, bool forward, const double* input
   return share_batch(b, team);
 }
 
-long whole_transform(EngineDescriptor* d, bool forward, const double* input, double* output) {
-  const LargeEntry entry = forward ? d->large_forward : d->large_backward;
-  return entry(input, output, d, d->work_buffer);
-}
-
 TQS_LEVEL_END
