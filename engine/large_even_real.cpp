@@ -128,20 +128,19 @@ long make_plans(LargeEvenRealPlan* p) {
 
 // How the members share the passes and what each one's slice holds: its
 // block (gathered columns of the input, or rows of the spectra plus the
-// Nyquist row), then the work area of the plans. A block takes at most a
-// third of the second-level cache, so that it stays there beside the plans'
-// tables and the lines passing through to and from memory.
+// Nyquist row), then the work area of the plans. A block's data takes at
+// most half the second-level cache, where it stays through its transforms.
 void lay_out(LargeEvenRealPlan* p, const EngineDescriptor* d) {
   const int64_t P = p->p, Q = p->q;
   const int l2 = descriptor_cache_size(d, 2);
-  const int64_t budget = l2 > 0 ? l2 / 3 : DEFAULT_BLOCK_BYTES;
+  const int64_t budget = l2 > 0 ? l2 / 2 : DEFAULT_BLOCK_BYTES;
   p->row_stride = spread_stride(Q / 2, 16);
   p->real_stride = spread_stride(Q, 8);
   p->complex_stride = spread_stride(P, 16);
   int64_t columns = GATHERED_COLUMNS < P ? GATHERED_COLUMNS : P;
-  while (columns > 1 && columns * p->real_stride * 8 > budget) columns /= 2;
+  while (columns > 1 && columns * Q * 8 > budget) columns /= 2;
   int64_t rows = GATHERED_ROWS < Q / 2 ? GATHERED_ROWS : Q / 2;
-  while (rows > 1 && (rows + 1) * p->complex_stride * 16 > budget) rows /= 2;
+  while (rows > 1 && rows * P * 16 > budget) rows /= 2;
   p->columns = columns;
   p->rows = rows;
   p->block_bytes =
@@ -169,7 +168,9 @@ long build(EngineDescriptor* d) {
   if (p->chirp == nullptr) return DFTI_STATUS_MEMORY;
   fill_chirp(p);
   lay_out(p, d);
-  p->spectra = allocate_doubles(2 * P * p->row_stride);
+  // Rows of row_stride, or tiles of P x rows for each block of columns.
+  const int64_t tiled = (Q / 2 + p->rows - 1) / p->rows * p->rows;
+  p->spectra = allocate_doubles(2 * P * larger_of(p->row_stride, tiled));
   p->member_area = static_cast<char*>(
       tqs_mm_allocate(static_cast<uint64_t>(p->members * p->slice_bytes), TABLE_ALIGNMENT));
   if (p->spectra == nullptr || p->member_area == nullptr) return DFTI_STATUS_MEMORY;

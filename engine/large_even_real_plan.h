@@ -18,9 +18,12 @@ struct LargeEvenRealPlan {
   // the passes, exp(-2 pi i k1 p / N), is c(p + k1) conj(c(p - k1)).
   double* chirp;
   double* chirp_centre;
-  // The spectra of length Q between the two passes: P rows of Q/2 complex
-  // values each (permuted packing: column 0 holds R_0 and R_Q/2), rows
-  // row_stride complex values apart.
+  // The spectra of length Q between the two passes: Q/2 complex values for
+  // each p, column k1 = 0 holding R_0 and R_Q/2 (permuted packing). The
+  // forward transform keeps them in tiles, one per block of `rows` columns
+  // k1 (tile t: P rows of `rows` values from t * rows * P), so that its
+  // second pass reads each tile in one sweep; the backward transform keeps
+  // them as P rows of row_stride complex values.
   double* spectra;
   // The members' private areas, slice_bytes apart.
   char* member_area;

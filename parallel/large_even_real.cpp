@@ -7,11 +7,16 @@
 // Two passes over memory each way, one barrier between them:
 //   forward:  blocks of columns p of the input (a Q x P matrix) are gathered
 //             by transposition into the member's area, transformed there
-//             (length Q, permuted packing) and streamed out as rows of
-//             `spectra`; then blocks of columns k1 of `spectra` are gathered
-//             into rows, twiddled, transformed (length P) and scattered to
-//             their bins and to the mirrored bins.
-//   backward: the mirror image, reading each bin once.
+//             (length Q, permuted packing) and streamed out to `spectra`,
+//             which holds one tile per block of columns k1; then each tile
+//             is read in one sweep, transposed into rows, twiddled,
+//             transformed (length P) and scattered to the bins and to the
+//             mirrored bins.
+//   backward: blocks of columns k1 are gathered from the bins and their
+//             mirrors, transformed (length P), twiddled and streamed into
+//             the columns of `spectra` (rows of length Q/2); then rows of
+//             `spectra` are transformed (length Q) into the member's area
+//             and streamed, transposed, to the output.
 // Column 0 of `spectra` holds the real bins 0 and Q/2 of each row; the
 // member whose block holds it turns it into two rows (k1 = 0 and Q/2).
 //
@@ -120,14 +125,17 @@ inline int64_t odd_start(const double* out) {
   return (reinterpret_cast<uintptr_t>(out) & 31) != 0 ? 1 : 0;
 }
 
-// n doubles from a row of the member's block to a row of `spectra` (both
-// 64-byte aligned), past the caches.
-void stream_row(const double* from, double* to, int64_t n) {
+// n complex values past the caches; `to` 16-byte aligned.
+void stream_run(const double* from, double* to, int64_t n) {
   int64_t k = 0;
 #if TQS_AVX
-  for (; k + 4 <= n; k += 4) stream2(to + k, load2(from + k));
+  if (odd_start(to) && n > 0) {
+    stream1(to, load1(from));
+    k = 1;
+  }
+  for (; k + 2 <= n; k += 2) stream2(to + 2 * k, load2(from + 2 * k));
 #endif
-  for (; k + 2 <= n; k += 2) stream1(to + k, load1(from + k));
+  for (; k < n; ++k) stream1(to + 2 * k, load1(from + 2 * k));
 }
 
 // out[(col0 + r) + ld k] = B[r][k] for r < rows, k < count: rows of the
@@ -307,7 +315,11 @@ int forward_columns(const Job& j, int64_t m, int64_t w) {
       double* v = a.block + i * p.real_stride;
       const int code = real_plan_forward(v, v, p.real_forward_plan, a.work);
       if (code != PLAN_OK) return code;
-      stream_row(v, p.spectra + 2 * (p0 + i) * p.row_stride, Q);
+      // One run into the tile of each block of columns k1.
+      for (int64_t k1 = 0; k1 < Q / 2; k1 += p.rows) {
+        stream_run(v + 2 * k1, p.spectra + 2 * (k1 * P + (p0 + i) * p.rows),
+                   smaller(p.rows, Q / 2 - k1));
+      }
     }
   }
   stream_fence();
@@ -349,7 +361,7 @@ int forward_rows(const Job& j, int64_t m, int64_t w) {
     const int64_t first = blk * p.rows;
     const int64_t count = smaller(p.rows, half - first);
     complex_matrix_copy('R', 'T', static_cast<uint64_t>(P), static_cast<uint64_t>(count), 1.0, 0.0,
-                        p.spectra + 2 * first, static_cast<uint64_t>(p.row_stride), block,
+                        p.spectra + 2 * first * P, static_cast<uint64_t>(p.rows), block,
                         static_cast<uint64_t>(cs));
     const bool edge = first == 0;
     const int64_t skip = edge ? 1 : 0;
