@@ -148,9 +148,16 @@ void lay_out(LargeEvenRealPlan* p, const EngineDescriptor* d) {
   // Plan work areas are aligned up to 32 bytes inside the slice.
   const int64_t work = round_up(larger_of(p->real_work_size, p->complex_work_size) + 32, 64);
   p->slice_bytes = p->block_bytes + work;
+  // Slices only for members that can exist and find work: no more than the
+  // domain's threads (the team's size at compute) or the blocks of a pass.
+  int64_t members = d->thread_count;
+  if (d->threading != nullptr && d->threading->get_max_threads != nullptr) {
+    const int64_t available = d->threading->get_max_threads();
+    if (available < members) members = available;
+  }
   const int64_t pieces = larger_of((P + columns - 1) / columns, (Q / 2 + rows - 1) / rows);
-  p->members = d->thread_count < pieces ? d->thread_count : pieces;
-  if (p->members < 1) p->members = 1;
+  if (pieces < members) members = pieces;
+  p->members = members < 1 ? 1 : members;
 }
 
 long build(EngineDescriptor* d) {

@@ -4,6 +4,8 @@
 // alignment, and the same bits whatever the size of the team.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cstring>
 #include <vector>
 
@@ -97,6 +99,20 @@ TEST(LargeRealTeam, EveryTeamSizeGivesTheSameBits) {
       }
     }
   }
+}
+
+// Called from inside a parallel region of the caller's own, each call runs
+// on whatever team it can get (one member, with dynamic adjustment on) and
+// still computes the right transform.
+TEST(LargeRealTeam, CallsFromInsideAParallelRegion) {
+  int failures = 0;
+#pragma omp parallel num_threads(2) reduction(+ : failures)
+  {
+    Case c = team_case(32768, omp_get_thread_num() == 0 ? Layout::Cce : Layout::Permuted, false);
+    c.sampled = true;  // FFTW's planner may not be called from two threads at once
+    if (!real_test::check(c, 41 + omp_get_thread_num())) ++failures;
+  }
+  EXPECT_EQ(0, failures);
 }
 
 }  // namespace
