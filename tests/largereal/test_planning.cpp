@@ -52,25 +52,6 @@ TEST(LargeRealPlanning, SplitsTheLengthIntoPTimesQ) {
   }
 }
 
-TEST(LargeRealPlanning, TakesEveryAcceptedLayoutInBothPlacements) {
-  const Configure layouts[] = {
-      [](DftiHandle h) { DftiSet(h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_COMPLEX); },
-      [](DftiHandle h) { DftiSet(h, DFTI_PACKING, DFTI_PACKING_HALF_SPECTRUM); },
-      [](DftiHandle h) { DftiSet(h, DFTI_PACKING, DFTI_PACKING_PERMUTED); },
-  };
-  for (const Configure& layout : layouts) {
-    for (bool inplace : {true, false}) {
-      Committed c(16384, 2, [&](DftiHandle h) {
-        layout(h);
-        if (!inplace) DftiSet(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE);
-      });
-      EXPECT_EQ(0, c.status);
-      EXPECT_EQ("large-even-real", c.strategy()) << inplace;
-      EXPECT_EQ(inplace ? 1 : 2, tqs_test::engine(c.h)->array_argument_count);
-    }
-  }
-}
-
 TEST(LargeRealPlanning, DeclinedDescriptorsFallToTheGeneralStrategy) {
   struct Decline {
     const char* why;
@@ -107,11 +88,11 @@ TEST(LargeRealPlanning, DeclinedDescriptorsFallToTheGeneralStrategy) {
 
 // What the general strategy refuses stays refused, with the same status,
 // when a team is at hand.
-TEST(LargeRealPlanning, RefusalsStandWithATeam) {
+TEST(LargeRealPlanning, RefusalsDoNotDependOnTheThreadLimit) {
   const Configure refused[] = {
       // CCE packing with DFTI_COMPLEX_REAL storage
       [](DftiHandle h) { EXPECT_EQ(0, DftiSet(h, DFTI_PACKING, DFTI_PACKING_CCE)); },
-      // in-place CCE storage whose two views start at different places
+      // in-place CCE storage whose offsets do not describe the same places
       [](DftiHandle h) {
         EXPECT_EQ(0, DftiSet(h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_COMPLEX));
         const int64_t in[2] = {3, 1}, out[2] = {1, 1};
