@@ -175,9 +175,8 @@ long build(EngineDescriptor* d) {
   if (p->chirp == nullptr) return DFTI_STATUS_MEMORY;
   fill_chirp(p);
   lay_out(p, d);
-  // Rows of row_stride, or tiles of P x rows for each block of columns.
-  const int64_t tiled = (Q / 2 + p->rows - 1) / p->rows * p->rows;
-  p->spectra = allocate_doubles(2 * P * larger_of(p->row_stride, tiled));
+  // P rows of row_stride (backward) or Q/2 rows of complex_stride (forward).
+  p->spectra = allocate_doubles(2 * larger_of(P * p->row_stride, Q / 2 * p->complex_stride));
   p->member_area = static_cast<char*>(
       tqs_mm_allocate(static_cast<uint64_t>(p->members * p->slice_bytes), TABLE_ALIGNMENT));
   if (p->spectra == nullptr || p->member_area == nullptr) return DFTI_STATUS_MEMORY;

@@ -20,10 +20,9 @@ struct LargeEvenRealPlan {
   double* chirp_centre;
   // The spectra of length Q between the two passes: Q/2 complex values for
   // each p, column k1 = 0 holding R_0 and R_Q/2 (permuted packing). The
-  // forward transform keeps them in tiles, one per block of `rows` columns
-  // k1 (tile t: P rows of `rows` values from t * rows * P), so that its
-  // second pass reads each tile in one sweep; the backward transform keeps
-  // them as P rows of row_stride complex values.
+  // forward transform keeps them as Q/2 rows (one per k1) of
+  // complex_stride values, the backward transform as P rows (one per p) of
+  // row_stride values: either way the second pass reads whole rows.
   double* spectra;
   // The members' private areas, slice_bytes apart.
   char* member_area;
@@ -32,14 +31,14 @@ struct LargeEvenRealPlan {
   PlanRecord* complex_plan;
   int64_t real_work_size;
   int64_t complex_work_size;
-  int64_t row_stride;     // complex values between rows of spectra
+  int64_t row_stride;     // complex values between the rows p of spectra
   int64_t members;        // members of a team that get work (each has a slice)
   int64_t slice_bytes;
-  int64_t block_bytes;    // the start of a slice that holds the gathered rows
-  int64_t columns;        // columns of the input a member gathers at once
-  int64_t rows;           // columns of spectra a member transforms at once
+  int64_t block_bytes;    // bytes of a slice for the block; the plans work behind it
+  int64_t columns;        // values p (columns of the input) a member transforms at once
+  int64_t rows;           // values k1 a member transforms at once
   int64_t real_stride;    // doubles between the rows a member gathers
-  int64_t complex_stride; // complex values between the rows of a member's block
+  int64_t complex_stride; // complex values between the rows k1 of spectra or of a block
 };
 
 }  // namespace tqs

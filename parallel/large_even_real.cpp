@@ -7,26 +7,26 @@
 // Two passes over memory each way, one barrier between them:
 //   forward:  blocks of columns p of the input (a Q x P matrix) are gathered
 //             by transposition into the member's area, transformed there
-//             (length Q, permuted packing) and streamed out to `spectra`,
-//             which holds one tile per block of columns k1; then each tile
-//             is read in one sweep, transposed into rows, twiddled,
+//             (length Q, permuted packing) and streamed out, transposed
+//             again, as columns of `spectra` (one row per k1); then blocks of
+//             rows k1 are read whole, twiddled into the member's area,
 //             transformed (length P) and scattered to the bins and to the
 //             mirrored bins.
 //   backward: blocks of columns k1 are gathered from the bins and their
 //             mirrors, transformed (length P), twiddled and streamed into
-//             the columns of `spectra` (rows of length Q/2); then rows of
+//             the columns of `spectra` (one row per p); then rows of
 //             `spectra` are transformed (length Q) into the member's area
 //             and streamed, transposed, to the output.
-// Column 0 of `spectra` holds the real bins 0 and Q/2 of each row; the
-// member whose block holds it turns it into two rows (k1 = 0 and Q/2).
+// Row k1 = 0 of the forward `spectra` (column 0 of the backward one) pairs
+// the real bins 0 and Q/2 of each p; the member whose block holds it turns it
+// into two rows (k1 = 0 and Q/2).
 //
 // Memory passes per transform: the input is read once, `spectra` written
 // once and read once, the output written once; twiddles come from a table of
-// 2Q + P values, not from one of N/2. Every row of a strided side is read or
-// written a few hundred bytes at a time, and a block stays in the member's
-// second-level cache through its transforms. What is written for a later
-// pass or for the caller (`spectra`, the output) bypasses the caches: the
-// lines are not read before they are overwritten.
+// 2Q + P values, not from one of N/2. Every strided access takes a few
+// hundred bytes of a row at a time, and a block stays in the member's
+// second-level cache through its transforms. What is written for a later pass or for the caller bypasses
+// the caches: those lines are not read before they are overwritten.
 #include "parallel/large_even_real.h"
 
 #include <cstdint>
@@ -72,10 +72,11 @@ Area area_of(const LargeEvenRealPlan& p, int64_t m) {
   return {reinterpret_cast<double*>(base), base + p.block_bytes};
 }
 
-// v[p] *= exp(-2 pi i k1 p / N) for p < n (conjugated: the backward
+// out[p] = v[p] exp(-2 pi i k1 p / N) for p < n (conjugated: the backward
 // twiddle), the factor formed from the chirp c(k) = exp(-i pi k^2 / 2N) as
-// c(p + k1) conj(c(p - k1)).
-void twiddle(double* v, const double* chirp, int64_t k1, int64_t n, bool conjugate) {
+// c(p + k1) conj(c(p - k1)). out may be v.
+void twiddle(const double* v, double* out, const double* chirp, int64_t k1, int64_t n,
+             bool conjugate) {
   const double* up = chirp + 2 * k1;
   const double* down = chirp - 2 * k1;
   int64_t k = 0;
@@ -83,19 +84,19 @@ void twiddle(double* v, const double* chirp, int64_t k1, int64_t n, bool conjuga
   if (conjugate) {
     for (; k + 2 <= n; k += 2) {
       const C2 t = cmulj_fused(load2(up + 2 * k), load2(down + 2 * k));
-      store2(v + 2 * k, cmulj_fused(load2(v + 2 * k), t));
+      store2(out + 2 * k, cmulj_fused(load2(v + 2 * k), t));
     }
   } else {
     for (; k + 2 <= n; k += 2) {
       const C2 t = cmulj_fused(load2(up + 2 * k), load2(down + 2 * k));
-      store2(v + 2 * k, cmul(load2(v + 2 * k), t));
+      store2(out + 2 * k, cmul(load2(v + 2 * k), t));
     }
   }
 #endif
   for (; k < n; ++k) {
     const C1 t = cmulj(load1(up + 2 * k), load1(down + 2 * k));
     const C1 a = load1(v + 2 * k);
-    store1(v + 2 * k, conjugate ? cmulj(a, t) : cmul(a, t));
+    store1(out + 2 * k, conjugate ? cmulj(a, t) : cmul(a, t));
   }
 }
 
@@ -123,19 +124,6 @@ inline void put2(double* p, C2 v) {
 // boundary; pairs of elements are stored from the first one that does.
 inline int64_t odd_start(const double* out) {
   return (reinterpret_cast<uintptr_t>(out) & 31) != 0 ? 1 : 0;
-}
-
-// n complex values past the caches; `to` 16-byte aligned.
-void stream_run(const double* from, double* to, int64_t n) {
-  int64_t k = 0;
-#if TQS_AVX
-  if (odd_start(to) && n > 0) {
-    stream1(to, load1(from));
-    k = 1;
-  }
-  for (; k + 2 <= n; k += 2) stream2(to + 2 * k, load2(from + 2 * k));
-#endif
-  for (; k < n; ++k) stream1(to + 2 * k, load1(from + 2 * k));
 }
 
 // out[(col0 + r) + ld k] = B[r][k] for r < rows, k < count: rows of the
@@ -315,12 +303,10 @@ int forward_columns(const Job& j, int64_t m, int64_t w) {
       double* v = a.block + i * p.real_stride;
       const int code = real_plan_forward(v, v, p.real_forward_plan, a.work);
       if (code != PLAN_OK) return code;
-      // One run into the tile of each block of columns k1.
-      for (int64_t k1 = 0; k1 < Q / 2; k1 += p.rows) {
-        stream_run(v + 2 * k1, p.spectra + 2 * (k1 * P + (p0 + i) * p.rows),
-                   smaller(p.rows, Q / 2 - k1));
-      }
     }
+    // Transposed: the block's spectra become columns p0 ... of the rows k1.
+    scatter_columns<true>(a.block, p.real_stride / 2, p0, count, Q / 2, p.spectra,
+                          p.complex_stride);
   }
   stream_fence();
   return PLAN_OK;
@@ -360,24 +346,26 @@ int forward_rows(const Job& j, int64_t m, int64_t w) {
   for (int64_t blk = r.begin; blk < r.end; ++blk) {
     const int64_t first = blk * p.rows;
     const int64_t count = smaller(p.rows, half - first);
-    complex_matrix_copy('R', 'T', static_cast<uint64_t>(P), static_cast<uint64_t>(count), 1.0, 0.0,
-                        p.spectra + 2 * first * P, static_cast<uint64_t>(p.rows), block,
-                        static_cast<uint64_t>(cs));
     const bool edge = first == 0;
     const int64_t skip = edge ? 1 : 0;
     double* nyquist = block + 2 * count * cs;
     if (edge) {
+      // Row k1 = 0 pairs the real bins 0 and Q/2 of every p.
+      const double* pairs = p.spectra;
       for (int64_t c = 0; c < P; ++c) {
-        nyquist[2 * c] = block[2 * c + 1];
-        nyquist[2 * c + 1] = 0.0;
+        block[2 * c] = pairs[2 * c];
         block[2 * c + 1] = 0.0;
+        nyquist[2 * c] = pairs[2 * c + 1];
+        nyquist[2 * c + 1] = 0.0;
       }
-      twiddle(nyquist, p.chirp_centre, half, P, false);
+      twiddle(nyquist, nyquist, p.chirp_centre, half, P, false);
     }
     const int64_t transforms = count + skip;
     for (int64_t i = 0; i < transforms; ++i) {
       double* row = block + 2 * i * cs;
-      if (i >= skip && i < count) twiddle(row, p.chirp_centre, first + i, P, false);
+      if (i >= skip && i < count) {
+        twiddle(p.spectra + 2 * (first + i) * cs, row, p.chirp_centre, first + i, P, false);
+      }
       const int code = complex_plan_forward(row, row, p.complex_plan, a.work);
       if (code != PLAN_OK) return code;
     }
@@ -452,11 +440,11 @@ int backward_rows(const Job& j, int64_t m, int64_t w) {
       double* row = block + 2 * i * cs;
       const int code = complex_plan_backward(row, row, p.complex_plan, a.work);
       if (code != PLAN_OK) return code;
-      if (i >= skip && i < count) twiddle(row, p.chirp_centre, first + i, P, true);
+      if (i >= skip && i < count) twiddle(row, row, p.chirp_centre, first + i, P, true);
     }
     if (rows > 0) scatter_columns<true>(block + 2 * skip * cs, cs, k1, rows, P, p.spectra, p.row_stride);
     if (edge) {
-      twiddle(nyquist, p.chirp_centre, half, P, true);
+      twiddle(nyquist, nyquist, p.chirp_centre, half, P, true);
       // The real bins 0 and Q/2 of each row of length Q pair up again.
       for (int64_t c = 0; c < P; ++c) {
         double* s = p.spectra + 2 * c * p.row_stride;
