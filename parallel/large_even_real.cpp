@@ -25,8 +25,9 @@
 // once and read once, the output written once; twiddles come from a table of
 // 2Q + P values, not from one of N/2. Every strided access takes a few
 // hundred bytes of a row at a time, and a block stays in the member's
-// second-level cache through its transforms. What is written for a later pass or for the caller bypasses
-// the caches: those lines are not read before they are overwritten.
+// second-level cache through its transforms. What is written for a later
+// pass or for the caller bypasses the caches: those lines are not read
+// before they are overwritten.
 #include "parallel/large_even_real.h"
 
 #include <cstdint>
@@ -120,8 +121,8 @@ inline void put2(double* p, C2 v) {
 }
 #endif
 
-// Whether complex element j of a run starting at `out` lies on a 32-byte
-// boundary; pairs of elements are stored from the first one that does.
+// 1 when a run starting at `out` is off a 32-byte boundary: its pairs of
+// complex values are then stored from its second element on.
 inline int64_t odd_start(const double* out) {
   return (reinterpret_cast<uintptr_t>(out) & 31) != 0 ? 1 : 0;
 }
@@ -212,7 +213,9 @@ void scatter_mirrors(const double* block, int64_t cs, int64_t k1_first, int64_t 
   for (int64_t k2 = 0; k2 < mirrored; ++k2) {
     double* out = base + 2 * Q * k2;
     const double* in = block + 2 * (P - 1 - k2);
-    for (int64_t t = 0; t < rows; ++t) put1<stream>(out + 2 * t, conj(load1(in + 2 * (last - t) * cs)));
+    for (int64_t t = 0; t < rows; ++t) {
+      put1<stream>(out + 2 * t, conj(load1(in + 2 * (last - t) * cs)));
+    }
   }
 #endif
 }
@@ -442,7 +445,9 @@ int backward_rows(const Job& j, int64_t m, int64_t w) {
       if (code != PLAN_OK) return code;
       if (i >= skip && i < count) twiddle(row, row, p.chirp_centre, first + i, P, true);
     }
-    if (rows > 0) scatter_columns<true>(block + 2 * skip * cs, cs, k1, rows, P, p.spectra, p.row_stride);
+    if (rows > 0) {
+      scatter_columns<true>(block + 2 * skip * cs, cs, k1, rows, P, p.spectra, p.row_stride);
+    }
     if (edge) {
       twiddle(nyquist, nyquist, p.chirp_centre, half, P, true);
       // The real bins 0 and Q/2 of each row of length Q pair up again.
@@ -491,7 +496,9 @@ int64_t member(void*, int64_t m, int64_t team, void* argument) {
   if (m < w) code = j.forward ? forward_columns(j, m, w) : backward_rows(j, m, w);
   // Every member passes the barrier, failed or not: the others wait for it.
   if (team > 1) j.threading->barrier(0);
-  if (m < w && code == PLAN_OK) code = j.forward ? forward_rows(j, m, w) : backward_columns(j, m, w);
+  if (m < w && code == PLAN_OK) {
+    code = j.forward ? forward_rows(j, m, w) : backward_columns(j, m, w);
+  }
   if (m == 0 && j.zero_past_end) j.y[p.p * p.q] = 0.0;
   return translate_plan_status(code);
 }
