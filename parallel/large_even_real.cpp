@@ -52,13 +52,15 @@ struct Job {
   double* y;
 };
 
-struct Range {
-  int64_t begin;
-  int64_t end;
+// The blocks of a pass go one at a time to whichever member asks next, from
+// a counter the team shares: a member that the system leaves waiting holds
+// nobody up, the others take its blocks. Which member transforms a block
+// changes nothing in the results.
+struct Dealer {
+  int64_t* counter;
+  int64_t blocks;
+  int64_t next() const { return __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED); }
 };
-
-// Member m of w takes a contiguous run of the blocks.
-Range share(int64_t blocks, int64_t m, int64_t w) { return {blocks * m / w, blocks * (m + 1) / w}; }
 
 int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 int64_t smaller(int64_t a, int64_t b) { return a < b ? a : b; }
@@ -291,12 +293,11 @@ bool stream_columns(const double* L, int64_t stride, int64_t count, int64_t Q, d
 
 // ---- forward -----------------------------------------------------------------
 
-int forward_columns(const Job& j, int64_t m, int64_t w) {
+int forward_columns(const Job& j, int64_t m, const Dealer& deal) {
   const LargeEvenRealPlan& p = *j.plan;
   const Area a = area_of(p, m);
   const int64_t P = p.p, Q = p.q, b = p.columns;
-  const Range r = share(ceil_div(P, b), m, w);
-  for (int64_t blk = r.begin; blk < r.end; ++blk) {
+  for (int64_t blk = deal.next(); blk < deal.blocks; blk = deal.next()) {
     const int64_t p0 = blk * b;
     const int64_t count = smaller(b, P - p0);
     real_matrix_copy('R', 'T', static_cast<uint64_t>(Q), static_cast<uint64_t>(count), 1.0,
@@ -337,7 +338,7 @@ void write_edges(const Job& j, const double* row0, const double* nyquist) {
   }
 }
 
-int forward_rows(const Job& j, int64_t m, int64_t w) {
+int forward_rows(const Job& j, int64_t m, const Dealer& deal) {
   const LargeEvenRealPlan& p = *j.plan;
   const int64_t P = p.p, Q = p.q, half = Q / 2, cs = p.complex_stride;
   const int64_t direct = (P + 1) / 2, mirrored = P / 2;
@@ -345,8 +346,7 @@ int forward_rows(const Job& j, int64_t m, int64_t w) {
   double* block = a.block;
   // Streaming needs whole complex values on 16-byte boundaries.
   const bool stream = (reinterpret_cast<uintptr_t>(j.y) & 15) == 0;
-  const Range r = share(ceil_div(half, p.rows), m, w);
-  for (int64_t blk = r.begin; blk < r.end; ++blk) {
+  for (int64_t blk = deal.next(); blk < deal.blocks; blk = deal.next()) {
     const int64_t first = blk * p.rows;
     const int64_t count = smaller(p.rows, half - first);
     const bool edge = first == 0;
@@ -416,15 +416,14 @@ void read_edges(const Job& j, double* row0, double* nyquist) {
   }
 }
 
-int backward_rows(const Job& j, int64_t m, int64_t w) {
+int backward_rows(const Job& j, int64_t m, const Dealer& deal) {
   const LargeEvenRealPlan& p = *j.plan;
   const int64_t P = p.p, Q = p.q, half = Q / 2, cs = p.complex_stride;
   const int64_t direct = (P + 1) / 2, mirrored = P / 2;
   const Area a = area_of(p, m);
   double* block = a.block;
   const double* x = j.x;
-  const Range r = share(ceil_div(half, p.rows), m, w);
-  for (int64_t blk = r.begin; blk < r.end; ++blk) {
+  for (int64_t blk = deal.next(); blk < deal.blocks; blk = deal.next()) {
     const int64_t first = blk * p.rows;
     const int64_t count = smaller(p.rows, half - first);
     const bool edge = first == 0;
@@ -462,12 +461,11 @@ int backward_rows(const Job& j, int64_t m, int64_t w) {
   return PLAN_OK;
 }
 
-int backward_columns(const Job& j, int64_t m, int64_t w) {
+int backward_columns(const Job& j, int64_t m, const Dealer& deal) {
   const LargeEvenRealPlan& p = *j.plan;
   const Area a = area_of(p, m);
   const int64_t P = p.p, Q = p.q, b = p.columns;
-  const Range r = share(ceil_div(P, b), m, w);
-  for (int64_t blk = r.begin; blk < r.end; ++blk) {
+  for (int64_t blk = deal.next(); blk < deal.blocks; blk = deal.next()) {
     const int64_t p0 = blk * b;
     const int64_t count = smaller(b, P - p0);
     for (int64_t i = 0; i < count; ++i) {
@@ -486,18 +484,25 @@ int backward_columns(const Job& j, int64_t m, int64_t w) {
   return PLAN_OK;
 }
 
-int64_t member(void*, int64_t m, int64_t team, void* argument) {
+int64_t member(void* sync, int64_t m, int64_t team, void* argument) {
   const Job& j = *static_cast<const Job*>(argument);
   const LargeEvenRealPlan& p = *j.plan;
+  // One counter per pass, a cache line apart, in the area the team shares
+  // (zero-filled by the runner; absent for a team of one).
+  int64_t own[16] = {};
+  int64_t* counters = sync != nullptr && team > 1 ? static_cast<int64_t*>(sync) : own;
+  const int64_t column_blocks = ceil_div(p.p, p.columns), row_blocks = ceil_div(p.q / 2, p.rows);
+  const Dealer first{counters, j.forward ? column_blocks : row_blocks};
+  const Dealer second{counters + 8, j.forward ? row_blocks : column_blocks};
   // Members beyond the slices (a team larger than asked for) only keep the
   // barrier company.
-  const int64_t w = team < p.members ? team : p.members;
+  const bool works = m < p.members;
   int code = PLAN_OK;
-  if (m < w) code = j.forward ? forward_columns(j, m, w) : backward_rows(j, m, w);
+  if (works) code = j.forward ? forward_columns(j, m, first) : backward_rows(j, m, first);
   // Every member passes the barrier, failed or not: the others wait for it.
   if (team > 1) j.threading->barrier(0);
-  if (m < w && code == PLAN_OK) {
-    code = j.forward ? forward_rows(j, m, w) : backward_columns(j, m, w);
+  if (works && code == PLAN_OK) {
+    code = j.forward ? forward_rows(j, m, second) : backward_columns(j, m, second);
   }
   if (m == 0 && j.zero_past_end) j.y[p.p * p.q] = 0.0;
   return translate_plan_status(code);
