@@ -58,6 +58,11 @@ inline C1 cmul(C1 a, C1 b) {
 }
 // a*conj(b)
 inline C1 cmulj(C1 a, C1 b) { return cmul(a, conj(b)); }
+// Stores that go past the caches without reading the line first, for
+// results nobody reads soon; p 16-byte aligned. stream_fence orders them
+// before the stores that follow (and before a barrier).
+inline void stream1(double* p, C1 a) { _mm_stream_pd(p, a.v); }
+inline void stream_fence() { _mm_sfence(); }
 // a + b*s (real s), fused at level 5
 inline C1 fmadd(C1 b, double s, C1 a) {
 #if TQS_LEVEL >= 5
@@ -107,6 +112,8 @@ inline C2 load2(const double* p) { return {_mm256_loadu_pd(p)}; }
 inline C2 load2a(const double* p) { return {_mm256_load_pd(p)}; }
 inline void store2(double* p, C2 a) { _mm256_storeu_pd(p, a.v); }
 inline void store2a(double* p, C2 a) { _mm256_store_pd(p, a.v); }
+// Past the caches, as stream1; p 32-byte aligned.
+inline void stream2(double* p, C2 a) { _mm256_stream_pd(p, a.v); }
 inline C2 set2(double re0, double im0, double re1, double im1) {
   return {_mm256_set_pd(im1, re1, im0, re0)};
 }
