@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/split_plan_types.h"
+#include "service/memory_internal.h"
 #include "split_harness.h"
 #include "support/strategies.h"
 
@@ -98,6 +99,23 @@ TEST(SplitStrategies, RecommitKeepsOrRebuildsThePlan) {
     EXPECT_TRUE(check(h, s, true, scale));
   }
   DftiRelease(&h);
+}
+
+// Taking a descriptor over from another strategy frees that strategy's
+// plan record (a direct block of the memory manager).
+TEST(SplitStrategies, TakeOverFreesTheEarlierPlan) {
+  uint64_t bytes = 0, before = 0, after = 0;
+  tqs::mm_direct_totals(&bytes, &before);
+  DftiHandle h = nullptr;
+  ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, int64_t{52}));
+  ASSERT_EQ(0, DftiCommit(h));
+  ASSERT_EQ("small-complex", committed_by(h));
+  ASSERT_EQ(0, DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL));
+  ASSERT_EQ(0, DftiCommit(h));
+  EXPECT_EQ("split-one-axis", committed_by(h));
+  DftiRelease(&h);
+  tqs::mm_direct_totals(&bytes, &after);
+  EXPECT_EQ(before, after) << "blocks left behind";
 }
 
 // The common release belongs to the committed strategy only.
