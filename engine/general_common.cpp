@@ -116,7 +116,9 @@ long setup_axis_chain(EngineDescriptor* head, int max_axes) {
   if (scaled == nullptr) scaled = head;
   set_active_scales(scaled, head->forward_scale, head->backward_scale);
 
-  const DimensionRecord& batch = head->transforms.records[0];
+  // The normalised record: in place a complex transform's output distance
+  // is its input distance, whatever was configured.
+  const DimensionRecord& batch = head->normalised_transforms.records[0];
   for (EngineDescriptor* m = head; m != nullptr; m = m->next) {
     m->ordering = head->ordering;
     m->number_of_transforms = batch.length;
