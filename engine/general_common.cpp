@@ -139,7 +139,12 @@ long setup_axis_chain(EngineDescriptor* head, int max_axes) {
 // complex view; their offsets and outer strides must describe the same
 // places (2 doubles per complex element), one way round or the other.
 namespace {
-bool two_to_one(int64_t a, int64_t b) { return a == 2 * b || b == 2 * a; }
+// Offsets and strides are whatever the caller set: doubling must not wrap.
+bool twice(int64_t a, int64_t b) {
+  int64_t doubled;
+  return !__builtin_mul_overflow(b, int64_t{2}, &doubled) && a == doubled;
+}
+bool two_to_one(int64_t a, int64_t b) { return twice(a, b) || twice(b, a); }
 }  // namespace
 
 bool inplace_cce_consistent(const EngineDescriptor* d) {
