@@ -45,8 +45,12 @@ TEST(RealBluestein, LeavesInconsistentInPlaceOffsetsAlone) {
   ASSERT_EQ(0, DftiSet(h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_COMPLEX));
   int64_t in[2] = {1, 1};
   ASSERT_EQ(0, DftiSet(h, DFTI_IN_STRIDES, in));
-  tqs_test::StrategySubset only(h, {"bluestein"});
-  EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiCommit(h));
+  {
+    // The subset gives the descriptor its list back when it goes: before
+    // the release.
+    tqs_test::StrategySubset only(h, {"bluestein"});
+    EXPECT_EQ(DFTI_STATUS_INCONSISTENT_CONFIGURATION, DftiCommit(h));
+  }
   DftiRelease(&h);
 }
 
