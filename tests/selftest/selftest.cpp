@@ -748,8 +748,27 @@ std::vector<Config> configurations(int64_t n) {
   return out;
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 std::vector<int64_t> quick_lengths() {
   std::vector<int64_t> v;
+  if (kSanitized) {
+    // Instrumented code runs several times slower: the short lengths, where
+    // the kernels change, and one of each long kind.
+    for (int64_t n = 1; n <= 64; ++n) v.push_back(n);
+    for (int64_t n : {96, 97, 100, 128, 168, 243, 256, 1000, 1024, 4096, 4099, 16384}) v.push_back(n);
+    return v;
+  }
   for (int64_t n = 1; n <= 128; ++n) v.push_back(n);
   for (int64_t n : {143, 160, 168, 169, 192, 210, 243, 250, 256, 289, 343, 360, 384, 499, 512,
                     625, 720, 729, 768, 1000, 1024, 1331, 1536, 2048, 2187, 2401, 3000, 4096, 4099,
