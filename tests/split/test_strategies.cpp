@@ -118,6 +118,27 @@ TEST(SplitStrategies, TakeOverFreesTheEarlierPlan) {
   EXPECT_EQ(before, after) << "blocks left behind";
 }
 
+// Counts and distances are 64-bit values the caller may choose freely:
+// planning a block size from them must not overflow.
+TEST(SplitStrategies, ExtremeCountsAndDistancesCommit) {
+  const int64_t cases[][2] = {{4, INT64_MIN}, {int64_t{1} << 62, 1}, {INT64_MAX, -1}};
+  for (const auto& c : cases) {
+    for (int placement : {DFTI_INPLACE, DFTI_NOT_INPLACE}) {
+      DftiHandle h = nullptr;
+      ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, int64_t{20}));
+      ASSERT_EQ(0, DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL));
+      ASSERT_EQ(0, DftiSet(h, DFTI_PLACEMENT, placement));
+      const int64_t strides[2] = {0, 3};
+      ASSERT_EQ(0, DftiSet(h, DFTI_IN_STRIDES, strides));
+      ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, c[0]));
+      ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, c[1]));
+      ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, c[1]));
+      EXPECT_EQ(0, DftiCommit(h)) << c[0] << " " << c[1];
+      DftiRelease(&h);
+    }
+  }
+}
+
 // The common release belongs to the committed strategy only.
 TEST(SplitStrategies, ReleaseOfAnotherStrategysDescriptor) {
   DftiHandle h = nullptr;
