@@ -17,6 +17,22 @@ file(GLOB_RECURSE TQS_COMMON_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/interface/*.cpp
   ${PROJECT_SOURCE_DIR}/service/*.cpp)
 
+# Sanitizer builds of the generated straight-line kernels: use-after-scope
+# checking gives every vector temporary its own poisoned stack slot (several
+# times the code and the compile time, and nothing to find: no kernel takes
+# the address of a local), and variable tracking for the debug information
+# of thousands of temporaries doubles what is left. Their loads and stores
+# stay checked.
+if(TQS_SANITIZE)
+  file(GLOB TQS_GENERATED_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/kernels/generated/*.cpp)
+  set(TQS_GENERATED_OPTIONS -fno-var-tracking)
+  if(TQS_SANITIZE MATCHES "address")
+    list(APPEND TQS_GENERATED_OPTIONS -fno-sanitize-address-use-after-scope)
+  endif()
+  set_source_files_properties(${TQS_GENERATED_SOURCES} PROPERTIES
+    COMPILE_OPTIONS "${TQS_GENERATED_OPTIONS}")
+endif()
+
 if(NOT "0" IN_LIST TQS_LEVELS)
   message(FATAL_ERROR "TQS_LEVELS must contain level 0")
 endif()

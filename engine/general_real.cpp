@@ -4,6 +4,7 @@
 // real compute entries.
 #include "engine/general.h"
 #include "engine/plan.h"
+#include "kernels/complex_compute.h"
 #include "kernels/real_compute.h"
 #include "tqs_dfti.h"
 
@@ -73,6 +74,7 @@ long plan_axes(EngineDescriptor* head) {
       m->transpose = head->transpose;
 
       // Outer axes transform the half spectrum as complex data.
+      if (!axis_within_limits(m->length)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
       PlanRecord* outer = nullptr;
       int code = complex_plan_create(&outer, m->length, SCALE_NONE, 0);
       if (code != PLAN_OK) return translate_plan_status(code);
@@ -80,7 +82,12 @@ long plan_axes(EngineDescriptor* head) {
       int64_t work = 0;
       code = complex_plan_work_size(outer, &work);
       if (code != PLAN_OK) return translate_plan_status(code);
+      m->axis_work_size = work;
+      m->axis_plan_forward = complex_axis_ordered_forward;
+      m->axis_plan_backward = complex_axis_ordered_backward;
+      m->commit_status = DFTI_STATE_COMMITTED;
       head->max_work_size = larger(head->max_work_size, work);
+      continue;
     }
 
     m->axis_plan_forward = axis_plan_forward;
@@ -123,6 +130,9 @@ long plan_axes(EngineDescriptor* head) {
 
 long plan_real_descriptor(EngineDescriptor* head) {
   if (!inplace_cce_consistent(head)) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
+  // Several axes keep the half spectrum as complex values; the packed
+  // layouts of one row have no such form to carry the outer axes.
+  if (head->normalised_rank >= 2 && !cce_layout(head)) return DFTI_STATUS_NOT_IMPLEMENTED;
   long status = choose_thread_count(head, head->dynamic_threads);
   if (status != 0) return status;
   status = plan_axes(head);
@@ -131,10 +141,6 @@ long plan_real_descriptor(EngineDescriptor* head) {
   if (status != 0) return status;
 
   head->multi_axis_driver = real_multi_axis_driver;
-  head->driver_flags &= ~DRIVER_READS_PERMUTED;
-  if (head->normalised_rank >= 2 && head->placement == DFTI_NOT_INPLACE && cce_layout(head)) {
-    head->driver_flags |= DRIVER_READS_PERMUTED;
-  }
   if (head->placement == DFTI_INPLACE) {
     head->compute_forward = real_compute_forward_inplace;
     head->compute_backward = real_compute_backward_inplace;

@@ -68,8 +68,8 @@ const LevelApi level_api = {
     complex_matrix_copy,
     real_matrix_copy,
     tqs_trans_tqs_zimatcopy_square_t,
-    nullptr,  // complex_length_forward
-    nullptr,  // complex_length_backward
+    complex_length_forward,
+    complex_length_backward,
 };
 
 TQS_LEVEL_END

@@ -20,6 +20,12 @@ extern const CplxKernelScaled codelet_pow2_complex_backward_scaled[7];
 extern const CplxKernel real_pow2_forward[7];
 extern const CplxKernel real_pow2_backward[7];
 
+// Complex kernels by length n = 0..64 for 16-byte aligned data: every output
+// times scale. Null below 2 and at powers of two (their own engine serves
+// them); 3..15 are the unaligned-capable codelets, 17..63 aligned only.
+extern const CplxKernelScaled complex_length_forward[65];
+extern const CplxKernelScaled complex_length_backward[65];
+
 // Runs one generated radix butterfly in place (for tests): radix r in
 // {2,3,4,5,7,8,11,13,16}, lanes 1 (simd::C1: r complex values) or 2
 // (simd::C2, levels 4 and 5 only: r pairs, element j of lane l at complex

@@ -5,8 +5,10 @@
 
 #include "engine/general.h"
 #include "engine/plan.h"
+#include "kernels/codelets.h"
 #include "kernels/complex_compute.h"
 #include "kernels/real_compute.h"
+#include "parallel/four_step.h"
 
 TQS_LEVEL_BEGIN
 namespace {
@@ -23,10 +25,8 @@ bool aligned16(const void* a, const void* b) {
 
 // The straight-line kernel of length n, or null.
 CplxKernelScaled length_kernel(int64_t n, bool forward) {
-  const CplxKernelScaled* table =
-      forward ? level_api.complex_length_forward : level_api.complex_length_backward;
-  if (table == nullptr || n < 2 || n > 64 || is_power_of_two(n)) return nullptr;
-  return table[n];
+  if (n < 2 || n > 64 || is_power_of_two(n)) return nullptr;
+  return (forward ? complex_length_forward : complex_length_backward)[n];
 }
 
 }  // namespace
@@ -47,13 +47,13 @@ long complex_axis_ordered_backward(const double* in, double* out, EngineDescript
 // misaligned vectors take the plan, which gives the same transform.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work) {
   if (!aligned16(in, out)) return complex_axis_ordered_forward(in, out, d, work);
-  level_api.complex_length_forward[d->length](in, out, d->active_forward_scale);
+  complex_length_forward[d->length](in, out, d->active_forward_scale);
   return 0;
 }
 
 long complex_axis_kernel_backward(const double* in, double* out, EngineDescriptor* d, void* work) {
   if (!aligned16(in, out)) return complex_axis_ordered_backward(in, out, d, work);
-  level_api.complex_length_backward[d->length](in, out, d->active_backward_scale);
+  complex_length_backward[d->length](in, out, d->active_backward_scale);
   return 0;
 }
 
@@ -75,6 +75,10 @@ long split_axis_backward(const double* in_re, const double* in_im, double* out_r
 
 long plan_complex_axis(EngineDescriptor* m) {
   const int64_t n = m->length;
+  // One long vector may run as a decomposition into shorter plans: the way
+  // past the plan limits, and the way to transform without a scratch vector
+  // of its own length.
+  if (try_four_step_axis(m) == 0) return 0;
   if (!axis_within_limits(n)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
   int64_t work = 0;
   int code;

@@ -11,6 +11,7 @@ TQS_LEVEL_BEGIN
 namespace {
 
 constexpr int BATCH_GROUP = 8;
+constexpr int MAX_AXES = 8;
 
 // Scratch of the call: allocated on first need, freed when the call ends.
 struct Scratch {
@@ -76,14 +77,21 @@ long transform_vector(Call& c, EngineDescriptor* axis, const double* x, int64_t 
   return 0;
 }
 
-// Transforms interleaved element by element (both distances 1): eight at a
-// time (then 4, 2, 1) through the scratch, so that each gather and scatter
-// walks memory in runs instead of one element per vector.
-long batched(Call& c, EngineDescriptor* d, const double* x, double* y, int64_t count) {
-  const int64_t n = d->length;
-  const int64_t xs = d->first_input_stride;
-  const int64_t ys = d->first_output_stride;
-  const AxisRoutine run = routine(d, c.forward);
+// Vectors of one axis, count of them, the next one xd (yd) elements on:
+// interleaved vectors (distances 1) go eight at a time (then 4, 2, 1)
+// through the scratch, so that each gather and scatter walks memory in runs
+// instead of one element per vector.
+long vectors(Call& c, EngineDescriptor* axis, const double* x, int64_t xs, int64_t xd, double* y,
+             int64_t ys, int64_t yd, int64_t count) {
+  const int64_t n = axis->length;
+  if (xd != 1 || yd != 1 || n == 1) {
+    for (int64_t t = 0; t < count; ++t) {
+      const long status = transform_vector(c, axis, x + 2 * t * xd, xs, y + 2 * t * yd, ys);
+      if (status != 0) return status;
+    }
+    return 0;
+  }
+  const AxisRoutine run = routine(axis, c.forward);
   double* v = c.scratch.get(2 * n * BATCH_GROUP);
   if (v == nullptr) return DFTI_STATUS_MEMORY;
   int64_t t = 0;
@@ -98,7 +106,7 @@ long batched(Call& c, EngineDescriptor* d, const double* x, double* y, int64_t c
       }
     }
     for (int64_t g = 0; g < group; ++g) {
-      const long status = run(v + g * 2 * n, v + g * 2 * n, d, c.work);
+      const long status = run(v + g * 2 * n, v + g * 2 * n, axis, c.work);
       if (status != 0) return status;
     }
     for (int64_t j = 0; j < n; ++j) {
@@ -113,40 +121,87 @@ long batched(Call& c, EngineDescriptor* d, const double* x, double* y, int64_t c
   return 0;
 }
 
-// One transform over several axes: axis 0 from input to output, every
-// later axis in place on the output. The other axes' indices run like an
-// odometer.
-long multi_axis(Call& c, EngineDescriptor* head, const double* x, double* y) {
-  EngineDescriptor* axes[8];
+// The axes of a multi-axis descriptor, innermost first.
+int chain(EngineDescriptor* head, EngineDescriptor** axes) {
   int rank = 0;
-  for (EngineDescriptor* m = head; m != nullptr && rank < 8; m = m->next) axes[rank++] = m;
-  for (int k = 0; k < rank; ++k) {
-    EngineDescriptor* axis = axes[k];
-    int64_t index[8] = {};
-    for (;;) {
-      int64_t in_at = 0;
-      int64_t out_at = 0;
-      for (int j = 0; j < rank; ++j) {
-        in_at += index[j] * axes[j]->first_input_stride;
-        out_at += index[j] * axes[j]->first_output_stride;
-      }
-      long status;
-      if (k == 0) {
-        status = transform_vector(c, axis, x + 2 * in_at, axis->first_input_stride, y + 2 * out_at,
-                                  axis->first_output_stride);
-      } else {
-        status = transform_vector(c, axis, y + 2 * out_at, axis->first_output_stride,
-                                  y + 2 * out_at, axis->first_output_stride);
-      }
-      if (status != 0) return status;
-      int j = 0;
-      while (j < rank) {
-        if (j != k && ++index[j] < axes[j]->length) break;
-        if (j != k) index[j] = 0;
-        ++j;
-      }
-      if (j == rank) break;
+  for (EngineDescriptor* m = head; m != nullptr && rank < MAX_AXES; m = m->next) axes[rank++] = m;
+  return rank;
+}
+
+// The vectors of axis k of one transform are numbered v = c * L + b, where b
+// runs along the innermost other axis (the batch dimension of the pass) and
+// c numbers the combinations of the remaining axes.
+struct Pass {
+  EngineDescriptor* axes[MAX_AXES];
+  int rank;
+  int k;
+  int batch_axis;  // innermost axis other than k
+  int64_t batch;   // its length
+};
+
+Pass make_pass(EngineDescriptor* head, int k) {
+  Pass p{};
+  p.rank = chain(head, p.axes);
+  p.k = k;
+  p.batch_axis = k == 0 ? 1 : 0;
+  p.batch = p.axes[p.batch_axis]->length;
+  return p;
+}
+
+long run_pass(Call& c, const Pass& p, const double* x, double* y, int64_t first, int64_t last) {
+  EngineDescriptor* axis = p.axes[p.k];
+  const EngineDescriptor* along = p.axes[p.batch_axis];
+  // Axis 0 reads the input; later axes work in place on the output.
+  const bool from_input = p.k == 0;
+  const int64_t xs = from_input ? axis->first_input_stride : axis->first_output_stride;
+  const int64_t xd = from_input ? along->first_input_stride : along->first_output_stride;
+  const int64_t ys = axis->first_output_stride, yd = along->first_output_stride;
+  const double* src = from_input ? x : y;
+  int64_t v = first;
+  while (v < last) {
+    int64_t combination = v / p.batch, b = v % p.batch;
+    int64_t run = p.batch - b;
+    if (run > last - v) run = last - v;
+    int64_t in_at = b * xd, out_at = b * yd;
+    for (int j = 0; j < p.rank; ++j) {
+      if (j == p.k || j == p.batch_axis) continue;
+      const int64_t index = combination % p.axes[j]->length;
+      combination /= p.axes[j]->length;
+      in_at += index * (from_input ? p.axes[j]->first_input_stride : p.axes[j]->first_output_stride);
+      out_at += index * p.axes[j]->first_output_stride;
     }
+    const long status = vectors(c, axis, src + 2 * in_at, xs, xd, y + 2 * out_at, ys, yd, run);
+    if (status != 0) return status;
+    v += run;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int64_t complex_axis_pass_vectors(EngineDescriptor* head, int k) {
+  EngineDescriptor* axes[MAX_AXES];
+  const int rank = chain(head, axes);
+  int64_t total = 1;
+  for (int j = 0; j < rank; ++j) {
+    if (j != k) total *= axes[j]->length;
+  }
+  return total;
+}
+
+long complex_axis_pass(EngineDescriptor* head, int k, bool forward, const double* input,
+                       double* output, int64_t first, int64_t last, void* work) {
+  Call c{forward, work, {}};
+  return run_pass(c, make_pass(head, k), input, output, first, last);
+}
+
+namespace {
+
+// One transform over several axes, pass after pass.
+long multi_axis(Call& c, EngineDescriptor* head, const double* x, double* y) {
+  for (int k = 0; k < head->normalised_rank; ++k) {
+    const long status = run_pass(c, make_pass(head, k), x, y, 0, complex_axis_pass_vectors(head, k));
+    if (status != 0) return status;
   }
   return 0;
 }
@@ -157,17 +212,14 @@ long complex_serial_batch(EngineDescriptor* d, bool forward, const double* input
                           int64_t count, void* work) {
   if (count < 1) return 0;
   Call c{forward, work, {}};
-  if (d->normalised_rank == 1 && d->input_distance == 1 && d->output_distance == 1 &&
-      d->length != 1) {
-    return batched(c, d, input, output, count);
+  if (d->normalised_rank == 1) {
+    return vectors(c, d, input, d->first_input_stride, d->input_distance, output,
+                   d->first_output_stride, d->output_distance, count);
   }
   for (int64_t t = 0; t < count; ++t) {
     const double* x = input + 2 * t * d->input_distance;
     double* y = output + 2 * t * d->output_distance;
-    const long status =
-        d->normalised_rank == 1
-            ? transform_vector(c, d, x, d->first_input_stride, y, d->first_output_stride)
-            : multi_axis(c, d, x, y);
+    const long status = multi_axis(c, d, x, y);
     if (status != 0) return status;
   }
   return 0;

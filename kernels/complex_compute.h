@@ -44,6 +44,13 @@ long plan_complex_axis(EngineDescriptor* member);
 // (output equal to input in place). Answers the first failing status.
 long complex_serial_batch(EngineDescriptor* d, bool forward, const double* input, double* output,
                           int64_t count, void* work);
+// One pass of a multi-axis transform: the vectors first..last-1 of axis k
+// (numbered as the pass enumerates them; complex_axis_pass_vectors gives the
+// count). Axis 0 reads the input; later axes work in place on the output.
+int64_t complex_axis_pass_vectors(EngineDescriptor* head, int k);
+long complex_axis_pass(EngineDescriptor* head, int k, bool forward, const double* input,
+                       double* output, int64_t first, int64_t last, void* work);
+
 long split_serial_batch(EngineDescriptor* d, bool forward, const double* in_re,
                         const double* in_im, double* out_re, double* out_im, int64_t count,
                         void* work);

@@ -168,12 +168,15 @@ long batched_driver(Call& c, const double* x, double* y) {
 
 long run_serial(Call& c, const double* x, double* y) {
   EngineDescriptor* d = c.d;
-  if (d->normalised_rank >= 2) {
-    return real_multi_axis_driver(x, y, d->first_input_stride, d->first_output_stride,
-                                  d->next ? d->next->first_input_stride : 0,
-                                  d->next ? d->next->first_output_stride : 0, d, c.work);
-  }
   const int64_t count = c.count;
+  if (d->normalised_rank >= 2) {
+    for (int64_t t = 0; t < count; ++t) {
+      const long status = real_multi_axis_transform(d, c.forward, x + t * d->input_distance * c.in.unit,
+                                                    y + t * d->output_distance * c.out.unit, c.work);
+      if (status != 0) return status;
+    }
+    return 0;
+  }
   if (d->input_distance == 1 && d->output_distance == 1 && d->length != 1) {
     return batched_driver(c, x, y);
   }

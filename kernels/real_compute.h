@@ -15,11 +15,6 @@ inline bool cce_layout(const EngineDescriptor* d) {
          d->packed_format == DFTI_PACKING_HALF_SPECTRUM;
 }
 
-// driver_flags bit: the backward whole-vector kernels read the permuted order
-// although the layout is CCE or half-spectrum (outer axes of a multi-axis
-// out-of-place transform hand them permuted data).
-constexpr uint32_t DRIVER_READS_PERMUTED = 1u;
-
 // Compute entries (the in-place ones take one array, the others input, output).
 long real_compute_forward_inplace(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
 long real_compute_backward_inplace(EngineDescriptor* d, void* a1, void* a2, void* a3, void* a4);
@@ -59,8 +54,14 @@ void cce_to_permuted(const double* in, double* out, int64_t n);
 AxisRoutine pow2_whole_vector_forward(int64_t n);
 AxisRoutine pow2_whole_vector_backward(int64_t n);
 
-// Multi-axis driver and two-axis routine: only reachable with more than one
-// axis, which the public calls cannot configure; they answer "not implemented".
+// One transform over several axes (CCE or half-spectrum layout), arrays
+// displaced to the transform; answers a public status.
+long real_multi_axis_transform(EngineDescriptor* head, bool forward, const double* x, double* y,
+                               void* work);
+
+// The multi-axis driver of the descriptor's table: the planner never asks
+// for it (several axes go through real_multi_axis_transform, which knows
+// the direction); it answers "not implemented".
 long real_multi_axis_driver(const double* input, double* output, int64_t in_stride,
                             int64_t out_stride, int64_t next_in_stride, int64_t next_out_stride,
                             EngineDescriptor* d, void* work);

@@ -34,7 +34,7 @@ long whole_vector_forward(const double* input, double* output, EngineDescriptor*
 long whole_vector_backward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
   const double* permuted = input;
-  if (cce_layout(d) && !(d->driver_flags & DRIVER_READS_PERMUTED)) {
+  if (cce_layout(d)) {
     cce_to_permuted(input, output, n);
     permuted = output;
   } else if (d->packed_format == DFTI_PACKING_SEQUENTIAL) {

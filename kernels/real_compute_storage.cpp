@@ -206,15 +206,9 @@ long axis_plan_forward(const double* input, double* output, EngineDescriptor* d,
 }
 
 long axis_plan_backward(const double* input, double* output, EngineDescriptor* d, void* work) {
-  int code;
-  if (d->normalised_rank >= 2 && d->placement == DFTI_NOT_INPLACE && cce_layout(d)) {
-    // Outer axes have already left the half spectrum in permuted order.
-    code = storage_permuted_backward(input, output, d->real_plan, work);
-  } else {
-    code = d->storage_backward(input, output, d->real_plan, work);
-    if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
-      output[d->length] = 0.0;
-    }
+  const int code = d->storage_backward(input, output, d->real_plan, work);
+  if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
+    output[d->length] = 0.0;
   }
   const double scale = d->active_backward_scale;
   if (scale != 1.0) {

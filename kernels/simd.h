@@ -58,6 +58,11 @@ inline C1 cmul(C1 a, C1 b) {
 }
 // a*conj(b)
 inline C1 cmulj(C1 a, C1 b) { return cmul(a, conj(b)); }
+// Stores that go past the caches without reading the line first, for
+// results nobody reads soon; p 16-byte aligned. stream_fence orders them
+// before the stores that follow (and before a barrier).
+inline void stream1(double* p, C1 a) { _mm_stream_pd(p, a.v); }
+inline void stream_fence() { _mm_sfence(); }
 // a + b*s (real s), fused at level 5
 inline C1 fmadd(C1 b, double s, C1 a) {
 #if TQS_LEVEL >= 5
@@ -107,6 +112,8 @@ inline C2 load2(const double* p) { return {_mm256_loadu_pd(p)}; }
 inline C2 load2a(const double* p) { return {_mm256_load_pd(p)}; }
 inline void store2(double* p, C2 a) { _mm256_storeu_pd(p, a.v); }
 inline void store2a(double* p, C2 a) { _mm256_store_pd(p, a.v); }
+// Past the caches, as stream1; p 32-byte aligned.
+inline void stream2(double* p, C2 a) { _mm256_stream_pd(p, a.v); }
 inline C2 set2(double re0, double im0, double re1, double im1) {
   return {_mm256_set_pd(im1, re1, im0, re0)};
 }
@@ -185,6 +192,35 @@ inline C2 cmulj_fused(C2 a, C2 b) {
                         _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
 #endif
 }
+// Twiddles stored as groups {c0, c0, c1, c1, -s0, s0, -s1, s1} (cosine and
+// sine of one angle per lane): a*(c + i*s) = a*C + swap(a)*S and
+// a*(c - i*s) = a*C - swap(a)*S with C, S the two halves of the group.
+// The _lane forms apply lane l's twiddle (g points at c_l) to both lanes
+// with the same operations, so either form rounds a lane alike.
+inline C2 group_product(C2 a, __m256d c, __m256d s, bool conjugate) {
+  __m256d t = _mm256_mul_pd(_mm256_permute_pd(a.v, 5), s);
+#if TQS_LEVEL >= 5
+  return {conjugate ? _mm256_fmsub_pd(a.v, c, t) : _mm256_fmadd_pd(a.v, c, t)};
+#else
+  __m256d u = _mm256_mul_pd(a.v, c);
+  return {conjugate ? _mm256_sub_pd(u, t) : _mm256_add_pd(u, t)};
+#endif
+}
+inline C2 cmul_group(C2 a, const double* g) {
+  return group_product(a, _mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), false);
+}
+inline C2 cmulj_group(C2 a, const double* g) {
+  return group_product(a, _mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), true);
+}
+inline C2 cmul_group_lane(C2 a, const double* g) {
+  return group_product(a, _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(g)),
+                       _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(g + 4)), false);
+}
+inline C2 cmulj_group_lane(C2 a, const double* g) {
+  return group_product(a, _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(g)),
+                       _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(g + 4)), true);
+}
+
 // Lane shuffles: (a.lo, b.lo), (a.hi, b.hi), and (a.hi, a.lo).
 inline C2 lanes_lo(C2 a, C2 b) { return {_mm256_permute2f128_pd(a.v, b.v, 0x20)}; }
 inline C2 lanes_hi(C2 a, C2 b) { return {_mm256_permute2f128_pd(a.v, b.v, 0x31)}; }

@@ -23,7 +23,8 @@ int driver_team_size(const EngineDescriptor* d);
 // in contiguous runs of ceil(n / t).
 void block_partition(int64_t n, int k, int t, int64_t* start, int64_t* count);
 
-// One long transform through the installed whole-transform entry.
+// One long transform through the installed whole-transform entry
+// (parallel/whole_transform.cpp).
 long whole_transform(EngineDescriptor* d, bool forward, const double* input, double* output);
 
 TQS_LEVEL_END

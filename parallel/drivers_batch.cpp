@@ -112,6 +112,55 @@ bool inplace_transforms_apart(const EngineDescriptor* d, bool forward, const dou
   return (step < 0 ? -step : step) >= hi - lo;
 }
 
+// One multi-axis transform spread over the team: one region per axis, the
+// axis's vectors shared in contiguous runs; the end of a region is the
+// barrier the next axis needs.
+long spread_transform(EngineDescriptor* d, bool forward, const double* x, double* y, int team) {
+  for (int k = 0; k < d->normalised_rank; ++k) {
+    const int64_t count = complex_axis_pass_vectors(d, k);
+    long status = 0;
+    const int t = count < team ? static_cast<int>(count) : team;
+#pragma omp parallel num_threads(t)
+    {
+      const int me = omp_get_thread_num();
+      int64_t first = 0, run = 0;
+      block_partition(count, me, omp_get_num_threads(), &first, &run);
+      if (run > 0) {
+        const long mine = complex_axis_pass(d, k, forward, x, y, first, first + run, work_slice(d, me));
+        if (mine != 0) {
+#pragma omp atomic write
+          status = mine;
+        }
+      }
+    }
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// Few large multi-axis transforms are better spread inside each transform
+// than handed out whole: a transform counts as large from 2^16 words on a
+// machine with more than 3 cores per package, from 2^18 words otherwise.
+bool spread_inside(const EngineDescriptor* d) {
+  const int rank = d->normalised_rank;
+  if (rank < 2 || rank > 3) return false;
+  const EngineDescriptor* outer = d;
+  const EngineDescriptor* before = d;
+  while (outer->next != nullptr) {
+    before = outer;
+    outer = outer->next;
+  }
+  int64_t m = d->thread_count;
+  if (outer->length < m) m = outer->length;
+  if (before->length < m) m = before->length;
+  double words = static_cast<double>(d->total_points) * 2.0;
+  if (d->placement == DFTI_NOT_INPLACE) words *= 2.0;
+  const unsigned cores = tqs_get_cores_per_package();
+  const int s = cores > 3 && cores != ~0u ? 16 : 18;
+  const double count = static_cast<double>(d->number_of_transforms);
+  return static_cast<double>(int64_t(1) << s) * count <= words && 2.0 * count <= static_cast<double>(m);
+}
+
 }  // namespace
 
 int driver_team_size(const EngineDescriptor* d) {
@@ -142,8 +191,17 @@ void block_partition(int64_t n, int k, int t, int64_t* start, int64_t* count) {
 long complex_threaded_driver(EngineDescriptor* d, bool forward, bool, const double* input,
                              double* output) {
   const int team = driver_team_size(d);
-  if (team < 2 || d->number_of_transforms < 2) {
-    return complex_serial_batch(d, forward, input, output, d->number_of_transforms, d->work_buffer);
+  const int64_t count = d->number_of_transforms;
+  if (team >= 2 && d->normalised_rank >= 2 && (count < 2 || spread_inside(d))) {
+    for (int64_t t = 0; t < count; ++t) {
+      const long status = spread_transform(d, forward, input + 2 * t * d->input_distance,
+                                           output + 2 * t * d->output_distance, team);
+      if (status != 0) return status;
+    }
+    return 0;
+  }
+  if (team < 2 || count < 2) {
+    return complex_serial_batch(d, forward, input, output, count, d->work_buffer);
   }
   // A valid in-place batch gives every transform its own elements, and
   // both views are the same, so the runs never meet.
@@ -155,19 +213,16 @@ long real_threaded_driver(EngineDescriptor* d, bool forward, const double* input
   const int team = driver_team_size(d);
   const int64_t in_unit = real_input_unit(d, forward);
   const int64_t out_unit = real_output_unit(d, forward);
-  bool shared = team >= 2 && d->number_of_transforms >= 2 && d->normalised_rank == 1;
-  if (shared && d->placement == DFTI_INPLACE) shared = inplace_transforms_apart(d, forward, input, output);
+  bool shared = team >= 2 && d->number_of_transforms >= 2;
+  if (shared && d->placement == DFTI_INPLACE) {
+    shared = d->normalised_rank == 1 && inplace_transforms_apart(d, forward, input, output);
+  }
   if (!shared) {
     return real_serial_driver(d, forward, input, output, d->number_of_transforms, d->work_buffer);
   }
   const Batch b{d, forward, true, input, output, d->input_distance * in_unit,
                 d->output_distance * out_unit};
   return share_batch(b, team);
-}
-
-long whole_transform(EngineDescriptor* d, bool forward, const double* input, double* output) {
-  const LargeEntry entry = forward ? d->large_forward : d->large_backward;
-  return entry(input, output, d, d->work_buffer);
 }
 
 TQS_LEVEL_END

@@ -5,6 +5,8 @@
 #pragma once
 #include "engine/level.h"
 
+#include <cstdint>
+
 TQS_LEVEL_BEGIN
 
 
@@ -202,5 +204,123 @@ void real_fwd_32(const double* in, double* out);
 void real_bwd_32(const double* in, double* out);
 void real_fwd_64(const double* in, double* out);
 void real_bwd_64(const double* in, double* out);
+
+// Lengths 17..63 other than 32: 16-byte aligned in and out only; the
+// outputs are multiplied by scale.
+void cplx_fwd_17_sa(const double* in, double* out, double scale);
+void cplx_bwd_17_sa(const double* in, double* out, double scale);
+void cplx_fwd_18_sa(const double* in, double* out, double scale);
+void cplx_bwd_18_sa(const double* in, double* out, double scale);
+void cplx_fwd_19_sa(const double* in, double* out, double scale);
+void cplx_bwd_19_sa(const double* in, double* out, double scale);
+void cplx_fwd_20_sa(const double* in, double* out, double scale);
+void cplx_bwd_20_sa(const double* in, double* out, double scale);
+void cplx_fwd_21_sa(const double* in, double* out, double scale);
+void cplx_bwd_21_sa(const double* in, double* out, double scale);
+void cplx_fwd_22_sa(const double* in, double* out, double scale);
+void cplx_bwd_22_sa(const double* in, double* out, double scale);
+void cplx_fwd_23_sa(const double* in, double* out, double scale);
+void cplx_bwd_23_sa(const double* in, double* out, double scale);
+void cplx_fwd_24_sa(const double* in, double* out, double scale);
+void cplx_bwd_24_sa(const double* in, double* out, double scale);
+void cplx_fwd_25_sa(const double* in, double* out, double scale);
+void cplx_bwd_25_sa(const double* in, double* out, double scale);
+void cplx_fwd_26_sa(const double* in, double* out, double scale);
+void cplx_bwd_26_sa(const double* in, double* out, double scale);
+void cplx_fwd_27_sa(const double* in, double* out, double scale);
+void cplx_bwd_27_sa(const double* in, double* out, double scale);
+void cplx_fwd_28_sa(const double* in, double* out, double scale);
+void cplx_bwd_28_sa(const double* in, double* out, double scale);
+void cplx_fwd_29_sa(const double* in, double* out, double scale);
+void cplx_bwd_29_sa(const double* in, double* out, double scale);
+void cplx_fwd_30_sa(const double* in, double* out, double scale);
+void cplx_bwd_30_sa(const double* in, double* out, double scale);
+void cplx_fwd_31_sa(const double* in, double* out, double scale);
+void cplx_bwd_31_sa(const double* in, double* out, double scale);
+void cplx_fwd_33_sa(const double* in, double* out, double scale);
+void cplx_bwd_33_sa(const double* in, double* out, double scale);
+void cplx_fwd_34_sa(const double* in, double* out, double scale);
+void cplx_bwd_34_sa(const double* in, double* out, double scale);
+void cplx_fwd_35_sa(const double* in, double* out, double scale);
+void cplx_bwd_35_sa(const double* in, double* out, double scale);
+void cplx_fwd_36_sa(const double* in, double* out, double scale);
+void cplx_bwd_36_sa(const double* in, double* out, double scale);
+void cplx_fwd_37_sa(const double* in, double* out, double scale);
+void cplx_bwd_37_sa(const double* in, double* out, double scale);
+void cplx_fwd_38_sa(const double* in, double* out, double scale);
+void cplx_bwd_38_sa(const double* in, double* out, double scale);
+void cplx_fwd_39_sa(const double* in, double* out, double scale);
+void cplx_bwd_39_sa(const double* in, double* out, double scale);
+void cplx_fwd_40_sa(const double* in, double* out, double scale);
+void cplx_bwd_40_sa(const double* in, double* out, double scale);
+void cplx_fwd_41_sa(const double* in, double* out, double scale);
+void cplx_bwd_41_sa(const double* in, double* out, double scale);
+void cplx_fwd_42_sa(const double* in, double* out, double scale);
+void cplx_bwd_42_sa(const double* in, double* out, double scale);
+void cplx_fwd_43_sa(const double* in, double* out, double scale);
+void cplx_bwd_43_sa(const double* in, double* out, double scale);
+void cplx_fwd_44_sa(const double* in, double* out, double scale);
+void cplx_bwd_44_sa(const double* in, double* out, double scale);
+void cplx_fwd_45_sa(const double* in, double* out, double scale);
+void cplx_bwd_45_sa(const double* in, double* out, double scale);
+void cplx_fwd_46_sa(const double* in, double* out, double scale);
+void cplx_bwd_46_sa(const double* in, double* out, double scale);
+void cplx_fwd_47_sa(const double* in, double* out, double scale);
+void cplx_bwd_47_sa(const double* in, double* out, double scale);
+void cplx_fwd_48_sa(const double* in, double* out, double scale);
+void cplx_bwd_48_sa(const double* in, double* out, double scale);
+void cplx_fwd_49_sa(const double* in, double* out, double scale);
+void cplx_bwd_49_sa(const double* in, double* out, double scale);
+void cplx_fwd_50_sa(const double* in, double* out, double scale);
+void cplx_bwd_50_sa(const double* in, double* out, double scale);
+void cplx_fwd_51_sa(const double* in, double* out, double scale);
+void cplx_bwd_51_sa(const double* in, double* out, double scale);
+void cplx_fwd_52_sa(const double* in, double* out, double scale);
+void cplx_bwd_52_sa(const double* in, double* out, double scale);
+void cplx_fwd_53_sa(const double* in, double* out, double scale);
+void cplx_bwd_53_sa(const double* in, double* out, double scale);
+void cplx_fwd_54_sa(const double* in, double* out, double scale);
+void cplx_bwd_54_sa(const double* in, double* out, double scale);
+void cplx_fwd_55_sa(const double* in, double* out, double scale);
+void cplx_bwd_55_sa(const double* in, double* out, double scale);
+void cplx_fwd_56_sa(const double* in, double* out, double scale);
+void cplx_bwd_56_sa(const double* in, double* out, double scale);
+void cplx_fwd_57_sa(const double* in, double* out, double scale);
+void cplx_bwd_57_sa(const double* in, double* out, double scale);
+void cplx_fwd_58_sa(const double* in, double* out, double scale);
+void cplx_bwd_58_sa(const double* in, double* out, double scale);
+void cplx_fwd_59_sa(const double* in, double* out, double scale);
+void cplx_bwd_59_sa(const double* in, double* out, double scale);
+void cplx_fwd_60_sa(const double* in, double* out, double scale);
+void cplx_bwd_60_sa(const double* in, double* out, double scale);
+void cplx_fwd_61_sa(const double* in, double* out, double scale);
+void cplx_bwd_61_sa(const double* in, double* out, double scale);
+void cplx_fwd_62_sa(const double* in, double* out, double scale);
+void cplx_bwd_62_sa(const double* in, double* out, double scale);
+void cplx_fwd_63_sa(const double* in, double* out, double scale);
+void cplx_bwd_63_sa(const double* in, double* out, double scale);
+
+#if TQS_LEVEL <= 3
+void cplx_fwd_128(const double* in, double* out);
+void cplx_bwd_128(const double* in, double* out);
+#endif
+
+#if TQS_LEVEL >= 4
+// Fixed lengths: tw is the plan's twiddle table. The pair kernels run
+// pairs x 2 transforms, transform 2k+l at in + (2k+l)*din and
+// out + (2k+l)*dout (distances in doubles).
+void fixed_single_fwd_96(const double* in, double* out, const double* tw);
+void fixed_pair_fwd_96(const double* in, double* out, int64_t pairs, int64_t din, int64_t dout, const double* tw);
+void fixed_pair_fwd_96_inplace(double* data, int64_t pairs, int64_t d, const double* tw);
+void fixed_single_bwd_96(const double* in, double* out, const double* tw);
+void fixed_pair_bwd_96(const double* in, double* out, int64_t pairs, int64_t din, int64_t dout, const double* tw);
+void fixed_pair_bwd_96_inplace(double* data, int64_t pairs, int64_t d, const double* tw);
+void fixed_single_fwd_168(const double* in, double* out, const double* tw);
+void fixed_pair_fwd_168(const double* in, double* out, int64_t pairs, int64_t din, int64_t dout, const double* tw);
+void fixed_pair_fwd_168_inplace(double* data, int64_t pairs, int64_t d, const double* tw);
+void fixed_single_bwd_168(const double* in, double* out, const double* tw);
+void fixed_pair_bwd_168(const double* in, double* out, int64_t pairs, int64_t din, int64_t dout, const double* tw);
+void fixed_pair_bwd_168_inplace(double* data, int64_t pairs, int64_t d, const double* tw);
+#endif
 
 TQS_LEVEL_END

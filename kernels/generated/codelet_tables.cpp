@@ -28,4 +28,27 @@ const CplxKernel codelet_pow2_complex_backward[7] = {cplx_copy_1, cplx_2, cplx_b
 const CplxKernelScaled codelet_pow2_complex_backward_scaled[7] = {cplx_copy_1_s, cplx_2_s, cplx_bwd_4_s, cplx_bwd_8_s, cplx_bwd_16_s, cplx_bwd_32_s, cplx_bwd_64_s};
 const CplxKernel real_pow2_backward[7] = {real_copy_1, real_2, real_bwd_4, real_bwd_8, real_bwd_16, real_bwd_32, real_bwd_64};
 
+const CplxKernelScaled complex_length_forward[65] = {
+    nullptr, nullptr, nullptr, cplx_fwd_3_s, nullptr, cplx_fwd_5_s, cplx_fwd_6_s, cplx_fwd_7_s,
+    nullptr, cplx_fwd_9_s, cplx_fwd_10_s, cplx_fwd_11_s, cplx_fwd_12_s, cplx_fwd_13_s, cplx_fwd_14_s, cplx_fwd_15_s,
+    nullptr, cplx_fwd_17_sa, cplx_fwd_18_sa, cplx_fwd_19_sa, cplx_fwd_20_sa, cplx_fwd_21_sa, cplx_fwd_22_sa, cplx_fwd_23_sa,
+    cplx_fwd_24_sa, cplx_fwd_25_sa, cplx_fwd_26_sa, cplx_fwd_27_sa, cplx_fwd_28_sa, cplx_fwd_29_sa, cplx_fwd_30_sa, cplx_fwd_31_sa,
+    nullptr, cplx_fwd_33_sa, cplx_fwd_34_sa, cplx_fwd_35_sa, cplx_fwd_36_sa, cplx_fwd_37_sa, cplx_fwd_38_sa, cplx_fwd_39_sa,
+    cplx_fwd_40_sa, cplx_fwd_41_sa, cplx_fwd_42_sa, cplx_fwd_43_sa, cplx_fwd_44_sa, cplx_fwd_45_sa, cplx_fwd_46_sa, cplx_fwd_47_sa,
+    cplx_fwd_48_sa, cplx_fwd_49_sa, cplx_fwd_50_sa, cplx_fwd_51_sa, cplx_fwd_52_sa, cplx_fwd_53_sa, cplx_fwd_54_sa, cplx_fwd_55_sa,
+    cplx_fwd_56_sa, cplx_fwd_57_sa, cplx_fwd_58_sa, cplx_fwd_59_sa, cplx_fwd_60_sa, cplx_fwd_61_sa, cplx_fwd_62_sa, cplx_fwd_63_sa,
+    nullptr,
+};
+const CplxKernelScaled complex_length_backward[65] = {
+    nullptr, nullptr, nullptr, cplx_bwd_3_s, nullptr, cplx_bwd_5_s, cplx_bwd_6_s, cplx_bwd_7_s,
+    nullptr, cplx_bwd_9_s, cplx_bwd_10_s, cplx_bwd_11_s, cplx_bwd_12_s, cplx_bwd_13_s, cplx_bwd_14_s, cplx_bwd_15_s,
+    nullptr, cplx_bwd_17_sa, cplx_bwd_18_sa, cplx_bwd_19_sa, cplx_bwd_20_sa, cplx_bwd_21_sa, cplx_bwd_22_sa, cplx_bwd_23_sa,
+    cplx_bwd_24_sa, cplx_bwd_25_sa, cplx_bwd_26_sa, cplx_bwd_27_sa, cplx_bwd_28_sa, cplx_bwd_29_sa, cplx_bwd_30_sa, cplx_bwd_31_sa,
+    nullptr, cplx_bwd_33_sa, cplx_bwd_34_sa, cplx_bwd_35_sa, cplx_bwd_36_sa, cplx_bwd_37_sa, cplx_bwd_38_sa, cplx_bwd_39_sa,
+    cplx_bwd_40_sa, cplx_bwd_41_sa, cplx_bwd_42_sa, cplx_bwd_43_sa, cplx_bwd_44_sa, cplx_bwd_45_sa, cplx_bwd_46_sa, cplx_bwd_47_sa,
+    cplx_bwd_48_sa, cplx_bwd_49_sa, cplx_bwd_50_sa, cplx_bwd_51_sa, cplx_bwd_52_sa, cplx_bwd_53_sa, cplx_bwd_54_sa, cplx_bwd_55_sa,
+    cplx_bwd_56_sa, cplx_bwd_57_sa, cplx_bwd_58_sa, cplx_bwd_59_sa, cplx_bwd_60_sa, cplx_bwd_61_sa, cplx_bwd_62_sa, cplx_bwd_63_sa,
+    nullptr,
+};
+
 TQS_LEVEL_END

@@ -97,3 +97,42 @@ TEST(ComplexMultiAxis, TransformsEveryAxisAndScalesOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Multi-axis batches on a team: whole transforms per thread, or (few large
+// transforms, team at least twice the batch) every axis spread over the
+// team; both give the single-thread bits.
+TEST(ComplexMultiAxis, TeamsGiveTheSameBits) {
+  struct Shape {
+    std::vector<int64_t> lengths;
+    int64_t count;
+  } shapes[] = {{{512, 256}, 2}, {{64, 32, 16}, 1}, {{30, 20}, 9}, {{128, 8, 4, 2}, 2}};
+  for (const Shape& s : shapes) {
+    for (bool inplace : {false, true}) {
+      int64_t total = 1;
+      for (int64_t l : s.lengths) total *= l;
+      const std::vector<double> x = tqs_test::random_doubles(2 * total * s.count, total);
+      std::vector<double> want;
+      for (int64_t threads : {1, 2, 4, 8}) {
+        MultiAxis m(s.lengths);
+        m.d->placement = inplace ? DFTI_INPLACE : DFTI_NOT_INPLACE;
+        m.d->methods->set_number_of_transforms(m.d, s.count);
+        m.d->methods->set_input_distance(m.d, total);
+        m.d->methods->set_output_distance(m.d, total);
+        m.d->methods->set_thread_limit(m.d, threads);
+        ASSERT_EQ(0, m.d->methods->commit(m.d));
+        std::vector<double> a = x, b(x.size());
+        ASSERT_EQ(0, m.d->compute_backward(m.d, a.data(), b.data(), nullptr, nullptr));
+        const std::vector<double>& got = inplace ? a : b;
+        if (threads == 1) {
+          want = got;
+        } else {
+          EXPECT_EQ(want, got) << total << " threads " << threads;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
