@@ -2,7 +2,7 @@
 # build folder; tools/fuzz.sh and tools/run_tests.sh make one).
 if(TQS_FUZZ)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    add_executable(tqs_fuzz_calls ${CMAKE_CURRENT_LIST_DIR}/fuzz_calls.cpp)
+    add_executable(tqs_fuzz_calls ${CMAKE_CURRENT_LIST_DIR}/fuzz_calls.cpp ${CMAKE_CURRENT_LIST_DIR}/model.cpp)
     target_include_directories(tqs_fuzz_calls PRIVATE ${PROJECT_SOURCE_DIR}/interface)
     target_link_libraries(tqs_fuzz_calls PRIVATE tqs_dft_static)
     target_link_options(tqs_fuzz_calls PRIVATE -fsanitize=fuzzer)
