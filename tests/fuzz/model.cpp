@@ -14,7 +14,6 @@ bool two_to_one(int64_t a, int64_t b) {
 }  // namespace
 
 Commit commit_expectation(const Model& m) {
-  if (m.n > kHostileLength) return Commit::MustFail;
   if (m.n > kCommitLength) return Commit::Skip;
   // Each declared user thread gets a work area of its own.
   if (m.user_threads > 16) return Commit::Skip;

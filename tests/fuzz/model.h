@@ -10,11 +10,11 @@
 
 namespace tqs_fuzz {
 
-// Lengths above this are committed only when they are hostile (beyond 32
-// bits, where commit must refuse cheaply); between the two a legitimate
-// commit may build tables of gigabytes.
+// Lengths above this are never committed: a long transform may be taken
+// by a decomposition into shorter ones at any length, 64-bit ones included,
+// and its commit may build tables of gigabytes or factor the length by
+// trial division for minutes before it answers.
 constexpr int64_t kCommitLength = 1 << 16;
-constexpr int64_t kHostileLength = int64_t(1) << 32;
 constexpr int64_t kMaxDoubles = 1 << 17;        // per array of a compute call
 constexpr int64_t kMaxReferenceWork = 1 << 17;  // n * n * count of the direct sum
 

@@ -72,9 +72,13 @@ def set_order_permuted(slot):
     return set_param(slot, 18) + bytes([0]) + u16(49 - 30)
 
 
-def set_strides(slot, out, offset, stride):
+def set_strides(slot, out, offset, stride):  # a negative stride gets the offset that keeps it inside
     return set_param(slot, 13 if out else 12) + bytes([1]) + u16(offset) + bytes([1]) + u16(stride + 4) \
-        + (bytes([0]) if stride < 0 else b"") + bytes([1])
+        + (bytes([1]) if stride < 0 else b"") + bytes([1])
+
+
+def set_packing(slot, p):
+    return set_param(slot, 21) + bytes([0]) + u16(p - 30)
 
 
 def get_all(slot):
@@ -96,16 +100,18 @@ def seeds():
     s["complex-interleaved"] = create(0, 30, COMPLEX) + placement(0, False) + batch(0, 4, True) + both(0)
     s["complex-scaled"] = create(0, 1000, COMPLEX) + set_scale(0, False, 4) + set_scale(0, True, 5) + both(0)
     s["complex-permuted"] = create(0, 12, COMPLEX) + set_order_permuted(0) + both(0)
-    s["complex-negative-stride"] = (create(0, 24, COMPLEX) + placement(0, False) + set_strides(0, False, 46, -2)
+    s["complex-negative-stride"] = (create(0, 24, COMPLEX) + placement(0, False) + set_strides(0, False, 0, -2)
                                     + both(0))
     s["complex-team"] = create(2, 1024, COMPLEX) + threads(2, 2) + batch(2, 5, False) + both(2)
     for n in (1, 2, 15, 16, 97, 1000, 4096):
         for inplace in (True, False):
             s[f"real-cce-{n}-{'in' if inplace else 'out'}"] = (create(0, n, REAL) + storage(0, True)
                                                                + placement(0, inplace) + both(0))
-    for p, name in ((54, "half"), (55, "sequential"), (56, "permuted"), (57, "cce")):
+    for p, name in ((54, "half"), (55, "sequential"), (56, "permuted")):
         for n in (20, 21):
             s[f"real-{name}-{n}"] = create(1, n, REAL) + placement(1, n == 20) + packing(1, p) + both(1)
+    # CCE packing with real-and-imaginary storage: taken or declined.
+    s["real-cce-packing"] = create(1, 20, REAL) + placement(1, False) + set_packing(1, 57) + both(1)
     s["real-batch"] = create(0, 64, REAL) + storage(0, True) + placement(0, False) + batch(0, 3, False, 2) + both(0)
     s["real-team"] = create(0, 4096, REAL) + storage(0, True) + placement(0, False) + threads(0, 2) + both(0)
     s["three-slots"] = (create(0, 16, COMPLEX) + create(1, 9, REAL) + create(2, 64, COMPLEX) + both(0) + both(1)
