@@ -114,6 +114,9 @@ def seeds():
     s["real-cce-packing"] = create(1, 20, REAL) + placement(1, False) + set_packing(1, 57) + both(1)
     s["real-batch"] = create(0, 64, REAL) + storage(0, True) + placement(0, False) + batch(0, 3, False, 2) + both(0)
     s["real-team"] = create(0, 4096, REAL) + storage(0, True) + placement(0, False) + threads(0, 2) + both(0)
+    # An empty batch: split storage commits it and computes nothing.
+    empty = set_param(1, 7) + bytes([1, 0]) + u16(3) + bytes([0])
+    s["split-empty-batch"] = create(1, 8, COMPLEX) + storage(1, True) + empty + both(1)
     s["three-slots"] = (create(0, 16, COMPLEX) + create(1, 9, REAL) + create(2, 64, COMPLEX) + both(0) + both(1)
                         + get_all(1) + bytes([7, 0, 1]) + compute(1, True) + both(2))
     s["get-committed"] = create(0, 10, COMPLEX) + commit(0) + get_all(0)
