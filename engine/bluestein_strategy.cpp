@@ -303,6 +303,9 @@ long build(const Strategy* self, EngineDescriptor* d) {
   d->strategy_plan = p;
   d->committed_strategy = self;
   p->length = d->length;
+  // Beyond 2^61 points the convolution length 2N - 1 has no power of two
+  // in 64 bits; doubling would wrap and size the tables for a tiny M.
+  if (p->length > (int64_t(1) << 61)) return DFTI_STATUS_DIMENSION_TOO_LARGE;
   int64_t m = 1;
   while (m < 2 * p->length - 1) m *= 2;
   p->inner_length = m;

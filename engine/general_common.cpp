@@ -116,7 +116,9 @@ long setup_axis_chain(EngineDescriptor* head, int max_axes) {
   if (scaled == nullptr) scaled = head;
   set_active_scales(scaled, head->forward_scale, head->backward_scale);
 
-  const DimensionRecord& batch = head->transforms.records[0];
+  // The normalised record: in place a complex transform's output distance
+  // is its input distance, whatever was configured.
+  const DimensionRecord& batch = head->normalised_transforms.records[0];
   for (EngineDescriptor* m = head; m != nullptr; m = m->next) {
     m->ordering = head->ordering;
     m->number_of_transforms = batch.length;
@@ -137,7 +139,12 @@ long setup_axis_chain(EngineDescriptor* head, int max_axes) {
 // complex view; their offsets and outer strides must describe the same
 // places (2 doubles per complex element), one way round or the other.
 namespace {
-bool two_to_one(int64_t a, int64_t b) { return a == 2 * b || b == 2 * a; }
+// Offsets and strides are whatever the caller set: doubling must not wrap.
+bool twice(int64_t a, int64_t b) {
+  int64_t doubled;
+  return !__builtin_mul_overflow(b, int64_t{2}, &doubled) && a == doubled;
+}
+bool two_to_one(int64_t a, int64_t b) { return twice(a, b) || twice(b, a); }
 }  // namespace
 
 bool inplace_cce_consistent(const EngineDescriptor* d) {

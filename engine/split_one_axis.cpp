@@ -18,7 +18,8 @@ constexpr int64_t SHORT_LENGTH = 32;
 constexpr int64_t LOCAL_WORK_BYTES = 4096;
 
 int64_t at_least_one(int64_t v) { return v < 1 ? 1 : v; }
-int64_t magnitude(int64_t v) { return v < 0 ? -v : v; }
+// Distances are whatever the caller set: the most negative one saturates.
+int64_t magnitude(int64_t v) { return v >= 0 ? v : (v == INT64_MIN ? INT64_MAX : -v); }
 
 // An odd number of 8-element groups per row keeps the rows of a block from
 // falling into the same cache sets.
@@ -205,7 +206,9 @@ void split_one_axis_blocking(SplitOneAxisPlan* p, bool inplace, int32_t thread_c
   const int64_t n = p->length, k = p->count;
   const int64_t di = at_least_one(magnitude(p->input_distance));
   const int64_t dout = at_least_one(magnitude(p->output_distance));
-  const int64_t by_length = n <= SHORT_LENGTH ? n * k / SHORT_LENGTH : k;
+  // n * k / SHORT_LENGTH without forming n * k, which a huge count overflows.
+  const int64_t by_length =
+      n <= SHORT_LENGTH ? k / SHORT_LENGTH * n + k % SHORT_LENGTH * n / SHORT_LENGTH : k;
   const bool unit_in = p->input_stride == 1;
   const bool unit_out = p->output_stride == 1;
   int64_t block = 1, padded = 1, team = by_length;

@@ -53,8 +53,13 @@ long release(const Strategy* self, EngineDescriptor* d) {
 // dropped, except this strategy's own record: its plan and inner
 // descriptors are reused when they still fit.
 void* take_plan_record(const Strategy* self, EngineDescriptor* d, uint64_t bytes) {
-  void* own = d->committed_strategy == self ? d->strategy_plan : nullptr;
-  d->strategy_plan = nullptr;
+  // Another strategy's record stays in place for its own release, which
+  // release_committed_state calls.
+  void* own = nullptr;
+  if (d->committed_strategy == self) {
+    own = d->strategy_plan;
+    d->strategy_plan = nullptr;
+  }
   d->release_committed_state(d);
   d->committed_strategy = self;
   if (own == nullptr) own = tqs_mm_calloc(1, bytes, 16);

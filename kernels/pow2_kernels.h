@@ -217,7 +217,9 @@ template <bool INV, int R, bool SPLIT>
 inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
                       const double* th, int b) {
   const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
-  for (ptrdiff_t kh = 0; kh < m / B; ++kh, th += 2 * (R - 1)) {
+  for (ptrdiff_t kh = 0; kh < m / B; ++kh) {
+    // Without SPLIT there is no second table (th is null) and one block.
+    const double* thk = SPLIT ? th + 2 * (R - 1) * kh : nullptr;
     const double* twl = tw;
     for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += 4 * (R - 1)) {
       const ptrdiff_t k = kh * B + kl;
@@ -230,7 +232,7 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
       }
       for (int j = 1; j < R; ++j) {
         C2 w = load2(twl + 4 * (j - 1));
-        if constexpr (SPLIT) w = cmul_mem(w, th + 2 * (j - 1));
+        if constexpr (SPLIT) w = cmul_mem(w, thk + 2 * (j - 1));
         if constexpr (INV)
           x[j] = cmulj_fused(x[j], w);
         else

@@ -121,13 +121,13 @@ inline void put2(double* p, C2 v) {
     store2(p, v);
   }
 }
-#endif
 
 // 1 when a run starting at `out` is off a 32-byte boundary: its pairs of
 // complex values are then stored from its second element on.
 inline int64_t odd_start(const double* out) {
   return (reinterpret_cast<uintptr_t>(out) & 31) != 0 ? 1 : 0;
 }
+#endif
 
 // out[(col0 + r) + ld k] = B[r][k] for r < rows, k < count: rows of the
 // block (row r at block + 2 r cs) become columns of out, ld even. Each

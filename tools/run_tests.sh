@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Release suite at all six processor levels,
 # the build checks (level purity, install tree), the emulated-processor check,
-# the suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# threaded paths under ThreadSanitizer.
+# the suite again under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# threaded paths under ThreadSanitizer, and a bounded run of the fuzzer.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install_deps.sh tests
@@ -42,6 +42,11 @@ cmake --build build-tsan -j "$jobs"
 step "Threaded paths under ThreadSanitizer"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1" \
   ctest --test-dir build-tsan -j "$jobs" --output-on-failure -L tsan || status=1
+
+step "Call-sequence fuzzer, 10000 runs at levels 5 and 0"
+# libFuzzer (clang) under AddressSanitizer + UndefinedBehaviorSanitizer, from
+# the seed corpus with a fixed seed; tools/fuzz.sh SECONDS runs longer.
+tools/fuzz.sh --runs 10000 || status=1
 
 echo
 if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi

@@ -50,6 +50,17 @@ TEST(ComplexBluestein, DeclinesWhatItCannotDo) {
   }
 }
 
+// Beyond 2^61 points no power of two holds the convolution; the commit must
+// refuse before sizing any table.
+TEST(ComplexBluestein, LengthsWithoutAConvolutionLengthAnswer9) {
+  for (int64_t n : {(int64_t(1) << 61) + 1, (int64_t(1) << 62) + 3, INT64_MAX}) {
+    DftiHandle h = nullptr;
+    ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, n));
+    EXPECT_EQ(DFTI_STATUS_DIMENSION_TOO_LARGE, DftiCommit(h)) << n;
+    DftiRelease(&h);
+  }
+}
+
 // Taking over from another strategy, and handing over again, frees every
 // plan on the way (the sanitizer build checks for leaks).
 TEST(ComplexBluestein, RecommitsBetweenStrategies) {

@@ -55,6 +55,31 @@ TEST(ComplexLayouts, Batches) {
   }
 }
 
+// In place the output follows the input layout: output strides and
+// distances set on the descriptor must not move it.
+TEST(ComplexLayouts, InPlaceIgnoresTheOutputSide) {
+  for (int64_t n : {1, 27, 64}) {
+    for (int64_t count : {1, 3}) {
+      Case c;
+      c.n = n;
+      c.inplace = true;
+      c.count = count;
+      c.in_stride = c.out_stride = count;
+      c.in_distance = c.out_distance = 1;
+      DftiHandle h = nullptr;
+      ASSERT_EQ(0, complex_test::configure(&h, c));
+      const int64_t out[2] = {5, 7};
+      ASSERT_EQ(0, DftiSet(h, DFTI_OUT_STRIDES, out));
+      ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, int64_t{1000}));
+      ASSERT_EQ(0, DftiCommit(h));
+      std::mt19937_64 rng(static_cast<uint64_t>(n));
+      EXPECT_TRUE(complex_test::run_direction(h, c, true, rng));
+      EXPECT_TRUE(complex_test::run_direction(h, c, false, rng));
+      DftiRelease(&h);
+    }
+  }
+}
+
 TEST(ComplexLayouts, Scales) {
   const double pairs[][2] = {{0.5, 1.0}, {1.0, 0.25}, {-3.0, 2.0}, {0.0, 1.0}};
   for (int64_t n : {6, 16, 45, 128, 1000}) {

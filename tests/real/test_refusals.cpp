@@ -33,7 +33,9 @@ struct Handle {
 TEST(RealRefusals, InPlaceCceOffsetsMustDescribeTheSamePlaces) {
   const int64_t cases[][3] = {
       // input offset, output offset, expected status
-      {0, 0, 0}, {2, 1, 0}, {1, 2, 0}, {6, 3, 0}, {1, 1, 3}, {3, 0, 3}, {0, 5, 3}, {3, 2, 3}};
+      {0, 0, 0}, {2, 1, 0}, {1, 2, 0}, {6, 3, 0}, {1, 1, 3}, {3, 0, 3}, {0, 5, 3}, {3, 2, 3},
+      // Doubling these wraps to 0 in 64 bits: they describe no place at all.
+      {INT64_MIN, 0, 3}, {0, INT64_MIN, 3}, {INT64_MAX, INT64_MAX, 3}};
   for (auto& c : cases) {
     Handle d(8);
     ASSERT_EQ(0, DftiSet(d.h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_COMPLEX));

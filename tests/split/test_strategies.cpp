@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/split_plan_types.h"
+#include "service/memory_internal.h"
 #include "split_harness.h"
 #include "support/strategies.h"
 
@@ -98,6 +99,44 @@ TEST(SplitStrategies, RecommitKeepsOrRebuildsThePlan) {
     EXPECT_TRUE(check(h, s, true, scale));
   }
   DftiRelease(&h);
+}
+
+// Taking a descriptor over from another strategy frees that strategy's
+// plan record (a direct block of the memory manager).
+TEST(SplitStrategies, TakeOverFreesTheEarlierPlan) {
+  uint64_t bytes = 0, before = 0, after = 0;
+  tqs::mm_direct_totals(&bytes, &before);
+  DftiHandle h = nullptr;
+  ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, int64_t{52}));
+  ASSERT_EQ(0, DftiCommit(h));
+  ASSERT_EQ("small-complex", committed_by(h));
+  ASSERT_EQ(0, DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL));
+  ASSERT_EQ(0, DftiCommit(h));
+  EXPECT_EQ("split-one-axis", committed_by(h));
+  DftiRelease(&h);
+  tqs::mm_direct_totals(&bytes, &after);
+  EXPECT_EQ(before, after) << "blocks left behind";
+}
+
+// Counts and distances are 64-bit values the caller may choose freely:
+// planning a block size from them must not overflow.
+TEST(SplitStrategies, ExtremeCountsAndDistancesCommit) {
+  const int64_t cases[][2] = {{4, INT64_MIN}, {int64_t{1} << 62, 1}, {INT64_MAX, -1}};
+  for (const auto& c : cases) {
+    for (int placement : {DFTI_INPLACE, DFTI_NOT_INPLACE}) {
+      DftiHandle h = nullptr;
+      ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_COMPLEX, int64_t{20}));
+      ASSERT_EQ(0, DftiSet(h, DFTI_COMPLEX_LAYOUT, DFTI_REAL_REAL));
+      ASSERT_EQ(0, DftiSet(h, DFTI_PLACEMENT, placement));
+      const int64_t strides[2] = {0, 3};
+      ASSERT_EQ(0, DftiSet(h, DFTI_IN_STRIDES, strides));
+      ASSERT_EQ(0, DftiSet(h, DFTI_TRANSFORM_COUNT, c[0]));
+      ASSERT_EQ(0, DftiSet(h, DFTI_IN_DISTANCE, c[1]));
+      ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, c[1]));
+      EXPECT_EQ(0, DftiCommit(h)) << c[0] << " " << c[1];
+      DftiRelease(&h);
+    }
+  }
 }
 
 // The common release belongs to the committed strategy only.
