@@ -474,25 +474,36 @@ long four_step_plan(EngineDescriptor* d, bool team) {
   const int64_t n = d->length;
   const int64_t n1 = four_step_split(n);
   if (n1 == 0) return FOUR_STEP_NO_SPLIT;
+  // A row longer than the longest power-of-two plan would need a
+  // decomposition of its own and tables that grow with the row: such a
+  // length (a product with a huge prime) is left to the per-axis plans,
+  // which refuse it, instead of spending minutes and gigabytes on tables.
+  if (n / n1 > (int64_t(1) << 26)) return FOUR_STEP_NO_SPLIT;
   auto* p = static_cast<FourStepPlan*>(tqs_mm_allocate_direct(sizeof(FourStepPlan), BUFFER_ALIGNMENT));
   if (p == nullptr) return DFTI_STATUS_MEMORY;
   std::memset(p, 0, sizeof(FourStepPlan));
   p->factor1 = p->factor1_copy = n1;
   p->factor2 = p->factor2_copy = n / n1;
   p->mode = d->workspace == DFTI_SCRATCH_AVOIDED ? 1 : 0;
-  p->chirp_table = build_chirp(n, p->factor1 + p->factor2);
-  long status = p->chirp_table == nullptr ? DFTI_STATUS_MEMORY : 0;
-  if (status == 0 && team && p->mode == 0) {
-    p->temporary = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(n) * 16, BUFFER_ALIGNMENT));
-    if (p->temporary == nullptr) status = DFTI_STATUS_MEMORY;
-  }
-  if (status == 0) status = make_sub_descriptor(&p->small_plan, p->factor1);
+  // The sub-descriptors first: a factor no plan can take (a huge prime)
+  // ends the attempt before the chirp table and the temporary, which grow
+  // with N, are filled. A failed attempt is not reported, so the order
+  // changes no answer.
+  long status = make_sub_descriptor(&p->small_plan, p->factor1);
   if (status == 0) {
     if (p->factor2 == p->factor1) {
       p->large_plan = p->small_plan;
     } else {
       status = make_sub_descriptor(&p->large_plan, p->factor2);
     }
+  }
+  if (status == 0) {
+    p->chirp_table = build_chirp(n, p->factor1 + p->factor2);
+    if (p->chirp_table == nullptr) status = DFTI_STATUS_MEMORY;
+  }
+  if (status == 0 && team && p->mode == 0) {
+    p->temporary = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(n) * 16, BUFFER_ALIGNMENT));
+    if (p->temporary == nullptr) status = DFTI_STATUS_MEMORY;
   }
   if (status != 0) {
     free_plan(p);

@@ -33,7 +33,8 @@ int64_t four_step_split(int64_t n);
 
 // Builds the plan for the descriptor's length and arms it on the
 // descriptor; for a team (whole-transform entries) with mode 0 it also
-// reserves the temporary. 0; FOUR_STEP_NO_SPLIT for a prime length; 1 when
+// reserves the temporary. 0; FOUR_STEP_NO_SPLIT for a prime length or a
+// split whose rows exceed the longest plan; 1 when
 // memory runs out; a sub-descriptor's commit status otherwise. Nothing
 // stays armed on failure.
 constexpr long FOUR_STEP_NO_SPLIT = 102;

@@ -43,6 +43,22 @@ TEST(FourStepPlan, SplitsAndDeclines) {
   }
 }
 
+// 9 x 190717 x 3772328173: the best split leaves a prime row of 3.8e9
+// points. The commit must refuse it at once, not fill tables of that size.
+TEST(FourStepPlan, RowsBeyondTheLongestPlanAreRefused) {
+  for (int threads : {1, static_cast<int>(kTeam)}) {
+    Shape s;
+    s.n = 6475024009530369;
+    s.threads = threads;
+    s.inplace = threads == 1;
+    Committed c(s);
+    EXPECT_NE(0, c.status()) << s.describe();
+    int32_t state = 0;
+    EXPECT_EQ(0, DftiGet(c.handle(), DFTI_COMMIT_STATE, &state));
+    EXPECT_EQ(DFTI_STATE_UNCOMMITTED, state);
+  }
+}
+
 TEST(FourStepPlan, OnlySingleNaturalUnitStrideTransforms) {
   Shape batch;
   batch.n = 3000;
