@@ -74,6 +74,9 @@ constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
 constexpr int CODELET_LOG2 = 6;
 // From 2^18 points on, the closing pass forms its twiddles from two tables.
 constexpr int SPLIT_TWIDDLE_LOG2 = 18;
+// From 2^20 points on, the leaves read 1 MB apart and above (measured: no
+// gain from prefetching below, 8-13% at 2^20 and 2^21).
+constexpr int PREFETCH_LOG2 = 20;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
@@ -86,7 +89,25 @@ int radix_bits(int L) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
   if (L == 18 || L == 8) return 3;
+  // 2^11 is only ever a top: closing it with one radix-16 pass (16 x 8 x 16)
+  // instead of two radix-4 passes saves a sweep. Inside the recursion a
+  // radix-16 pass runs out of registers on two lanes and loses.
+  if (L == 11) return 4;
   return (L - 4) % 3 == 0 ? 3 : 2;
+}
+
+// Whether the AVX closing pass of a 2^L-point transform keeps its twiddles
+// as groups (twice the table, no twiddle shuffles). Measured: a gain up to
+// 2^9 and with the radix-16 top, where the shuffles crowd the butterfly;
+// from 2^10 on with the radix-8 top, the larger table costs more in cache
+// traffic than the shuffles it saves.
+bool group_top(int L) {
+#if TQS_AVX
+  return L <= 9 || radix_bits(L) == 4;
+#else
+  (void)L;
+  return false;
+#endif
 }
 
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
@@ -112,6 +133,28 @@ void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
     for (int64_t j = 1; j < R; ++j, t += 4) {
       roots.get(j * k * step, t);
       roots.get(j * (k + 1) * step, t + 2);
+    }
+}
+
+// The same roots as twiddle groups for two neighbouring columns: cosines
+// duplicated per lane, then the sines with the signs a group product needs
+// (see cmul_group), so the closing pass multiplies without shuffling the
+// twiddles. Twice the size of the plain table.
+void fill_pass_groups(double* t, int L, const Roots& roots) {
+  int rb = radix_bits(L);
+  int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
+  int64_t step = roots.n >> L;
+  for (int64_t k = 0; k < m; k += 2)
+    for (int64_t j = 1; j < R; ++j, t += 8) {
+      double w0[2], w1[2];
+      roots.get(j * k * step, w0);
+      roots.get(j * (k + 1) * step, w1);
+      t[0] = t[1] = w0[0];
+      t[2] = t[3] = w1[0];
+      t[4] = -w0[1];
+      t[5] = w0[1];
+      t[6] = -w1[1];
+      t[7] = w1[1];
     }
 }
 #endif
@@ -152,7 +195,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
       top_hi_off = tw_size;
       tw_size += 2 * (R - 1) * (int64_t(1) << (lm - top_lo_bits));
     } else {
-      tw_size += pass_table_doubles(cl);
+      tw_size += pass_table_doubles(cl) * (group_top(cl) ? 2 : 1);
     }
     for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
       pass_off[L] = tw_size;
@@ -179,6 +222,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (mode == SCALE_NONE) p->scale = 1.0;
   p->work_size = cl > CODELET_LOG2 ? (int64_t(16) << cl) + 32 : 0;
   for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
+  p->prefetch = cl >= PREFETCH_LOG2 ? 1 : 0;
 
   Roots roots{pow2_sine1024, 1, n};
   if (own_sine) {
@@ -217,7 +261,11 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
       p->top_lo_bits = top_lo_bits;
     } else {
 #if TQS_AVX
-      fill_pass_pairs(tw + top_off, cl, roots);
+      if (group_top(cl))
+        fill_pass_groups(tw + top_off, cl, roots);
+      else
+        fill_pass_pairs(tw + top_off, cl, roots);
+      p->top_groups = group_top(cl) ? 1 : 0;
 #else
       fill_pass(tw + top_off, cl, roots);
 #endif
@@ -266,8 +314,22 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
     return;
   }
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
-  for (ptrdiff_t j = 0; j < R; ++j)
-    rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale, np, ps);
+  if (pl->prefetch && pl->bits[L - rb] == 0) {
+    // Far apart, the leaf loads miss the caches and the TLB one after the
+    // other and no hardware prefetcher follows them: fetch the next leaf's
+    // lines (np * D doubles at each of its points) while this one computes.
+    const int nl = 1 << (L - rb);
+    const ptrdiff_t cis = is * R;
+    for (ptrdiff_t j = 0; j < R; ++j) {
+      if (j + 1 < R)
+        for (int u = 0; u < nl; ++u)
+          for (int d = 0; d < np * D; d += 8) __builtin_prefetch(in + (j + 1) * is + u * cis + d);
+      rec<INV, SC, V>(in + j * is, cis, o + j * m * D, L - rb, pl, scale, np, ps);
+    }
+  } else {
+    for (ptrdiff_t j = 0; j < R; ++j)
+      rec<INV, SC, V>(in + j * is, is * R, o + j * m * D, L - rb, pl, scale, np, ps);
+  }
   for (int p = 0; p < np; ++p) {
     double* op = o + p * ps;
     switch (rb) {
@@ -287,7 +349,8 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
   }
 }
 
-template <bool INV, bool SPLIT>
+// TW: the closing pass's twiddle layout (TW_GROUPS only at the AVX levels).
+template <bool INV, int TW>
 void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl) {
   const double* t = pl->top_tw;
   const double* h = pl->top_hi;
@@ -295,19 +358,20 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
 #if TQS_AVX
   switch (rb) {
     case 1:
-      pass_top2<INV, 2, SPLIT>(src, dst, m, t, h, b);
+      pass_top2<INV, 2, TW>(src, dst, m, t, h, b);
       break;
     case 2:
-      pass_top2<INV, 4, SPLIT>(src, dst, m, t, h, b);
+      pass_top2<INV, 4, TW>(src, dst, m, t, h, b);
       break;
     case 3:
-      pass_top2<INV, 8, SPLIT>(src, dst, m, t, h, b);
+      pass_top2<INV, 8, TW>(src, dst, m, t, h, b);
       break;
     default:
-      pass_top2<INV, 16, SPLIT>(src, dst, m, t, h, b);
+      pass_top2<INV, 16, TW>(src, dst, m, t, h, b);
       break;
   }
 #else
+  constexpr bool SPLIT = TW == TW_SPLIT;
   switch (rb) {
     case 1:
       SPLIT ? pass_split<INV, 2>(src, dst, m, t, h, b) : pass<INV, C1, 2>(src, dst, m, t);
@@ -342,15 +406,17 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
 #if TQS_AVX
   rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
   if (pl->top_hi != nullptr)
-    top_pass<INV, true>(rb, work, out, m, pl);
+    top_pass<INV, TW_SPLIT>(rb, work, out, m, pl);
+  else if (pl->top_groups)
+    top_pass<INV, TW_GROUPS>(rb, work, out, m, pl);
   else
-    top_pass<INV, false>(rb, work, out, m, pl);
+    top_pass<INV, TW_PLAIN>(rb, work, out, m, pl);
 #else
   rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
   if (pl->top_hi != nullptr)
-    top_pass<INV, true>(rb, work, out, m, pl);
+    top_pass<INV, TW_SPLIT>(rb, work, out, m, pl);
   else
-    top_pass<INV, false>(rb, work, out, m, pl);
+    top_pass<INV, TW_PLAIN>(rb, work, out, m, pl);
 #endif
 }
 

@@ -206,6 +206,11 @@ inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double
   }
 }
 
+// Twiddle layouts of the closing pass: one table of roots (side by side
+// for two columns at the AVX levels), the same as groups (AVX only), or the
+// product of a fine and a coarse table.
+enum { TW_PLAIN, TW_GROUPS, TW_SPLIT };
+
 #if TQS_AVX
 // Closing pass of the two-lane scheme. src holds R/2 pair blocks; block p
 // interleaves rows 2p (low lane) and 2p+1 (high lane) column by column. Two
@@ -213,15 +218,18 @@ inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double
 // with the side-by-side table (R-1 pairs per column pair) and written to dst
 // in natural order. With SPLIT the table covers 2^b columns (tw) and is
 // multiplied by th, one entry per block of 2^b columns (see pass_split).
-template <bool INV, int R, bool SPLIT>
+// With TW_GROUPS the table holds R-1 groups per column pair.
+template <bool INV, int R, int TW>
 inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
                       const double* th, int b) {
+  constexpr bool SPLIT = TW == TW_SPLIT;
+  constexpr ptrdiff_t TS = TW == TW_GROUPS ? 8 : 4;  // doubles per twiddle pair
   const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
   for (ptrdiff_t kh = 0; kh < m / B; ++kh) {
     // Without SPLIT there is no second table (th is null) and one block.
     const double* thk = SPLIT ? th + 2 * (R - 1) * kh : nullptr;
     const double* twl = tw;
-    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += 4 * (R - 1)) {
+    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += TS * (R - 1)) {
       const ptrdiff_t k = kh * B + kl;
       C2 x[R];
       for (int p = 0; p < R / 2; ++p) {
@@ -231,6 +239,10 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
         x[2 * p + 1] = lanes_hi(a0, a1);
       }
       for (int j = 1; j < R; ++j) {
+        if constexpr (TW == TW_GROUPS) {
+          x[j] = INV ? cmulj_group(x[j], twl + 8 * (j - 1)) : cmul_group(x[j], twl + 8 * (j - 1));
+          continue;
+        }
         C2 w = load2(twl + 4 * (j - 1));
         if constexpr (SPLIT) w = cmul_mem(w, thk + 2 * (j - 1));
         if constexpr (INV)

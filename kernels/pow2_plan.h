@@ -26,6 +26,8 @@ struct Pow2Plan {
   const double* top_tw;      // closing pass (AVX: two columns side by side)
   const double* top_hi;      // with top_tw split in two factors: the coarse one
   int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
+  int32_t prefetch;          // leaf parents prefetch their next leaf's input
+  int32_t top_groups;        // AVX: top_tw holds twiddle groups (see cmul_group)
   const double* split_tw;    // real split: w_n^k, k = 0..n/4
   int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
 };
