@@ -472,13 +472,17 @@ int64_t four_step_split(int64_t n) {
 
 long four_step_plan(EngineDescriptor* d, bool team) {
   const int64_t n = d->length;
-  const int64_t n1 = four_step_split(n);
-  if (n1 == 0) return FOUR_STEP_NO_SPLIT;
   // A row longer than the longest power-of-two plan would need a
   // decomposition of its own and tables that grow with the row: such a
-  // length (a product with a huge prime) is left to the per-axis plans,
-  // which refuse it, instead of spending minutes and gigabytes on tables.
-  if (n / n1 > (int64_t(1) << 26)) return FOUR_STEP_NO_SPLIT;
+  // split (a product with a huge prime) is left to the per-axis plans, which
+  // refuse it, instead of spending minutes and gigabytes on tables. Since
+  // the column is the shorter factor, no length above MAX_ROW^2 has any
+  // other split, and those are declined before the trial division, which
+  // would run to sqrt(n).
+  constexpr int64_t MAX_ROW = int64_t(1) << 26;
+  if (n > MAX_ROW * MAX_ROW) return FOUR_STEP_NO_SPLIT;
+  const int64_t n1 = four_step_split(n);
+  if (n1 == 0 || n / n1 > MAX_ROW) return FOUR_STEP_NO_SPLIT;
   auto* p = static_cast<FourStepPlan*>(tqs_mm_allocate_direct(sizeof(FourStepPlan), BUFFER_ALIGNMENT));
   if (p == nullptr) return DFTI_STATUS_MEMORY;
   std::memset(p, 0, sizeof(FourStepPlan));
