@@ -192,4 +192,22 @@ long commit_prepared(EngineDescriptor* d) {
   return last;
 }
 
+void install_compute_entries(EngineDescriptor* d, ComputeEntry forward_inplace, ComputeEntry forward_out,
+                             ComputeEntry backward_inplace, ComputeEntry backward_out) {
+  const bool inplace = d->placement == DFTI_INPLACE;
+  d->compute_forward = inplace ? forward_inplace : forward_out;
+  d->compute_backward = inplace ? backward_inplace : backward_out;
+  const bool split = d->forward_domain == DFTI_COMPLEX && d->complex_storage == DFTI_REAL_REAL;
+  d->array_argument_count = (inplace ? 1 : 2) * (split ? 2 : 1);
+  d->commit_status = DFTI_STATE_COMMITTED;
+}
+
+bool drop_compute_entries(const Strategy* self, EngineDescriptor* d) {
+  if (d->committed_strategy != self) return false;
+  d->compute_forward = nullptr;
+  d->compute_backward = nullptr;
+  d->commit_status = DFTI_STATE_UNCOMMITTED;
+  return true;
+}
+
 TQS_LEVEL_END

@@ -72,11 +72,7 @@ long try_commit(const Strategy*, EngineDescriptor* d) {
   while (e->length != 0 && e->length != d->normalised_dims.records[0].length) ++e;
   if (e->length == 0) return STRATEGY_DECLINED_SMALL;
   d->release_committed_state(d);
-  const bool inplace = d->placement == DFTI_INPLACE;
-  d->compute_forward = inplace ? e->forward_in : e->forward_out;
-  d->compute_backward = inplace ? e->backward_in : e->backward_out;
-  d->commit_status = DFTI_STATE_COMMITTED;
-  d->array_argument_count = inplace ? 1 : 2;
+  install_compute_entries(d, e->forward_in, e->forward_out, e->backward_in, e->backward_out);
   return 0;
 }
 

@@ -177,18 +177,12 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
   fill_twiddles(plan->twiddles, F);
   d->strategy_plan = plan;
 
-  d->compute_forward = compute<F, 0>;
-  d->compute_backward = compute<F, 1>;
-  d->commit_status = DFTI_STATE_COMMITTED;
-  d->array_argument_count = d->placement == DFTI_INPLACE ? 1 : 2;
+  install_compute_entries(d, compute<F, 0>, compute<F, 0>, compute<F, 1>, compute<F, 1>);
   return 0;
 }
 
 long release(const Strategy* self, EngineDescriptor* d) {
-  if (d->committed_strategy != self) return DFTI_STATUS_INTERNAL;
-  d->compute_forward = nullptr;
-  d->compute_backward = nullptr;
-  d->commit_status = DFTI_STATE_UNCOMMITTED;
+  if (!drop_compute_entries(self, d)) return DFTI_STATUS_INTERNAL;
   auto* plan = static_cast<FixedLengthPlan*>(d->strategy_plan);
   if (plan != nullptr) {
     tqs_mm_free(plan->twiddles);

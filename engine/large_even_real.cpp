@@ -234,19 +234,12 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     free_plan(d);
     return status;
   }
-  const bool inplace = d->placement == DFTI_INPLACE;
-  d->compute_forward = inplace ? forward_inplace : forward_out;
-  d->compute_backward = inplace ? backward_inplace : backward_out;
-  d->array_argument_count = inplace ? 1 : 2;
-  d->commit_status = DFTI_STATE_COMMITTED;
+  install_compute_entries(d, forward_inplace, forward_out, backward_inplace, backward_out);
   return 0;
 }
 
 long release(const Strategy* self, EngineDescriptor* d) {
-  if (d->committed_strategy != self) return DFTI_STATUS_INTERNAL;
-  d->compute_forward = nullptr;
-  d->compute_backward = nullptr;
-  d->commit_status = DFTI_STATE_UNCOMMITTED;
+  if (!drop_compute_entries(self, d)) return DFTI_STATUS_INTERNAL;
   free_plan(d);
   return 0;
 }

@@ -119,16 +119,12 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     free_plan(d);
     return STRATEGY_DECLINED_SMALL;
   }
-  const bool inplace = d->placement == DFTI_INPLACE;
   if (d->length <= LONGEST_CODELET) {
-    d->compute_forward = inplace ? short_forward_inplace : short_forward_out;
-    d->compute_backward = inplace ? short_backward_inplace : short_backward_out;
+    install_compute_entries(d, short_forward_inplace, short_forward_out, short_backward_inplace,
+                            short_backward_out);
   } else {
-    d->compute_forward = inplace ? forward_inplace : forward_out;
-    d->compute_backward = inplace ? backward_inplace : backward_out;
+    install_compute_entries(d, forward_inplace, forward_out, backward_inplace, backward_out);
   }
-  d->array_argument_count = inplace ? 1 : 2;
-  d->commit_status = DFTI_STATE_COMMITTED;
   return 0;
 }
 

@@ -40,10 +40,7 @@ void free_plan(const Strategy* s, void* record) {
 }
 
 long release(const Strategy* self, EngineDescriptor* d) {
-  if (d->committed_strategy != self) return DFTI_STATUS_INTERNAL;
-  d->compute_forward = nullptr;
-  d->compute_backward = nullptr;
-  d->commit_status = DFTI_STATE_UNCOMMITTED;
+  if (!drop_compute_entries(self, d)) return DFTI_STATUS_INTERNAL;
   free_plan(self, d->strategy_plan);
   d->strategy_plan = nullptr;
   return 0;

@@ -37,6 +37,16 @@ bool bluestein_owns(const EngineDescriptor* d);
 extern const Strategy large_even_real_strategy;
 bool large_even_real_owns(const EngineDescriptor* d);
 
+// Last step of a successful commit: the compute entries (in-place or
+// out-of-place pair by the descriptor's placement) and the number of arrays
+// a compute call takes (doubled for split storage).
+void install_compute_entries(EngineDescriptor* d, ComputeEntry forward_inplace, ComputeEntry forward_out,
+                             ComputeEntry backward_inplace, ComputeEntry backward_out);
+// First step of a strategy's release: false when the descriptor is not
+// committed to this strategy, otherwise its entries go and it is
+// uncommitted (the caller frees its own plan record).
+bool drop_compute_entries(const Strategy* self, EngineDescriptor* d);
+
 // The strategy whose compute entries a committed descriptor runs (for
 // tests): "fixed96/168", "split-multi-axis", "split-batch",
 // "split-one-axis", "direct-kernel", "small-complex", "general",
