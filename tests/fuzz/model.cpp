@@ -17,9 +17,11 @@ Commit commit_expectation(const Model& m) {
   if (m.n > kCommitLength) return Commit::Skip;
   // Each declared user thread gets a work area of its own.
   if (m.user_threads > 16) return Commit::Skip;
-  // The split one-axis strategy takes any count and then has nothing to
-  // do; every other path refuses an empty batch.
-  if (m.count < 1) return m.split() ? Commit::MayDecline : Commit::MustFail;
+  // The split strategies, and at the AVX levels the fixed-length strategies
+  // of 96 and 168 points, take any count and then have nothing to do; every
+  // other path refuses an empty batch.
+  const bool fixed_length = !m.real() && !m.split() && (m.n == 96 || m.n == 168);
+  if (m.count < 1) return m.split() || fixed_length ? Commit::MayDecline : Commit::MustFail;
   if (m.real()) {
     if (m.ces == DFTI_COMPLEX_COMPLEX && m.inplace() && !two_to_one(m.in_off, m.out_off))
       return Commit::MustFail;
