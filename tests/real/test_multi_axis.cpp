@@ -139,7 +139,7 @@ TEST(RealMultiAxis, PackedRowLayoutsAreNotImplemented) {
 // Batches of multi-axis transforms on a team: the single-thread bits.
 TEST(RealMultiAxis, TeamsGiveTheSameBits) {
   const std::vector<int64_t> shape = {64, 32};
-  const int64_t count = 6, real_dist = 64 * 32, spec = 33 * 32;
+  const int64_t count = 6, real_dist = 64 * 32, spectrum_dist = 33 * 32;
   const std::vector<double> x = tqs_test::random_doubles(real_dist * count, 5);
   std::vector<double> want;
   for (int64_t threads : {1, 2, 4}) {
@@ -150,10 +150,10 @@ TEST(RealMultiAxis, TeamsGiveTheSameBits) {
     m.strides(false, 33, shape);
     m.d->methods->set_number_of_transforms(m.d, count);
     m.d->methods->set_input_distance(m.d, real_dist);
-    m.d->methods->set_output_distance(m.d, spec);
+    m.d->methods->set_output_distance(m.d, spectrum_dist);
     m.d->methods->set_thread_limit(m.d, threads);
     ASSERT_EQ(0, m.d->methods->commit(m.d));
-    std::vector<double> a = x, y(2 * spec * count);
+    std::vector<double> a = x, y(2 * spectrum_dist * count);
     ASSERT_EQ(0, m.d->compute_forward(m.d, a.data(), y.data(), nullptr, nullptr));
     if (threads == 1) {
       want = y;
