@@ -14,6 +14,7 @@
 #include "kernels/direct.h"
 #include "kernels/mixed_radix.h"
 #include "kernels/pow2.h"
+#include "kernels/real_compute.h"
 #include "kernels/real_odd.h"
 #include "kernels/real_split.h"
 #include "service/tqs_service.h"
@@ -319,10 +320,25 @@ int split_execute(const double* in_re, const double* in_im, double* out_re, doub
   return code;
 }
 
-int real_execute(const double* in, double* out, const PlanRecord* p, void* work, bool forward) {
+// nyquist_at: where a backward input keeps its middle frequency (see
+// real_plan_backward_cce); 1 is the packed order.
+int real_execute(const double* in, double* out, const PlanRecord* p, void* work, bool forward,
+                 int64_t nyquist_at = 1) {
   int code = check(p, TAG_REAL_PLAN, in, out);
   if (code != PLAN_OK) return code;
   const int64_t n = p->length;
+  if (nyquist_at != 1) {
+    // Only the split steps of even lengths read the stored spectrum where
+    // it lies; the others are handed the packed order.
+    const bool split_reads_it =
+        (n & 1) == 0 && n > 16 &&
+        (p->power_of_two_plan == nullptr || n > POW2_REAL_PACKED_ONLY);
+    if (!split_reads_it) {
+      cce_to_permuted(in, out, n);
+      in = out;
+      nyquist_at = 1;
+    }
+  }
   const bool scaled = forward ? p->forward_scaled : p->backward_scaled;
   if (n <= 16) {
     if (scaled) {
@@ -337,7 +353,8 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
   if (p->work_size > 0 && w == nullptr) return PLAN_NO_MEMORY;
   if (p->power_of_two_plan != nullptr) {
     const Pow2Plan* sub = (const Pow2Plan*)p->power_of_two_plan;
-    code = forward ? pow2_real_forward(in, out, sub, w) : pow2_real_backward(in, out, sub, w);
+    code = forward ? pow2_real_forward(in, out, sub, w)
+                   : pow2_real_backward_at(in, out, sub, w, nyquist_at);
     free_if(owned);
     return code;
   }
@@ -346,8 +363,12 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
       code = run_core(p, in, out, true, w);
       if (code == PLAN_OK) real_split_forward(out, n, (const double*)p->split_twiddles);
     } else {
-      real_split_backward(in, out, n, (const double*)p->split_twiddle_pairs);
-      code = run_core(p, out, out, false, w);
+      // The mixed-radix engine cannot run in place: stage the half-length
+      // complex data in the work area (its first n doubles are the area
+      // run_core would copy to) instead of copying it there afterwards.
+      double* mid = p->factored && w != nullptr && !overlaps(w, out, n) ? w : out;
+      real_split_backward(in, mid, n, (const double*)p->split_twiddle_pairs, nyquist_at);
+      code = run_core(p, mid, out, false, mid == w ? w + n : w);
     }
   } else if (p->factored) {
     if (forward) {
@@ -475,6 +496,9 @@ int real_plan_forward(const double* in, double* out, const PlanRecord* p, void* 
 }
 int real_plan_backward(const double* in, double* out, const PlanRecord* p, void* work) {
   return real_execute(in, out, p, work, false);
+}
+int real_plan_backward_cce(const double* in, double* out, const PlanRecord* p, void* work) {
+  return real_execute(in, out, p, work, false, p == nullptr ? 1 : p->length);
 }
 
 int plan_scale_mode(const EngineDescriptor* d, int* mode_out) {

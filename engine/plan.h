@@ -30,6 +30,9 @@ int split_plan_backward(const double* in_re, const double* in_im, double* out_re
 // Real: n doubles in, n doubles out in permuted packed order (and back).
 int real_plan_forward(const double* in, double* out, const PlanRecord* plan, void* work);
 int real_plan_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+// The same from a spectrum of n/2+1 complex values (n+2 doubles, the
+// imaginary parts of the first and, for even n, the last ignored).
+int real_plan_backward_cce(const double* in, double* out, const PlanRecord* plan, void* work);
 
 // Maps the descriptor's scales to a plan scaling mode; 0 when none fits.
 int plan_scale_mode(const EngineDescriptor* d, int* mode_out);

@@ -527,6 +527,12 @@ int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void*
 }
 
 int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  return pow2_real_backward_at(in, out, plan, work, 1);
+}
+
+int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
+                          int64_t nyquist_at) {
+  static_assert(POW2_REAL_PACKED_ONLY == int64_t(1) << CODELET_LOG2);
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
   const double s = plan->backward_scaled ? plan->scale : 1.0;
@@ -537,7 +543,7 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
   void* own;
   double* w = get_work(plan, work, &own);
   if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  pow2_split_backward(in, out, plan->log2n, plan->split_tw, s);
+  pow2_split_backward(in, out, plan->log2n, plan->split_tw, s, nyquist_at);
   run_complex<true, false>(out, out, w, plan->complex_log2, plan, 1.0);
   if (own != nullptr) tqs_mm_free(own);
   return PLAN_OK;

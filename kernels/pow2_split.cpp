@@ -43,9 +43,10 @@ void pow2_split_forward(double* z, int log2n, const double* w, double scale) {
   }
 }
 
-void pow2_split_backward(const double* in, double* z, int log2n, const double* w, double scale) {
+void pow2_split_backward(const double* in, double* z, int log2n, const double* w, double scale,
+                         int64_t nyquist_at) {
   const int64_t N = int64_t(1) << (log2n - 1);
-  const double x0 = in[0], xn = in[1];
+  const double x0 = in[0], xn = in[nyquist_at];
   z[0] = (x0 + xn) * scale;
   z[1] = (x0 - xn) * scale;
   int64_t k = 1;

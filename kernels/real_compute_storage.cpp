@@ -132,6 +132,7 @@ int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, v
 int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
+  if (plan->length > LONGEST_CODELET) return real_plan_backward_cce(in, out, plan, work);
   cce_to_permuted(in, out, plan->length);
   return plan_backward(out, out, plan, work);
 }

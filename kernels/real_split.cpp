@@ -52,10 +52,11 @@ inline void pair1(double* lo_out, double* hi_out, C1 a, C1 b_raw, const double* 
 }
 
 template <bool kBackward>
-void split_step(const double* in, double* out, int64_t n, const double* table) {
+void split_step(const double* in, double* out, int64_t n, const double* table,
+                int64_t nyquist_at) {
   const double base = kBackward ? 2.0 : 1.0;
   int64_t h = n / 2;
-  double r0 = in[0], r1 = in[1];
+  double r0 = in[0], r1 = in[nyquist_at];
   out[0] = r0 + r1;
   out[1] = r0 - r1;
   int64_t k = 1;
@@ -92,14 +93,15 @@ void real_split_backward_table(double* table, int64_t n) { fill_table(table, n, 
 int real_split_forward(double* data, int64_t n, const double* forward_table) {
   if (data == nullptr || forward_table == nullptr) return PLAN_NULL_POINTER;
   if (n < 2 || (n & 1)) return PLAN_BAD_LENGTH;
-  split_step<false>(data, data, n, forward_table);
+  split_step<false>(data, data, n, forward_table, 1);
   return PLAN_OK;
 }
 
-int real_split_backward(const double* in, double* out, int64_t n, const double* backward_table) {
+int real_split_backward(const double* in, double* out, int64_t n, const double* backward_table,
+                        int64_t nyquist_at) {
   if (in == nullptr || out == nullptr || backward_table == nullptr) return PLAN_NULL_POINTER;
   if (n < 2 || (n & 1)) return PLAN_BAD_LENGTH;
-  split_step<true>(in, out, n, backward_table);
+  split_step<true>(in, out, n, backward_table, nyquist_at);
   return PLAN_OK;
 }
 

@@ -19,7 +19,10 @@ void real_split_backward_table(double* table, int64_t n);
 
 // In place on n doubles. Answers 0, or PLAN_NULL_POINTER / PLAN_BAD_LENGTH.
 int real_split_forward(double* data, int64_t n, const double* forward_table);
-// in and out hold n doubles each and may coincide.
-int real_split_backward(const double* in, double* out, int64_t n, const double* backward_table);
+// in and out hold n doubles each and may coincide; the value at frequency
+// n/2 is read from in[nyquist_at] (1 in the packed order, n when the
+// spectrum is stored as n/2+1 complex values; in then holds n+1 doubles).
+int real_split_backward(const double* in, double* out, int64_t n, const double* backward_table,
+                        int64_t nyquist_at);
 
 TQS_LEVEL_END

@@ -16,7 +16,8 @@ namespace tqs {
   void real_split_forward_table(double* table, int64_t n);                                      \
   void real_split_backward_table(double* table, int64_t n);                                     \
   int real_split_forward(double* data, int64_t n, const double* forward_table);                 \
-  int real_split_backward(const double* in, double* out, int64_t n, const double* table);       \
+  int real_split_backward(const double* in, double* out, int64_t n, const double* table,         \
+                          int64_t nyquist_at);                                                 \
   }
 TQS_SPLIT_DECL(l0)
 TQS_SPLIT_DECL(l5)
@@ -31,7 +32,7 @@ struct SplitApi {
   void (*fwd_table)(double*, int64_t);
   void (*bwd_table)(double*, int64_t);
   int (*fwd)(double*, int64_t, const double*);
-  int (*bwd)(const double*, double*, int64_t, const double*);
+  int (*bwd)(const double*, double*, int64_t, const double*, int64_t);
 };
 
 void check_split(const SplitApi& api, int64_t n) {
@@ -47,14 +48,29 @@ void check_split(const SplitApi& api, int64_t n) {
   EXPECT_LE(relative_rms_error(z.data(), want.data(), n), accuracy_bound(n)) << n;
 
   std::vector<double> u(n), back(n);
-  ASSERT_EQ(api.bwd(want.data(), u.data(), n, bt.data()), 0);
+  ASSERT_EQ(api.bwd(want.data(), u.data(), n, bt.data(), 1), 0);
   reference_complex(u.data(), back.data(), h, +1);
   for (double& v : back) v /= (double)n;
   EXPECT_LE(relative_rms_error(back.data(), x.data(), n), accuracy_bound(n)) << n;
   // In place gives the same.
   std::vector<double> w = want;
-  ASSERT_EQ(api.bwd(w.data(), w.data(), n, bt.data()), 0);
+  ASSERT_EQ(api.bwd(w.data(), w.data(), n, bt.data(), 1), 0);
   EXPECT_EQ(w, u) << n;
+  // The spectrum stored as n/2+1 complex values, the middle frequency last,
+  // read where it lies (a stale value where the packed order keeps it must
+  // not leak in), out of place and in place.
+  std::vector<double> cce(n + 2);
+  for (int64_t i = 2; i < n; ++i) cce[i] = want[i];
+  cce[0] = want[0];
+  cce[1] = 1e300;
+  cce[n] = want[1];
+  cce[n + 1] = -1e300;
+  std::vector<double> v(n);
+  ASSERT_EQ(api.bwd(cce.data(), v.data(), n, bt.data(), n), 0);
+  EXPECT_EQ(v, u) << n;
+  ASSERT_EQ(api.bwd(cce.data(), cce.data(), n, bt.data(), n), 0);
+  cce.resize(n);
+  EXPECT_EQ(cce, u) << n;
 }
 
 TEST(RealSplit, MatchesReferenceAtBothWidths) {
@@ -76,7 +92,7 @@ TEST(RealSplit, RejectsOddLengthAndNull) {
   double d[4] = {0, 0, 0, 0};
   EXPECT_EQ(tqs::l0::real_split_forward(d, 3, d), tqs::PLAN_BAD_LENGTH);
   EXPECT_EQ(tqs::l0::real_split_forward(nullptr, 4, d), tqs::PLAN_NULL_POINTER);
-  EXPECT_EQ(tqs::l0::real_split_backward(d, d, 4, nullptr), tqs::PLAN_NULL_POINTER);
+  EXPECT_EQ(tqs::l0::real_split_backward(d, d, 4, nullptr, 1), tqs::PLAN_NULL_POINTER);
 }
 
 }  // namespace
