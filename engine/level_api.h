@@ -31,6 +31,10 @@ struct CodeletTables {
   CplxKernelScaled real_forward_scaled[17];
   CplxKernel real_backward[17];
   CplxKernelScaled real_backward_scaled[17];
+  // The same real kernels on the spectrum stored as n/2+1 complex values
+  // (R0, 0, R1, I1, ...), unscaled; null below length 2.
+  CplxKernel real_forward_cce[17];
+  CplxKernel real_backward_cce[17];
 };
 
 typedef int (*Pow2Execute)(const double* in, double* out, const void* plan, void* work);

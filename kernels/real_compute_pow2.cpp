@@ -11,6 +11,8 @@ TQS_LEVEL_BEGIN
 namespace {
 
 [[maybe_unused]] constexpr int64_t LONGEST_WHOLE_VECTOR = 64;
+// Up to here the kernels also come in the conjugate-even layout.
+constexpr int64_t SHORTEST_PACKED_ONLY = 16;
 
 void scale_doubles(double* x, int64_t count, double scale) {
   for (int64_t i = 0; i < count; ++i) x[i] *= scale;
@@ -19,13 +21,17 @@ void scale_doubles(double* x, int64_t count, double scale) {
 // The kernels read every input before writing, so in == out is fine.
 long whole_vector_forward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
-  real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
   int64_t written = n;
-  if (cce_layout(d)) {
+  if (cce_layout(d) && n <= SHORTEST_PACKED_ONLY) {
+    codelets.real_forward_cce[n](input, output);
+    written = n + 2;
+  } else if (cce_layout(d)) {
+    real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
     permuted_to_cce(output, n);
     written = n + 2;
-  } else if (d->packed_format == DFTI_PACKING_SEQUENTIAL) {
-    permuted_to_sequential(output, n);
+  } else {
+    real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
+    if (d->packed_format == DFTI_PACKING_SEQUENTIAL) permuted_to_sequential(output, n);
   }
   if (d->active_forward_scale != 1.0) scale_doubles(output, written, d->active_forward_scale);
   return 0;
@@ -34,6 +40,11 @@ long whole_vector_forward(const double* input, double* output, EngineDescriptor*
 long whole_vector_backward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
   const double* permuted = input;
+  if (cce_layout(d) && n <= SHORTEST_PACKED_ONLY) {
+    codelets.real_backward_cce[n](input, output);
+    if (d->active_backward_scale != 1.0) scale_doubles(output, n, d->active_backward_scale);
+    return 0;
+  }
   if (cce_layout(d)) {
     cce_to_permuted(input, output, n);
     permuted = output;

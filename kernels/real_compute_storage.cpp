@@ -124,6 +124,11 @@ int storage_sequential_backward(const double* in, double* out, const PlanRecord*
 int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
+  const int64_t n = plan->length;
+  if (n >= 2 && n <= LONGEST_CODELET && !plan->forward_scaled) {
+    codelets.real_forward_cce[n](in, out);
+    return PLAN_OK;
+  }
   code = plan_forward(in, out, plan, work);
   permuted_to_cce(out, plan->length);
   return code;
@@ -132,7 +137,12 @@ int storage_cce_forward(const double* in, double* out, const PlanRecord* plan, v
 int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, void* work) {
   int code = check(in, out, plan);
   if (code != PLAN_OK) return code;
-  if (plan->length > LONGEST_CODELET) return real_plan_backward_cce(in, out, plan, work);
+  const int64_t n = plan->length;
+  if (n > LONGEST_CODELET) return real_plan_backward_cce(in, out, plan, work);
+  if (n >= 2 && !plan->backward_scaled) {
+    codelets.real_backward_cce[n](in, out);
+    return PLAN_OK;
+  }
   cce_to_permuted(in, out, plan->length);
   return plan_backward(out, out, plan, work);
 }
@@ -143,13 +153,17 @@ int storage_cce_backward(const double* in, double* out, const PlanRecord* plan, 
 // cost on tiny transforms down to the calls themselves.
 long axis_short_forward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
-  codelets.real_forward[n](input, output);
   int64_t count = n;
-  if (d->storage_forward == storage_cce_forward) {
+  if (d->storage_forward == storage_cce_forward && n >= 2) {
+    codelets.real_forward_cce[n](input, output);
+    count = n + 1;
+  } else if (d->storage_forward == storage_cce_forward) {
+    codelets.real_forward[n](input, output);
     permuted_to_cce(output, n);
     count = n + 1;
-  } else if (d->storage_forward == storage_sequential_forward) {
-    permuted_to_sequential(output, n);
+  } else {
+    codelets.real_forward[n](input, output);
+    if (d->storage_forward == storage_sequential_forward) permuted_to_sequential(output, n);
   }
   const double scale = d->active_forward_scale;
   if (scale != 1.0) {
@@ -162,14 +176,18 @@ long axis_short_forward(const double* input, double* output, EngineDescriptor* d
 long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
   const double* packed = input;
-  if (d->storage_backward == storage_cce_backward) {
-    cce_to_permuted(input, output, n);
-    packed = output;
-  } else if (d->storage_backward == storage_sequential_backward) {
-    sequential_to_permuted(input, output, n);
-    packed = output;
+  if (d->storage_backward == storage_cce_backward && n >= 2) {
+    codelets.real_backward_cce[n](input, output);
+  } else {
+    if (d->storage_backward == storage_cce_backward) {
+      cce_to_permuted(input, output, n);
+      packed = output;
+    } else if (d->storage_backward == storage_sequential_backward) {
+      sequential_to_permuted(input, output, n);
+      packed = output;
+    }
+    codelets.real_backward[n](packed, output);
   }
-  codelets.real_backward[n](packed, output);
   if (d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE) {
     output[n] = 0.0;
   }

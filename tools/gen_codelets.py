@@ -845,6 +845,37 @@ def real_body(n, name, forward, scaled):
     return [head] + g.emit(outs, load, store) + ["}"]
 
 
+def cce_index(i, n):
+    """Where value i of the permuted packed order lies in the spectrum stored
+    as n/2+1 complex values (R0, 0, R1, I1, ..., R(n/2), 0 for even n)."""
+    if i == 0:
+        return 0
+    if n % 2 == 0:
+        return n if i == 1 else i
+    return i + 1
+
+
+def real_cce_body(n, name, forward):
+    """The real kernels reading or writing the n/2+1 complex values directly:
+    the layout conversion becomes the kernel's own addressing."""
+    g, outs = real_forward_graph(n) if forward else real_backward_graph(n)
+    head = "void %s(const double* in, double* out) {" % name
+    if forward:
+        load = lambda j: "in[%d]" % j
+        store = lambda k, e: "out[%d] = %s;" % (cce_index(k, n), e)
+    else:
+        load = lambda j: "in[%d]" % cce_index(j, n)
+        store = lambda k, e: "out[%d] = %s;" % (k, e)
+    L = [head] + g.emit(outs, load, store)
+    if forward:
+        # The imaginary parts that are zero by symmetry, after every input
+        # has been read (in place the input may still lie there).
+        L.append("  out[1] = 0.0;")
+        if n % 2 == 0:
+            L.append("  out[%d] = 0.0;" % (n + 1))
+    return L + ["}"]
+
+
 # The real length-6 forward kernel is scheduled by hand: it is the length
 # of the demonstration program and its operation order is fixed.
 REAL6_FORWARD = """\
@@ -920,6 +951,10 @@ def rname(n, direction):
     return "real_%s_%d" % (direction, n)
 
 
+def ccename(n, direction):
+    return "real_cce_%s_%d" % (direction, n)
+
+
 LEVEL_PRELUDE = ['#include "engine/level.h"', '#include "kernels/generated/codelet_kernels.h"', "",
                  "TQS_LEVEL_BEGIN"]
 
@@ -957,6 +992,12 @@ def file_kernels_h():
             L.append("void %s(const double* in, double* out);" % r)
             if n <= 16:
                 L.append("void %s_s(const double* in, double* out, double scale);" % r)
+    L += ["",
+          "// Real kernels on the spectrum stored as n/2+1 complex values; in place,",
+          "// the array holds the n/2+1 values."]
+    for n in range(2, 17):
+        for d in ("fwd", "bwd"):
+            L.append("void %s(const double* in, double* out);" % ccename(n, d))
     L += ["",
           "// Lengths 17..63 other than 32: 16-byte aligned in and out only; the",
           "// outputs are multiplied by scale."]
@@ -1096,6 +1137,10 @@ def file_real(lengths):
             L += real_body(n, name, d == "fwd", False)
             if n <= 16:
                 L += real_body(n, name, d == "fwd", True)
+    for n in lengths:
+        if 2 <= n <= 16:
+            for d in ("fwd", "bwd"):
+                L += real_cce_body(n, ccename(n, d), d == "fwd")
     L += ["", "TQS_LEVEL_END"]
     return L
 
@@ -1124,6 +1169,8 @@ def file_tables():
     for d in ("fwd", "bwd"):
         L.append(row(fw(rname, d)))
         L.append(row(fw(rname, d, "_s")))
+    for d in ("fwd", "bwd"):
+        L.append("    {nullptr, nullptr, " + ", ".join(ccename(n, d) for n in range(2, 17)) + "},")
     L.append("};")
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):

@@ -205,6 +205,39 @@ void real_bwd_32(const double* in, double* out);
 void real_fwd_64(const double* in, double* out);
 void real_bwd_64(const double* in, double* out);
 
+// Real kernels on the spectrum stored as n/2+1 complex values; in place,
+// the array holds the n/2+1 values.
+void real_cce_fwd_2(const double* in, double* out);
+void real_cce_bwd_2(const double* in, double* out);
+void real_cce_fwd_3(const double* in, double* out);
+void real_cce_bwd_3(const double* in, double* out);
+void real_cce_fwd_4(const double* in, double* out);
+void real_cce_bwd_4(const double* in, double* out);
+void real_cce_fwd_5(const double* in, double* out);
+void real_cce_bwd_5(const double* in, double* out);
+void real_cce_fwd_6(const double* in, double* out);
+void real_cce_bwd_6(const double* in, double* out);
+void real_cce_fwd_7(const double* in, double* out);
+void real_cce_bwd_7(const double* in, double* out);
+void real_cce_fwd_8(const double* in, double* out);
+void real_cce_bwd_8(const double* in, double* out);
+void real_cce_fwd_9(const double* in, double* out);
+void real_cce_bwd_9(const double* in, double* out);
+void real_cce_fwd_10(const double* in, double* out);
+void real_cce_bwd_10(const double* in, double* out);
+void real_cce_fwd_11(const double* in, double* out);
+void real_cce_bwd_11(const double* in, double* out);
+void real_cce_fwd_12(const double* in, double* out);
+void real_cce_bwd_12(const double* in, double* out);
+void real_cce_fwd_13(const double* in, double* out);
+void real_cce_bwd_13(const double* in, double* out);
+void real_cce_fwd_14(const double* in, double* out);
+void real_cce_bwd_14(const double* in, double* out);
+void real_cce_fwd_15(const double* in, double* out);
+void real_cce_bwd_15(const double* in, double* out);
+void real_cce_fwd_16(const double* in, double* out);
+void real_cce_bwd_16(const double* in, double* out);
+
 // Lengths 17..63 other than 32: 16-byte aligned in and out only; the
 // outputs are multiplied by scale.
 void cplx_fwd_17_sa(const double* in, double* out, double scale);

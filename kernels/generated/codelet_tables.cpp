@@ -19,6 +19,8 @@ const CodeletTables codelets = {
     {nullptr, real_copy_1_s, real_2_s, real_fwd_3_s, real_fwd_4_s, real_fwd_5_s, real_fwd_6_s, real_fwd_7_s, real_fwd_8_s, real_fwd_9_s, real_fwd_10_s, real_fwd_11_s, real_fwd_12_s, real_fwd_13_s, real_fwd_14_s, real_fwd_15_s, real_fwd_16_s},
     {nullptr, real_copy_1, real_2, real_bwd_3, real_bwd_4, real_bwd_5, real_bwd_6, real_bwd_7, real_bwd_8, real_bwd_9, real_bwd_10, real_bwd_11, real_bwd_12, real_bwd_13, real_bwd_14, real_bwd_15, real_bwd_16},
     {nullptr, real_copy_1_s, real_2_s, real_bwd_3_s, real_bwd_4_s, real_bwd_5_s, real_bwd_6_s, real_bwd_7_s, real_bwd_8_s, real_bwd_9_s, real_bwd_10_s, real_bwd_11_s, real_bwd_12_s, real_bwd_13_s, real_bwd_14_s, real_bwd_15_s, real_bwd_16_s},
+    {nullptr, nullptr, real_cce_fwd_2, real_cce_fwd_3, real_cce_fwd_4, real_cce_fwd_5, real_cce_fwd_6, real_cce_fwd_7, real_cce_fwd_8, real_cce_fwd_9, real_cce_fwd_10, real_cce_fwd_11, real_cce_fwd_12, real_cce_fwd_13, real_cce_fwd_14, real_cce_fwd_15, real_cce_fwd_16},
+    {nullptr, nullptr, real_cce_bwd_2, real_cce_bwd_3, real_cce_bwd_4, real_cce_bwd_5, real_cce_bwd_6, real_cce_bwd_7, real_cce_bwd_8, real_cce_bwd_9, real_cce_bwd_10, real_cce_bwd_11, real_cce_bwd_12, real_cce_bwd_13, real_cce_bwd_14, real_cce_bwd_15, real_cce_bwd_16},
 };
 
 const CplxKernel codelet_pow2_complex_forward[7] = {cplx_copy_1, cplx_2, cplx_fwd_4, cplx_fwd_8, cplx_fwd_16, cplx_fwd_32, cplx_fwd_64};
