@@ -361,13 +361,13 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
   if ((n & 1) == 0) {
     if (forward) {
       code = run_core(p, in, out, true, w);
-      if (code == PLAN_OK) real_split_forward(out, n, (const double*)p->split_twiddles);
+      if (code == PLAN_OK) real_split_forward(out, n, (const double*)p->split_twiddles, 1.0);
     } else {
       // The mixed-radix engine cannot run in place: stage the half-length
       // complex data in the work area (its first n doubles are the area
       // run_core would copy to) instead of copying it there afterwards.
       double* mid = p->factored && w != nullptr && !overlaps(w, out, n) ? w : out;
-      real_split_backward(in, mid, n, (const double*)p->split_twiddle_pairs, nyquist_at);
+      real_split_backward(in, mid, n, (const double*)p->split_twiddles, 1.0, nyquist_at);
       code = run_core(p, mid, out, false, mid == w ? w + n : w);
     }
   } else if (p->factored) {
@@ -451,13 +451,10 @@ int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
   }
   const int64_t h = n / 2;
   const int64_t table = real_split_table_doubles(n);
-  double* fwd = (double*)tqs_mm_allocate((uint64_t)table * sizeof(double), 64);
-  p->split_twiddles = fwd;
-  double* bwd = (double*)tqs_mm_allocate((uint64_t)table * sizeof(double), 64);
-  p->split_twiddle_pairs = bwd;
-  if (fwd == nullptr || bwd == nullptr) return finish(out, p, PLAN_NO_MEMORY, 0);
-  real_split_forward_table(fwd, n);
-  real_split_backward_table(bwd, n);
+  double* split = (double*)tqs_mm_allocate((uint64_t)table * sizeof(double), 64);
+  p->split_twiddles = split;
+  if (split == nullptr) return finish(out, p, PLAN_NO_MEMORY, 0);
+  real_split_table(split, n);
   p->core_length = (int32_t)h;
   if (h > 16) code = plan_core(p, h, &work);
   return finish(out, p, code, work);

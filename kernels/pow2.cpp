@@ -21,6 +21,7 @@
 
 #include "kernels/codelets.h"
 #include "kernels/pow2_kernels.h"
+#include "kernels/real_split.h"
 #include "service/tqs_service.h"
 
 TQS_LEVEL_BEGIN
@@ -521,7 +522,7 @@ int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void*
   double* w = get_work(plan, work, &own);
   if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
   run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0);
-  pow2_split_forward(out, plan->log2n, plan->split_tw, s);
+  real_split_forward(out, int64_t(1) << plan->log2n, plan->split_tw, s);
   if (own != nullptr) tqs_mm_free(own);
   return PLAN_OK;
 }
@@ -543,7 +544,7 @@ int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, v
   void* own;
   double* w = get_work(plan, work, &own);
   if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  pow2_split_backward(in, out, plan->log2n, plan->split_tw, s, nyquist_at);
+  real_split_backward(in, out, int64_t(1) << plan->log2n, plan->split_tw, s, nyquist_at);
   run_complex<true, false>(out, out, w, plan->complex_log2, plan, 1.0);
   if (own != nullptr) tqs_mm_free(own);
   return PLAN_OK;

@@ -20,7 +20,7 @@ int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, v
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work);
 int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work);
 // Backward from a spectrum whose middle frequency sits at in[nyquist_at]
-// (see pow2_split_backward); lengths up to 64 take the packed order only.
+// (see real_split_backward); lengths up to 64 take the packed order only.
 int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
                           int64_t nyquist_at);
 // The longest length whose real plan reads the packed order only.

@@ -32,15 +32,4 @@ struct Pow2Plan {
   int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
 };
 
-
-// Real split step (kernels/pow2_split.cpp). Z holds the n/2-point complex
-// transform of the real input viewed as complex; in place.
-void pow2_split_forward(double* z, int log2n, const double* wtab, double scale);
-// Inverse: packed spectrum in -> complex data out (may alias), scaled. The
-// value at the middle frequency is read from in[nyquist_at]: 1 in the packed
-// order, n where the spectrum is stored as n/2+1 complex values, so that
-// either layout is read where it lies.
-void pow2_split_backward(const double* in, double* z, int log2n, const double* wtab,
-                         double scale, int64_t nyquist_at);
-
 TQS_LEVEL_END

@@ -47,7 +47,6 @@ TEST(PlanChoice, RealExamples) {
     Plan p(REAL, 18, tqs::SCALE_NONE);  // half length 9 by its codelet
     ASSERT_EQ(p.code, 0);
     EXPECT_NE(p.p->split_twiddles, nullptr);
-    EXPECT_NE(p.p->split_twiddle_pairs, nullptr);
     EXPECT_EQ(p.p->factored, 0);
     EXPECT_EQ(p.p->direct_table, nullptr);
     EXPECT_EQ(p.p->work_size, 0);
