@@ -34,8 +34,7 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
     C2 a = load2(z + 2 * k);
     C2 b = conj(reverse_lanes(load2(z + 2 * j)));
     C2 e = (a + b) * half;
-    C2 o = mul_neg_i((a - b) * half);
-    C2 t = cmul(o, load2(w + 2 * k));
+    C2 t = cmul_neg_i_mem((a - b) * half, w + 2 * k);
     store2(z + 2 * k, e + t);
     store2(z + 2 * j, reverse_lanes(conj(e - t)));
   }
@@ -45,8 +44,7 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
     C1 a = load1(z + 2 * k);
     C1 b = conj(load1(z + 2 * j));
     C1 e = (a + b) * half;
-    C1 o = mul_neg_i((a - b) * half);
-    C1 t = cmul_mem(o, w + 2 * k);
+    C1 t = cmul_neg_i_mem((a - b) * half, w + 2 * k);
     store1(z + 2 * k, e + t);
     if (j != k) store1(z + 2 * j, conj(e - t));
   }
@@ -65,8 +63,7 @@ void real_split_backward(const double* in, double* z, int64_t n, const double* w
     C2 a = load2(in + 2 * k);
     C2 b = conj(reverse_lanes(load2(in + 2 * j)));
     C2 e = (a + b) * scale;
-    C2 d = (a - b) * scale;
-    C2 p = mul_i(cmulj_fused(d, load2(w + 2 * k)));
+    C2 p = cmul_i_conj_mem((a - b) * scale, w + 2 * k);
     store2(z + 2 * k, e + p);
     store2(z + 2 * j, reverse_lanes(conj(e - p)));
   }
@@ -76,8 +73,7 @@ void real_split_backward(const double* in, double* z, int64_t n, const double* w
     C1 a = load1(in + 2 * k);
     C1 b = conj(load1(in + 2 * j));
     C1 e = (a + b) * scale;
-    C1 d = (a - b) * scale;
-    C1 p = mul_i(cmulj_mem(d, w + 2 * k));
+    C1 p = cmul_i_conj_mem((a - b) * scale, w + 2 * k);
     store1(z + 2 * k, e + p);
     if (j != k) store1(z + 2 * j, conj(e - p));
   }

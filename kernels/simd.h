@@ -102,6 +102,37 @@ inline C1 cmulj_mem(C1 a, const double* w) {
   return {_mm_add_pd(_mm_mul_pd(a.v, br), _mm_xor_pd(_mm_mul_pd(as, bi), _mm_set_pd(-0.0, 0.0)))};
 #endif
 }
+// a*(-i*w) and a*(i*conj(w)) for w in memory: the quarter turn is taken
+// by reading the twiddle's parts the other way round, so it costs no
+// shuffle (the real split step multiplies by these).
+inline C1 cmul_neg_i_mem(C1 a, const double* w) {
+#if TQS_LEVEL >= 1
+  __m128d wr = _mm_loaddup_pd(w), wi = _mm_loaddup_pd(w + 1);
+#else
+  __m128d wr = _mm_load1_pd(w), wi = _mm_load1_pd(w + 1);
+#endif
+  __m128d as = _mm_shuffle_pd(a.v, a.v, 1);
+#if TQS_LEVEL >= 5
+  return {_mm_fmsubadd_pd(a.v, wi, _mm_mul_pd(as, wr))};
+#else
+  return {_mm_add_pd(_mm_mul_pd(a.v, wi), _mm_xor_pd(_mm_mul_pd(as, wr), _mm_set_pd(-0.0, 0.0)))};
+#endif
+}
+inline C1 cmul_i_conj_mem(C1 a, const double* w) {
+#if TQS_LEVEL >= 1
+  __m128d wr = _mm_loaddup_pd(w), wi = _mm_loaddup_pd(w + 1);
+#else
+  __m128d wr = _mm_load1_pd(w), wi = _mm_load1_pd(w + 1);
+#endif
+  __m128d as = _mm_shuffle_pd(a.v, a.v, 1);
+#if TQS_LEVEL >= 5
+  return {_mm_fmaddsub_pd(a.v, wi, _mm_mul_pd(as, wr))};
+#elif TQS_LEVEL >= 1
+  return {_mm_addsub_pd(_mm_mul_pd(a.v, wi), _mm_mul_pd(as, wr))};
+#else
+  return {_mm_add_pd(_mm_mul_pd(a.v, wi), _mm_xor_pd(_mm_mul_pd(as, wr), _mm_set_pd(0.0, -0.0)))};
+#endif
+}
 
 #if TQS_LEVEL >= 4
 struct C2 {
@@ -178,6 +209,30 @@ inline C2 cmulj_mem(C2 a, const double* w) {
 #else
   return {_mm256_add_pd(_mm256_mul_pd(a.v, br),
                         _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
+#endif
+}
+// The two lanes' twiddles w[0..3] in memory, times -i and i*conj as for
+// C1; both parts come duplicated straight from the loads (w[4] is read and
+// ignored, so the table must extend one double past the pair).
+inline C2 cmul_neg_i_mem(C2 a, const double* w) {
+  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
+  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(a.v, wi, _mm256_mul_pd(as, wr))};
+#else
+  return {_mm256_add_pd(_mm256_mul_pd(a.v, wi),
+                        _mm256_xor_pd(_mm256_mul_pd(as, wr), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
+#endif
+}
+inline C2 cmul_i_conj_mem(C2 a, const double* w) {
+  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
+  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmaddsub_pd(a.v, wi, _mm256_mul_pd(as, wr))};
+#else
+  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, wi), _mm256_mul_pd(as, wr))};
 #endif
 }
 // a*conj(b) without a separate conjugation.
