@@ -22,10 +22,13 @@ namespace {
 
 void fill_table(double* table, int64_t n, double t_scale, double u_scale) {
   int64_t bins = n / 4;
-  for (int64_t i = 0; i < real_split_table_doubles(n); ++i) table[i] = 0.0;
+  // Every group of two bins is written below; only a last group with one
+  // bin and the padding behind it are left to clear.
+  for (int64_t i = 8 * (bins / 2); i < real_split_table_doubles(n); ++i) table[i] = 0.0;
+  const RootGenerator roots(n);
   for (int64_t k = 1; k <= bins; ++k) {
     double c, s;
-    root_cos_sin(k, n, &c, &s);
+    roots.cos_sin(k, &c, &s);
     // 1 - sin(theta) as cos^2/(1 + sin): no cancellation near theta = pi/2.
     double one_minus_sin = c * c / (1.0 + s);
     int64_t g = (k - 1) / 2, lane = (k - 1) & 1;
