@@ -12,6 +12,7 @@
 #include "engine/general.h"
 #include "engine/strategies.h"
 #include "kernels/real_compute.h"
+#include "kernels/roots.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -282,13 +283,12 @@ void fill_chirp(BluesteinPlan* p) {
   double* t = p->chirp_tables;
   t[0] = 1.0;
   t[1] = 0.0;
+  const RootGenerator roots(2 * n);
   int64_t j = 0;
   for (int64_t k = 1; k < n; ++k) {
     j += 2 * k - 1;
     if (j >= 2 * n) j -= 2 * n;
-    const double angle = 3.14159265358979323846 * static_cast<double>(j) / static_cast<double>(n);
-    t[2 * k] = std::cos(angle);
-    t[2 * k + 1] = std::sin(angle);
+    roots.cos_sin(j, t + 2 * k, t + 2 * k + 1);
   }
   for (int64_t k = 1; k < n; ++k) {
     t[2 * (m - k)] = t[2 * k];

@@ -85,11 +85,12 @@ void split_length(int64_t n, int64_t* p_out, int64_t* q_out) {
 // exp(-i pi k^2 / (2N)) = exp(-2 pi i (k^2 mod 4N) / 4N), k from -(Q - 1).
 void fill_chirp(LargeEvenRealPlan* plan) {
   const int64_t P = plan->p, Q = plan->q, period = 4 * P * Q;
+  const RootGenerator roots(period);
   for (int64_t i = 0; i < 2 * Q + P; ++i) {
     const int64_t k = i - (Q - 1);
     const int64_t j = (k * k) % period;
     double c, s;
-    root_cos_sin(j, period, &c, &s);
+    roots.cos_sin(j, &c, &s);
     plan->chirp[2 * i] = c;
     plan->chirp[2 * i + 1] = -s;
   }

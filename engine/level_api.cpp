@@ -5,6 +5,7 @@
 #include "kernels/codelets.h"
 #include "kernels/matrix_copy.h"
 #include "kernels/pow2.h"
+#include "kernels/roots.h"
 #include "parallel/square_transpose.h"
 #include "tqs_dfti.h"
 
@@ -27,6 +28,11 @@ long create_complex(EngineDescriptor** handle, int64_t length) {
 
 long create_real(EngineDescriptor** handle, int64_t length) {
   return create_stub(handle, length, DFTI_REAL);
+}
+
+void generated_roots(int64_t n, const int64_t* k, int64_t count, double* cs) {
+  const RootGenerator g(n);
+  for (int64_t i = 0; i < count; ++i) g.cos_sin(k[i], cs + 2 * i, cs + 2 * i + 1);
 }
 
 }  // namespace
@@ -70,6 +76,8 @@ const LevelApi level_api = {
     tqs_trans_tqs_zimatcopy_square_t,
     complex_length_forward,
     complex_length_backward,
+    root_table,
+    generated_roots,
 };
 
 TQS_LEVEL_END

@@ -120,6 +120,11 @@ struct LevelApi {
   // has none): aligned interleaved data, every output times scale.
   const CplxKernelScaled* complex_length_forward;
   const CplxKernelScaled* complex_length_backward;
+  // The roots of unity the table builders use: w[2k], w[2k+1] = cos, -sin
+  // (2 pi k/n) for k < n; and the generator's roots one at a time, cs[2i],
+  // cs[2i+1] = cos, sin (2 pi k[i]/n) for any integers k[i].
+  void (*root_table)(double* w, int64_t n);
+  void (*generated_roots)(int64_t n, const int64_t* k, int64_t count, double* cs);
 };
 
 // Indexed by processor level; built by CMake from the levels compiled in.

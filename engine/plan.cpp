@@ -408,6 +408,13 @@ int destroy_of(PlanRecord* p, int32_t tag) {
 
 }  // namespace
 
+int64_t complex_plan_least_work(int64_t n) {
+  // Only the straight-line kernels work without an area; every other plan
+  // passes the n points through one (see create_complex_kind and plan_core).
+  if (n <= 16 || (is_pow2(n) && n <= 64)) return 0;
+  return 16 * n + 32;
+}
+
 int complex_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
   return create_complex_kind(out, n, mode, hint, TAG_COMPLEX_PLAN);
 }

@@ -12,6 +12,10 @@ int split_plan_create(PlanRecord** out, int64_t n, int mode, int hint);
 int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint);
 
 int complex_plan_work_size(const PlanRecord* plan, int64_t* size_out);
+// What a complex plan of n points will at least ask for as work, known
+// without building it: a strategy with a fixed work area declines a length
+// here instead of paying for tables it would then throw away.
+int64_t complex_plan_least_work(int64_t n);
 int split_plan_work_size(const PlanRecord* plan, int64_t* size_out);
 int real_plan_work_size(const PlanRecord* plan, int64_t* size_out);
 

@@ -101,6 +101,7 @@ void free_plan(EngineDescriptor* d) {
 long try_commit(const Strategy* self, EngineDescriptor* d) {
   int mode = 0;
   if (!applies(d) || !plan_scale_mode(d, &mode)) return STRATEGY_DECLINED_SMALL;
+  if (complex_plan_least_work(d->length) > STACK_WORK_BYTES) return STRATEGY_DECLINED_SMALL;
   d->release_committed_state(d);
   auto* p = static_cast<SmallComplexPlan*>(tqs_mm_calloc(1, sizeof(SmallComplexPlan), 16));
   if (p == nullptr) return DFTI_STATUS_MEMORY;

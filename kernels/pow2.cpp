@@ -22,6 +22,7 @@
 #include "kernels/codelets.h"
 #include "kernels/pow2_kernels.h"
 #include "kernels/real_split.h"
+#include "kernels/roots.h"
 #include "service/tqs_service.h"
 
 TQS_LEVEL_BEGIN
@@ -33,11 +34,13 @@ namespace {
 using namespace p2;
 
 // w_n^k = (cos(2 pi k/n), -sin(2 pi k/n)) from the quarter-wave table
-// qs[j] = sin(2 pi j/n), j = 0..n/4 (qs read with stride qstride).
+// sign * qs[j * qstride] = sin(2 pi j/n), j = 0..n/4 (a real plan reads the
+// negated sines of its split table).
 struct Roots {
   const double* qs;
   int64_t qstride;
   int64_t n;
+  double sign = 1.0;
   void get(int64_t k, double* w) const {
     k &= n - 1;
     if (n < 4) {
@@ -45,9 +48,12 @@ struct Roots {
       w[1] = 0.0;
       return;
     }
-    int64_t q4 = n >> 2;
-    int64_t quad = k / q4, r = k - quad * q4;
-    double s = qs[r * qstride], c = qs[(q4 - r) * qstride];
+    // n is a power of two: the quadrant by a shift (a division here cost
+    // more than the rest of the lookup).
+    const int qbits = __builtin_ctzll(uint64_t(n)) - 2;
+    const int64_t q4 = n >> 2;
+    const int64_t quad = k >> qbits, r = k & (q4 - 1);
+    double s = sign * qs[r * qstride], c = sign * qs[(q4 - r) * qstride];
     switch (quad) {
       case 0:
         w[0] = c;
@@ -69,7 +75,40 @@ struct Roots {
   }
 };
 
-constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
+// The same roots straight from a generator, for the few a split top pass
+// needs beyond the lengths the lookup table covers.
+struct GeneratedRoots {
+  const RootGenerator* g;
+  int64_t n;
+  void get(int64_t k, double* w) const { g->root(k, w); }
+};
+
+// w_n^k, k = 0..n/4 (n = 2^L, L >= 3): each octant root also gives its
+// mirror on pi/4, w^(n/4 - k) = (sin, -cos) of the angle of w^k.
+void fill_quarter_roots(double* w, const RootGenerator& g) {
+  const int64_t n = g.length(), q4 = n / 4, q8 = n / 8;
+  for (int64_t k = 0; k <= q8; ++k) {
+    long double c, s;
+    g.octant(4 * k, &c, &s);
+    w[2 * k] = double(c);
+    w[2 * k + 1] = -double(s);
+    if (k < q8) {
+      w[2 * (q4 - k)] = double(s);
+      w[2 * (q4 - k) + 1] = -double(c);
+    }
+  }
+}
+
+// qs[j] = sin(2 pi j/n), j = 0..n/4, in the same way.
+void fill_quarter_sine(double* qs, const RootGenerator& g) {
+  const int64_t n = g.length(), q4 = n / 4, q8 = n / 8;
+  for (int64_t j = 0; j <= q8; ++j) {
+    long double c, s;
+    g.octant(4 * j, &c, &s);
+    qs[j] = double(s);
+    if (j < q8) qs[q4 - j] = double(c);
+  }
+}
 
 // Up to 64 points the straight-line kernels do the whole transform.
 constexpr int CODELET_LOG2 = 6;
@@ -113,7 +152,8 @@ bool group_top(int L) {
 
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
 // column k, the R-1 roots w^(j*k), j = 1..R-1 (columns k*kmul, k < count).
-void fill_pass(double* t, int L, const Roots& roots, int64_t count = -1, int64_t kmul = 1) {
+template <class Source>
+void fill_pass(double* t, int L, const Source& roots, int64_t count = -1, int64_t kmul = 1) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
@@ -125,7 +165,8 @@ void fill_pass(double* t, int L, const Roots& roots, int64_t count = -1, int64_t
 #if TQS_AVX
 // The same roots for two neighbouring columns side by side (first count
 // columns).
-void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
+template <class Source>
+void fill_pass_pairs(double* t, int L, const Source& roots, int64_t count = -1) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
@@ -141,7 +182,8 @@ void fill_pass_pairs(double* t, int L, const Roots& roots, int64_t count = -1) {
 // duplicated per lane, then the sines with the signs a group product needs
 // (see cmul_group), so the closing pass multiplies without shuffling the
 // twiddles. Twice the size of the plain table.
-void fill_pass_groups(double* t, int L, const Roots& roots) {
+template <class Source>
+void fill_pass_groups(double* t, int L, const Source& roots) {
   int rb = radix_bits(L);
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
@@ -177,8 +219,6 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
 
   // Sizes, in doubles, of everything behind the record.
   const int64_t head = align_up(sizeof(Pow2Plan), 64) / 8;
-  const bool own_sine = log2n > 10;
-  const int64_t qs_size = own_sine ? align_up(n / 4 + 1, 8) : 0;
   int64_t tw_size = 0;
   int64_t pass_off[POW2_MAX_LOG2 + 1];
   int64_t top_off = -1, split_off = -1;
@@ -207,7 +247,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     split_off = tw_size;
     tw_size += 2 * (n / 4 + 1);
   }
-  const int64_t total = (head + qs_size + tw_size) * 8;
+  const int64_t total = (head + tw_size) * 8;
   char* mem = static_cast<char*>(tqs_mm_allocate(uint64_t(total), 64));
   if (mem == nullptr) return PLAN_NO_MEMORY;
   memset(mem, 0, sizeof(Pow2Plan));
@@ -225,21 +265,35 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
   p->prefetch = cl >= PREFETCH_LOG2 ? 1 : 0;
 
-  Roots roots{pow2_sine1024, 1, n};
-  if (own_sine) {
-    double* qs = base + head;
-    // Sines up to the octant, cosines of the mirrored angle above it.
-    const int64_t q4 = n / 4, q8 = n / 8;
-    for (int64_t j = 0; j <= q8; ++j) qs[j] = double(sinl(TWO_PI_L * (long double)j / (long double)n));
-    for (int64_t j = q8 + 1; j <= q4; ++j)
-      qs[j] = double(cosl(TWO_PI_L * (long double)(q4 - j) / (long double)n));
-    roots.qs = qs;
-  } else if (log2n >= 2) {
-    roots.qstride = 1024 >> log2n;
-  }
-  p->quarter_sine = roots.qs;
-  double* tw = base + head + qs_size;
+  double* tw = base + head;
   p->twiddles = tw;
+  // The lookup tables read the roots of one length: the n-th of a real plan
+  // (its split table holds them), else those of the complex transform, or
+  // with a split top only those of the largest inner pass, the top's few
+  // coming straight from a generator. Up to 1024 points a static table
+  // serves; above it a quarter-wave table is formed from an eighth of the
+  // roots.
+  const int q_log2 = real ? log2n : split_top ? cl - radix_bits(cl) : cl;
+  const int64_t nq = int64_t(1) << q_log2;
+  Roots roots{pow2_sine1024, 1, nq};
+  if (q_log2 >= 2 && q_log2 <= 10) roots.qstride = 1024 >> q_log2;
+  double* quarter = nullptr;
+  if (q_log2 > 10) {
+    const RootGenerator g(nq);
+    if (real) {
+      double* s = tw + split_off;
+      fill_quarter_roots(s, g);
+      roots = Roots{s + 1, 2, nq, -1.0};
+    } else {
+      quarter = static_cast<double*>(tqs_mm_allocate(uint64_t(nq / 4 + 1) * 8, 64));
+      if (quarter == nullptr) {
+        tqs_mm_free(mem);
+        return PLAN_NO_MEMORY;
+      }
+      fill_quarter_sine(quarter, g);
+      roots.qs = quarter;
+    }
+  }
   // The roots of a 2^L-point pass are every (n/2^L)-th n-point root, so one
   // table serves the complex transform of n/2 points inside a real plan.
   for (int L = 0; L <= POW2_MAX_LOG2; ++L)
@@ -252,12 +306,20 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     if (split_top) {
       const int64_t lo = int64_t(1) << top_lo_bits;
       const int64_t hi = (int64_t(1) << (cl - radix_bits(cl))) >> top_lo_bits;
+      auto fill_split_top = [&](const auto& source) {
 #if TQS_AVX
-      fill_pass_pairs(tw + top_off, cl, roots, lo);
+        fill_pass_pairs(tw + top_off, cl, source, lo);
 #else
-      fill_pass(tw + top_off, cl, roots, lo);
+        fill_pass(tw + top_off, cl, source, lo);
 #endif
-      fill_pass(tw + top_hi_off, cl, roots, hi, lo);
+        fill_pass(tw + top_hi_off, cl, source, hi, lo);
+      };
+      if (real) {
+        fill_split_top(roots);
+      } else {
+        const RootGenerator g(int64_t(1) << cl);
+        fill_split_top(GeneratedRoots{&g, g.length()});
+      }
       p->top_hi = tw + top_hi_off;
       p->top_lo_bits = top_lo_bits;
     } else {
@@ -274,9 +336,11 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   }
   if (split_off >= 0) {
     double* s = tw + split_off;
-    for (int64_t k = 0; k <= n / 4; ++k) roots.get(k, s + 2 * k);
+    if (q_log2 <= 10)
+      for (int64_t k = 0; k <= n / 4; ++k) roots.get(k, s + 2 * k);
     p->split_tw = s;
   }
+  tqs_mm_free(quarter);
   *out = p;
   return PLAN_OK;
 }

@@ -21,7 +21,6 @@ struct Pow2Plan {
   int32_t* bit_reversal;  // unused by this engine's decimation scheme
   double* twiddles;       // start of all twiddle tables in this allocation
   // Engine layout.
-  const double* quarter_sine;  // sin(2*pi*j/n), j = 0..n/4 (n = log2n length)
   const double* pass_tw[POW2_MAX_LOG2 + 1];  // radix pass of a 2^L sub-transform
   const double* top_tw;      // closing pass (AVX: two columns side by side)
   const double* top_hi;      // with top_tw split in two factors: the coarse one

@@ -10,12 +10,8 @@ using namespace simd;
 int64_t real_split_table_doubles(int64_t n) { return 2 * (n / 4 + 1); }
 
 void real_split_table(double* table, int64_t n) {
-  for (int64_t k = 0; k <= n / 4; ++k) {
-    double c, s;
-    root_cos_sin(k, n, &c, &s);
-    table[2 * k] = c;
-    table[2 * k + 1] = -s;
-  }
+  const RootGenerator roots(n);
+  for (int64_t k = 0; k <= n / 4; ++k) roots.root(k, table + 2 * k);
 }
 
 // Both directions walk the bins from both ends towards the middle; at the

@@ -25,6 +25,7 @@
 #include "engine/engine.h"
 #include "engine/general.h"
 #include "engine/strategies.h"
+#include "kernels/roots.h"
 #include "kernels/simd.h"
 #include "parallel/drivers.h"
 #include "parallel/square_transpose.h"
@@ -46,7 +47,6 @@ constexpr int64_t ROW_GROUP = 16;
 constexpr int64_t SHARE_BLOCK = 8;
 constexpr int64_t CHIRP_MIRROR = 4;
 constexpr int BUFFER_ALIGNMENT = 64;
-constexpr long double PI_L = 3.141592653589793238462643383279502884L;
 
 // The columns and rows run through the sub-descriptors' axis routines, which
 // only the general strategy installs; the specialised complex strategies
@@ -72,11 +72,10 @@ double* build_chirp(int64_t n, int64_t count) {
   if (table == nullptr) return nullptr;
   double* c = table + 2 * CHIRP_MIRROR;
   const int64_t period = 4 * n;
+  const RootGenerator roots(period);
   int64_t square = 0;
   for (int64_t m = 0; m < count; ++m) {
-    const long double angle = PI_L * static_cast<long double>(square) / static_cast<long double>(2 * n);
-    c[2 * m] = static_cast<double>(std::cos(angle));
-    c[2 * m + 1] = -static_cast<double>(std::sin(angle));
+    roots.root(square, c + 2 * m);
     square += 2 * m + 1;
     while (square >= period) square -= period;
   }

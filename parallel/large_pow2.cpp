@@ -27,6 +27,7 @@
 #include "kernels/codelets.h"
 #include "kernels/pow2_kernels.h"
 #include "parallel/drivers.h"
+#include "kernels/roots.h"
 #include "parallel/large_table.h"
 #include "tqs_dfti.h"
 
@@ -41,7 +42,6 @@ constexpr int64_t WIDE_GROUP = 8, NARROW_GROUP = 4;
 constexpr int WIDE_GROUP_MAX_LOG2 = 11;
 constexpr int TABLE_ALIGNMENT = 64;
 constexpr int CODELET_LOG2 = 6;
-constexpr long double TWO_PI_L = 6.283185307179586476925286766559005768L;
 
 // Radix bits of the pass that closes a 2^L-point transform; 0: a leaf.
 int radix_bits(int log2n) {
@@ -49,14 +49,6 @@ int radix_bits(int log2n) {
   if (log2n == 5) return 2;
   if (log2n == 8) return 3;
   return (log2n - 4) % 3 == 0 ? 3 : 2;
-}
-
-// w_M^j = (cos, -sin)(2 pi j / M) for M = 2^log2m.
-void root(int64_t j, int log2m, double* w) {
-  const int64_t m = int64_t(1) << log2m;
-  const long double a = TWO_PI_L * static_cast<long double>(j & (m - 1)) / static_cast<long double>(m);
-  w[0] = static_cast<double>(std::cos(a));
-  w[1] = -static_cast<double>(std::sin(a));
 }
 
 struct Tables {
@@ -275,18 +267,21 @@ long prepare(EngineDescriptor* d, int log2n, int chunks) {
   auto* area = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(h.bytes), TABLE_ALIGNMENT));
   if (area == nullptr) return DFTI_STATUS_MEMORY;
   std::memcpy(area, &h, sizeof h);
+  // The roots of every pass are among those of the longest one.
+  const RootGenerator pass_roots(int64_t(1) << h.log2_cols);
   for (int l = 0; l <= LARGE_MAX_SUB_LOG2; ++l) {
     if (h.pass_offset[l] < 0) continue;
     const int rb = radix_bits(l);
     const int64_t r = int64_t(1) << rb, m = int64_t(1) << (l - rb);
     double* t = area + h.pass_offset[l];
     for (int64_t k = 0; k < m; ++k) {
-      for (int64_t j = 1; j < r; ++j, t += 2) root(j * k, l, t);
+      for (int64_t j = 1; j < r; ++j, t += 2) pass_roots.root((j * k) << (h.log2_cols - l), t);
     }
   }
-  for (int64_t j = 0; j < (int64_t(1) << h.low_bits); ++j) root(j, log2n, area + h.low_offset + 2 * j);
+  const RootGenerator whole(int64_t(1) << log2n);
+  for (int64_t j = 0; j < (int64_t(1) << h.low_bits); ++j) whole.root(j, area + h.low_offset + 2 * j);
   for (int64_t j = 0; j < (int64_t(1) << (log2n - h.low_bits)); ++j) {
-    root(j << h.low_bits, log2n, area + h.high_offset + 2 * j);
+    whole.root(j << h.low_bits, area + h.high_offset + 2 * j);
   }
   tqs_mm_free(d->large_kernel_table);
   d->large_kernel_table = area;
