@@ -13,8 +13,6 @@ namespace {
 
 constexpr int64_t kDepthFirstAbove = 500;
 
-bool is_pow2_radix(uint32_t r) { return r == 2 || r == 4 || r == 8 || r == 16; }
-
 double* alloc_doubles(int64_t count) {
   return (double*)tqs_mm_allocate((uint64_t)count * sizeof(double), 64);
 }
@@ -80,15 +78,12 @@ void run_pass(const FactorRecord& f, double* data) {
   const double* cs = (const double*)f.generic_table;
   int64_t m = f.m, blocks = f.blocks;
   switch (f.radix) {
-    case 2: pass<2, F>(data, m, blocks, tw, 2, cs); break;
-    case 3: pass<3, F>(data, m, blocks, tw, 3, cs); break;
-    case 4: pass<4, F>(data, m, blocks, tw, 4, cs); break;
-    case 5: pass<5, F>(data, m, blocks, tw, 5, cs); break;
-    case 7: pass<7, F>(data, m, blocks, tw, 7, cs); break;
-    case 8: pass<8, F>(data, m, blocks, tw, 8, cs); break;
-    case 11: pass<11, F>(data, m, blocks, tw, 11, cs); break;
-    case 13: pass<13, F>(data, m, blocks, tw, 13, cs); break;
-    case 16: pass<16, F>(data, m, blocks, tw, 16, cs); break;
+#define TQS_PASS_CASE(r_)                                 \
+  case r_:                                                \
+    pass<r_, F>(data, m, blocks, tw, r_, cs);             \
+    break;
+    TQS_BUTTERFLY_RADICES(TQS_PASS_CASE)
+#undef TQS_PASS_CASE
     default: pass<0, F>(data, m, blocks, tw, (int)f.radix, cs); break;
   }
 }
@@ -142,15 +137,12 @@ void leaves(const PlanRecord* p, const double* in, double* out) {
 template <bool F>
 void run_leaves(const PlanRecord* p, const double* in, double* out) {
   switch (p->factors[p->last_factor_index + 1].radix) {
-    case 2: leaves<2, F>(p, in, out); break;
-    case 3: leaves<3, F>(p, in, out); break;
-    case 4: leaves<4, F>(p, in, out); break;
-    case 5: leaves<5, F>(p, in, out); break;
-    case 7: leaves<7, F>(p, in, out); break;
-    case 8: leaves<8, F>(p, in, out); break;
-    case 11: leaves<11, F>(p, in, out); break;
-    case 13: leaves<13, F>(p, in, out); break;
-    case 16: leaves<16, F>(p, in, out); break;
+#define TQS_LEAF_CASE(r_)       \
+  case r_:                      \
+    leaves<r_, F>(p, in, out);  \
+    break;
+    TQS_BUTTERFLY_RADICES(TQS_LEAF_CASE)
+#undef TQS_LEAF_CASE
     default: leaves<0, F>(p, in, out); break;
   }
 }
@@ -170,6 +162,66 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
   }
   run_leaves<F>(p, in, out);
   for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out);
+}
+
+// Regroups the records of factor_length into the passes of a complex
+// transform (stages first, the leaf last). Every pass is one sweep over the
+// data with a twiddle product per point, so the primes are combined into the
+// composite butterflies: a 3 with a 2 into a 6 and 2s with 5s into 10s, whose
+// butterflies cost little more per point than a 5 but save a sweep. A power
+// of two left over becomes the leaf (8 or 16 read in one go), otherwise the
+// deepest even composite: an even leaf keeps every pass's column count even,
+// which the two-column vector path needs. The odd primes without a partner
+// lead, where the column count is largest.
+int group_radices(const uint32_t* in, int count, uint32_t* r) {
+  int twos = 0, threes = 0, fives = 0, n = 0;
+  uint32_t odd[MAX_FACTORS];
+  for (int i = 0; i < count; ++i) {
+    uint32_t v = in[i];
+    if (v == 3) {
+      ++threes;
+    } else if (v == 5) {
+      ++fives;
+    } else if ((v & (v - 1)) == 0) {
+      while (v > 1) {
+        ++twos;
+        v >>= 1;
+      }
+    } else {
+      odd[n++] = v;
+    }
+  }
+  int sixes = threes < twos ? threes : twos;
+  twos -= sixes;
+  threes -= sixes;
+  int tens = fives < twos ? fives : twos;
+  twos -= tens;
+  fives -= tens;
+  // A lone 2 makes a poor leaf: it takes the 2 of a composite instead.
+  if (twos == 1 && tens > 0) {
+    --tens;
+    ++fives;
+    twos = 2;
+  } else if (twos == 1 && sixes > 0) {
+    --sixes;
+    ++threes;
+    twos = 2;
+  }
+  int c = 0;
+  for (int i = n - 1; i >= 0; --i) r[c++] = odd[i];
+  for (int i = 0; i < fives; ++i) r[c++] = 5;
+  for (int i = 0; i < threes; ++i) r[c++] = 3;
+  for (int i = 0; i < sixes; ++i) r[c++] = 6;
+  for (int i = 0; i < tens; ++i) r[c++] = 10;
+  // The power of two: 4s as passes above a leaf of up to 16.
+  int leaf_log = twos > 4 ? 4 - (twos & 1) : twos;
+  for (int k = twos - leaf_log; k > 0; k -= 2) r[c++] = 4;
+  if (leaf_log > 0) r[c++] = 1u << leaf_log;
+  if (c < 2) {  // one composite alone (a length of 6 or 10): its primes
+    for (int i = 0; i < count; ++i) r[i] = in[i];
+    return count;
+  }
+  return c;
 }
 
 }  // namespace
@@ -206,19 +258,11 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, int count,
                       bool breadth_first, int64_t* generic_out) {
   uint32_t r[MAX_FACTORS];
-  for (int i = 0; i < count; ++i) r[i] = radices_in[i];
-  // A lone 2 or a 4 in front merges with the next 4 into a leaf of 8 or 16;
-  // the power-of-two front record then changes place with the cofactor, so
-  // that the leaves are the power of two and the first stage the odd rest.
-  if (count >= 3 && r[1] == 4 && (r[0] == 2 || r[0] == 4)) {
-    r[0] *= 4;
-    for (int i = 1; i + 1 < count; ++i) r[i] = r[i + 1];
-    --count;
-  }
-  if (is_pow2_radix(r[0])) {
-    uint32_t t = r[0];
-    r[0] = r[count - 1];
-    r[count - 1] = t;
+  if (breadth_first) {
+    // The odd real engine has real passes for the prime radices only.
+    for (int i = 0; i < count; ++i) r[i] = radices_in[i];
+  } else {
+    count = group_radices(radices_in, count, r);
   }
   const int stages = count - 1;
   p->factored = 1;
@@ -251,7 +295,7 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   // butterfly of their own (odd, above 13); neighbours share one.
   for (int i = 0; i <= stages; ++i) {
     FactorRecord& f = p->factors[i];
-    if (f.radix <= 16 && (is_pow2_radix(f.radix) || f.radix <= 13)) continue;
+    if (has_butterfly(f.radix)) continue;
     int64_t size = (i < stages && (f.m & 1) == 0) ? 2 * (int64_t)f.radix : (int64_t)f.radix;
     if (size > generic) generic = size;
     if (i > 0 && p->factors[i - 1].radix == f.radix) {

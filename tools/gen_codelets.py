@@ -1413,7 +1413,11 @@ def file_fixed():
 
 # Radix butterflies for the mixed-radix engine ------------------------------
 
-BUTTERFLY_RADICES = (2, 3, 4, 5, 7, 8, 11, 13, 16)
+# The composite radices let the mixed-radix engine cover a length in fewer
+# passes over the data (100 = 4 x 25, 1000 = 8 x 5 x 25, ...): a larger
+# butterfly costs a little more arithmetic per point than its factors in two
+# passes, but saves one load, twiddle and store of every point.
+BUTTERFLY_RADICES = (2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 20, 25, 32)
 
 
 def file_butterflies():
@@ -1431,7 +1435,12 @@ def file_butterflies():
          '#include "engine/level.h"',
          '#include "kernels/simd.h"',
          "",
+         "// X(r) for every radix above, for the dispatch switches of the engines.",
+         "#define TQS_BUTTERFLY_RADICES(X) " + " ".join("X(%d)" % r for r in BUTTERFLY_RADICES),
+         "",
          "TQS_LEVEL_BEGIN",
+         "",
+         "constexpr int kMaxButterflyRadix = %d;" % max(BUTTERFLY_RADICES),
          ""]
     for r in BUTTERFLY_RADICES:
         for dn, sign in (("forward", -1), ("backward", 1)):
