@@ -19,9 +19,32 @@ double* alloc_doubles(int64_t count) {
 
 // ---- radix passes ---------------------------------------------------------
 
+// The twiddle product of a pass. One column reads a group {c, c, -s, s}
+// (no shuffle of the twiddle, which the 128-bit levels feel most); two
+// columns read {c0, s0, c1, s1}, as a group per column pair would double
+// the table, which the long transforms pay for in cache misses.
+template <bool F>
+inline C1 twiddle(C1 a, const double* w) {
+  if constexpr (F) {
+    return cmul_group(a, w);
+  } else {
+    return cmulj_group(a, w);
+  }
+}
+#if TQS_LEVEL >= 4
+template <bool F>
+inline C2 twiddle(C2 a, const double* w) {
+  if constexpr (F) {
+    return cmul(a, load2(w));
+  } else {
+    return cmulj(a, load2(w));
+  }
+}
+#endif
+
 // One column k of a block: element j*m + k times its twiddle, R-point DFT,
-// result q stored at q*m + k. tw points at the column's twiddles, tstep
-// doubles apart per j. R == 0: a radix known only at run time.
+// result q stored at q*m + k. tw points at the column's twiddle groups,
+// tstep doubles apart per j. R == 0: a radix known only at run time.
 template <int R, bool F, class V>
 inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
                         const double* cs) {
@@ -31,12 +54,7 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
   x[0] = Lanes<V>::load_pair(col);
   for (int j = 1; j < rr; ++j) {
     // The table holds the forward twiddles; backward uses their conjugates.
-    V a = Lanes<V>::load_pair(col + j * m2), w = Lanes<V>::load_pair(tw + (j - 1) * tstep);
-    if constexpr (F) {
-      x[j] = cmul(a, w);
-    } else {
-      x[j] = cmulj(a, w);
-    }
+    x[j] = twiddle<F>(Lanes<V>::load_pair(col + j * m2), tw + (j - 1) * tstep);
   }
   if constexpr (R == 0) {
     bfly_odd_rt<F>(x, r, cs);
@@ -46,28 +64,26 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
   for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
 }
 
+// Twiddles: 4 doubles per column and j, or at the two-column width (even
+// m, levels 4 and 5) 4 per column pair and j.
 template <int R, bool F>
 void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs) {
   const int rr = R == 0 ? r : R;
-  const int64_t m2 = 2 * m;
+  const int64_t m2 = 2 * m, col_step = 4 * (int64_t)(rr - 1);
   for (int64_t b = 0; b < blocks; ++b) {
     double* blk = data + b * rr * m2;
-    if ((m & 1) == 0) {
-      // Twiddles of columns k and k+1 side by side: 4 doubles per j.
-      const double* t = tw;
-      for (int64_t k = 0; k < m; k += 2, t += 4 * (rr - 1)) {
 #if TQS_LEVEL >= 4
-        pass_column<R, F, C2>(blk + 2 * k, m2, t, 4, r, cs);
-#else
-        pass_column<R, F, C1>(blk + 2 * k, m2, t, 4, r, cs);
-        pass_column<R, F, C1>(blk + 2 * k + 2, m2, t + 2, 4, r, cs);
-#endif
-      }
-    } else {
+    if ((m & 1) == 0) {
       const double* t = tw;
-      for (int64_t k = 0; k < m; ++k, t += 2 * (rr - 1)) {
-        pass_column<R, F, C1>(blk + 2 * k, m2, t, 2, r, cs);
+      for (int64_t k = 0; k < m; k += 2, t += col_step) {
+        pass_column<R, F, C2>(blk + 2 * k, m2, t, 4, r, cs);
       }
+      continue;
+    }
+#endif
+    const double* t = tw;
+    for (int64_t k = 0; k < m; ++k, t += col_step) {
+      pass_column<R, F, C1>(blk + 2 * k, m2, t, 4, r, cs);
     }
   }
 }
@@ -315,18 +331,29 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   for (int i = 0; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
     int64_t rr = f.radix, mm = f.m, ss = f.s;
-    double* tw = alloc_doubles(2 * (rr - 1) * mm + 2);
+    // The odd real engine reads (c, s) per column, the complex passes the
+    // layout of their width (see twiddle).
+    const bool pairs = breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0);
+    double* tw = alloc_doubles((pairs ? 2 : 4) * (rr - 1) * mm + 2);
     if (tw == nullptr) {
       tqs_mm_free(w);
       return PLAN_NO_MEMORY;
     }
     for (int64_t k = 0; k < mm; ++k) {
       for (int64_t j = 1; j < rr; ++j) {
-        int64_t pos = (mm & 1) == 0 ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
-                                    : (k * (rr - 1) + (j - 1)) * 2;
         int64_t e = j * k * ss;  // below len: j < r, k < m, r*m*s = len
-        tw[pos] = w[2 * e];
-        tw[pos + 1] = w[2 * e + 1];
+        const double c = w[2 * e], sn = w[2 * e + 1];
+        if (pairs) {
+          int64_t pos = (mm & 1) == 0 ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
+                                      : (k * (rr - 1) + (j - 1)) * 2;
+          tw[pos] = c;
+          tw[pos + 1] = sn;
+        } else {
+          int64_t pos = (k * (rr - 1) + (j - 1)) * 4;
+          tw[pos] = tw[pos + 1] = c;
+          tw[pos + 2] = -sn;
+          tw[pos + 3] = sn;
+        }
       }
     }
     f.twiddles = tw;
