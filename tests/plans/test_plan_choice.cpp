@@ -76,9 +76,9 @@ TEST(PlanChoice, RealExamples) {
     EXPECT_EQ(p.p->odd_factored, 1);
   }
   {
-    Plan p(REAL, 210, tqs::SCALE_NONE);  // 105 = 3*5*7, the largest prime first
+    Plan p(REAL, 210, tqs::SCALE_NONE);  // 105 = 7*15: the prime without a partner first
     ASSERT_EQ(p.code, 0);
-    EXPECT_EQ(radices(p.p), (R{7, 5, 3}));
+    EXPECT_EQ(radices(p.p), (R{7, 15}));
   }
   {
     Plan p(REAL, 291, tqs::SCALE_NONE);  // 3*97: cofactor 97 too large
