@@ -7,7 +7,7 @@ namespace {
 
 template <class V, class Load, class Store>
 int run(int radix, int backward, double* data, int step, Load load, Store store) {
-  V x[16];
+  V x[kMaxButterflyRadix];
   for (int j = 0; j < radix; ++j) x[j] = load(data + j * step);
   switch (radix * 2 + (backward ? 1 : 0)) {
 #define TQS_RADIX(r)                  \
@@ -17,15 +17,7 @@ int run(int radix, int backward, double* data, int step, Load load, Store store)
   case 2 * r + 1:                     \
     butterfly##r##_backward<V>(x);    \
     break;
-    TQS_RADIX(2)
-    TQS_RADIX(3)
-    TQS_RADIX(4)
-    TQS_RADIX(5)
-    TQS_RADIX(7)
-    TQS_RADIX(8)
-    TQS_RADIX(11)
-    TQS_RADIX(13)
-    TQS_RADIX(16)
+    TQS_BUTTERFLY_RADICES(TQS_RADIX)
 #undef TQS_RADIX
     default:
       return -1;
@@ -71,7 +63,7 @@ void store_c2(double* p, simd::C2 v) { simd::store2(p, v); }
 }  // namespace
 
 int radix_butterfly(int radix, int backward, int lanes, double* data) {
-  if (radix < 2 || radix > 16 || data == nullptr) return -1;
+  if (radix < 2 || radix > kMaxButterflyRadix || data == nullptr) return -1;
   if (lanes == 1) return run<simd::C1>(radix, backward, data, 2, load_c1, store_c1);
 #if TQS_LEVEL >= 4
   if (lanes == 2) return run<simd::C2>(radix, backward, data, 4, load_c2, store_c2);

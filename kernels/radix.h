@@ -101,16 +101,16 @@ inline void bfly(V* x) {
     }                               \
     return;                         \
   }
-  TQS_RADIX_CASE(2)
-  TQS_RADIX_CASE(3)
-  TQS_RADIX_CASE(4)
-  TQS_RADIX_CASE(5)
-  TQS_RADIX_CASE(7)
-  TQS_RADIX_CASE(8)
-  TQS_RADIX_CASE(11)
-  TQS_RADIX_CASE(13)
-  TQS_RADIX_CASE(16)
+  TQS_BUTTERFLY_RADICES(TQS_RADIX_CASE)
 #undef TQS_RADIX_CASE
+}
+
+constexpr bool has_butterfly(int64_t r) {
+#define TQS_RADIX_CASE(r_) \
+  if (r == r_) return true;
+  TQS_BUTTERFLY_RADICES(TQS_RADIX_CASE)
+#undef TQS_RADIX_CASE
+  return false;
 }
 
 }  // namespace radix

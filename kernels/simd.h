@@ -134,6 +134,25 @@ inline C1 cmul_i_conj_mem(C1 a, const double* w) {
 #endif
 }
 
+// Twiddle as a group {c, c, -s, s}: a*(c + i*s) = a*C + swap(a)*S and
+// a*(c - i*s) = a*C - swap(a)*S, one shuffle of a and none of the twiddle.
+inline C1 cmul_group(C1 a, const double* g) {
+  __m128d c = _mm_loadu_pd(g), t = _mm_mul_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_loadu_pd(g + 2));
+#if TQS_LEVEL >= 5
+  return {_mm_fmadd_pd(a.v, c, t)};
+#else
+  return {_mm_add_pd(_mm_mul_pd(a.v, c), t)};
+#endif
+}
+inline C1 cmulj_group(C1 a, const double* g) {
+  __m128d c = _mm_loadu_pd(g), t = _mm_mul_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_loadu_pd(g + 2));
+#if TQS_LEVEL >= 5
+  return {_mm_fmsub_pd(a.v, c, t)};
+#else
+  return {_mm_sub_pd(_mm_mul_pd(a.v, c), t)};
+#endif
+}
+
 #if TQS_LEVEL >= 4
 struct C2 {
   __m256d v;

@@ -356,7 +356,9 @@ TEST(Codelets, RealLengthSixExample) {
 }
 
 TEST(Codelets, RadixButterflies) {
-  const int radices[] = {2, 3, 4, 5, 7, 8, 11, 13, 16};
+  // The composite ones too: their generated splits (prime-factor and
+  // twiddled) are where an index or constant slip would hide.
+  const int radices[] = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 16};
   const bool wide = api().level >= 4;
   for (int r : radices) {
     for (int backward = 0; backward < 2; ++backward) {
@@ -388,8 +390,8 @@ TEST(Codelets, RadixButterflies) {
       }
     }
   }
-  std::vector<double> d(64, 0.0);
-  EXPECT_EQ(api().radix_butterfly(6, 0, 1, d.data()), -1);
+  std::vector<double> d(128, 0.0);
+  for (int r : {1, 12, 14, 17}) EXPECT_EQ(api().radix_butterfly(r, 0, 1, d.data()), -1) << r;
 }
 
 TEST(Codelets, RealRadixButterflies) {
