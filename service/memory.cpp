@@ -50,9 +50,15 @@ int thread_count = 0;
 uint64_t direct_bytes = 0;
 uint64_t direct_blocks = 0;
 
+// From this size on a block is a transform's table or temporary, worth
+// large pages (see advise_large_block).
+constexpr uint64_t LARGE_BLOCK = uint64_t{4} << 20;
+
 void* system_allocate(uint64_t size) {
   auto* fn = __atomic_load_n(&system_allocator.allocate, __ATOMIC_ACQUIRE);
-  return fn(static_cast<size_t>(size));
+  void* block = fn(static_cast<size_t>(size));
+  if (block != nullptr && size >= LARGE_BLOCK) tqs::os::advise_large_block(block, size);
+  return block;
 }
 
 void system_release(void* block) {

@@ -39,6 +39,13 @@ void restore_thread_affinity(const SavedAffinity* saved);
 // Gives up the rest of the time slice.
 void yield();
 
+// Tells the system that [block, block + size) is one large, long-lived
+// working area (transform tables, temporaries of long transforms): where
+// the system can, it backs the area with large pages, which saves most of
+// the page faults of a first touch and the address-translation misses of
+// strided passes. A hint only; nothing to undo.
+void advise_large_block(void* block, uint64_t size);
+
 // Message catalog. `catalog_load` opens the catalog for the current locale
 // (null when there is none). `catalog_text` looks up `id` (the message number
 // with bit 31 set) for `language`; it returns the text's length and a copy in

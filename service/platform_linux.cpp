@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -150,6 +151,15 @@ void restore_thread_affinity(const SavedAffinity* saved) {
 }
 
 void yield() { sched_yield(); }
+
+void advise_large_block(void* block, uint64_t size) {
+  // Transparent huge pages of 2 MiB, asked for on the whole pages inside
+  // the block (the system applies them where its setting allows).
+  constexpr uintptr_t kHuge = uintptr_t{1} << 21;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 namespace {
 
