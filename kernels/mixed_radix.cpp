@@ -13,6 +13,20 @@ namespace {
 
 constexpr int64_t kDepthFirstAbove = 500;
 
+// A pass whose twiddle table would outgrow the level-2 cache's share keeps
+// two short tables instead: w^(j*k) = w^(j*kh*64) * w^(j*kl) for column
+// k = 64*kh + kl, one more complex product per twiddle. The long passes are
+// bound by memory traffic, and a full table (r - 1 roots per column) moves
+// about as many bytes as the data itself.
+constexpr int kLowBits = 6;
+constexpr int64_t kLowColumns = int64_t(1) << kLowBits;
+constexpr int64_t kSplitTwiddleBytes = int64_t(1) << 18;
+
+bool split_twiddles(int64_t radix, int64_t m) {
+  return (radix - 1) * m * 16 > kSplitTwiddleBytes;
+}
+int64_t split_low_doubles(int64_t radix) { return 2 * (radix - 1) * kLowColumns; }
+
 double* alloc_doubles(int64_t count) {
   return (double*)tqs_mm_allocate((uint64_t)count * sizeof(double), 64);
 }
@@ -148,11 +162,77 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
   }
 }
 
+// The same column with the twiddle formed from the two short tables: lo
+// (in the two-column layout, 4 doubles per j) and hi (one root per j).
+template <int R, bool F, class V>
+inline void pass_column_split(double* col, int64_t m2, const double* lo, const double* hi, int r,
+                              const double* cs) {
+  constexpr int kCap = R == 0 ? kMaxGeneric : R;
+  const int rr = R == 0 ? r : R;
+  V x[kCap];
+  x[0] = Lanes<V>::load_pair(col);
+  for (int j = 1; j < rr; ++j) {
+    const V w = cmul_mem(Lanes<V>::load_pair(lo + (j - 1) * 4), hi + (j - 1) * 2);
+    const V a = Lanes<V>::load_pair(col + j * m2);
+    if constexpr (F) {
+      x[j] = cmul(a, w);
+    } else {
+      x[j] = cmulj(a, w);
+    }
+  }
+  if constexpr (R == 0) {
+    bfly_odd_rt<F>(x, r, cs);
+  } else {
+    bfly<R, F>(x);
+  }
+  for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
+}
+
+template <int R, bool F>
+void pass_split(double* data, int64_t m, int64_t blocks, const double* tw, int r,
+                const double* cs) {
+  const int rr = R == 0 ? r : R;
+  const int64_t m2 = 2 * m;
+  const double* lo = tw;
+  const double* hi = tw + split_low_doubles(rr);
+  for (int64_t b = 0; b < blocks; ++b) {
+    double* blk = data + b * rr * m2;
+#if TQS_LEVEL >= 4
+    if ((m & 1) == 0) {
+      for (int64_t k = 0; k < m; k += 2) {
+        const int64_t kl = k & (kLowColumns - 1), kh = k >> kLowBits;
+        pass_column_split<R, F, C2>(blk + 2 * k, m2, lo + (kl >> 1) * (rr - 1) * 4,
+                                    hi + kh * (rr - 1) * 2, r, cs);
+      }
+      continue;
+    }
+#endif
+    for (int64_t k = 0; k < m; ++k) {
+      const int64_t kl = k & (kLowColumns - 1), kh = k >> kLowBits;
+      pass_column_split<R, F, C1>(blk + 2 * k, m2,
+                                  lo + (kl >> 1) * (rr - 1) * 4 + (kl & 1) * 2,
+                                  hi + kh * (rr - 1) * 2, r, cs);
+    }
+  }
+}
+
 template <bool F>
 void run_pass(const FactorRecord& f, double* data) {
   const double* tw = (const double*)f.twiddles;
   const double* cs = (const double*)f.generic_table;
   int64_t m = f.m, blocks = f.blocks;
+  if (split_twiddles(f.radix, m)) {
+    switch (f.radix) {
+#define TQS_PASS_CASE(r_)                                 \
+  case r_:                                                \
+    pass_split<r_, F>(data, m, blocks, tw, r_, cs);       \
+    break;
+      TQS_BUTTERFLY_RADICES(TQS_PASS_CASE)
+#undef TQS_PASS_CASE
+      default: pass_split<0, F>(data, m, blocks, tw, (int)f.radix, cs); break;
+    }
+    return;
+  }
   switch (f.radix) {
 #define TQS_PASS_CASE(r_)                                 \
   case r_:                                                \
@@ -404,6 +484,27 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   for (int i = 0; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
     int64_t rr = f.radix, mm = f.m, ss = f.s;
+    if (!breadth_first && split_twiddles(rr, mm)) {
+      // Two short tables (see pass_split): the low one in the two-column
+      // layout over 64 columns, the high one a root per 64 columns and j.
+      const int64_t highs = (mm + kLowColumns - 1) / kLowColumns;
+      double* tw = alloc_doubles(split_low_doubles(rr) + 2 * (rr - 1) * highs + 2);
+      if (tw == nullptr) return PLAN_NO_MEMORY;
+      for (int64_t k = 0; k < kLowColumns; ++k) {
+        for (int64_t j = 1; j < rr; ++j) {
+          roots.get(j * k * ss, tw + ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2);
+        }
+      }
+      double* hi = tw + split_low_doubles(rr);
+      for (int64_t kh = 0; kh < highs; ++kh) {
+        for (int64_t j = 1; j < rr; ++j) {
+          // j * kh * 64 <= (r - 1) * (m - 1): below len like every root here.
+          roots.get(j * kh * kLowColumns * ss, hi + (kh * (rr - 1) + (j - 1)) * 2);
+        }
+      }
+      f.twiddles = tw;
+      continue;
+    }
     // The odd real engine reads (c, s) per column, the complex passes the
     // layout of their width (see twiddle).
     const bool pairs = breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0);
