@@ -73,25 +73,7 @@ struct RootSource {
     }
     const int64_t quad = int64_t(e >= q4) + int64_t(e >= 2 * q4) + int64_t(e >= 3 * q4);
     const int64_t r = e - quad * q4;
-    const double sn = table[r], cs = table[q4 - r];
-    switch (quad) {
-      case 0:
-        w[0] = cs;
-        w[1] = -sn;
-        break;
-      case 1:
-        w[0] = -sn;
-        w[1] = -cs;
-        break;
-      case 2:
-        w[0] = -cs;
-        w[1] = sn;
-        break;
-      default:
-        w[0] = sn;
-        w[1] = cs;
-        break;
-    }
+    quadrant_root(quad, table[r], table[q4 - r], w);
   }
 };
 
@@ -121,25 +103,30 @@ inline C2 twiddle(C2 a, const double* w) {
 #endif
 
 // One column k of a block: element j*m + k times its twiddle, R-point DFT,
-// result q stored at q*m + k. tw points at the column's twiddle groups,
-// tstep doubles apart per j. R == 0: a radix known only at run time.
-template <int R, bool F, class V>
-inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
-                        const double* cs) {
+// result q stored at q*m + k. times_twiddle(a, j) applies twiddle j (the
+// table holds the forward twiddles; backward uses their conjugates).
+// R == 0: a radix known only at run time.
+template <int R, bool F, class V, class Twiddle>
+inline void column(double* col, int64_t m2, int r, const double* cs, Twiddle times_twiddle) {
   constexpr int kCap = R == 0 ? kMaxGeneric : R;
   const int rr = R == 0 ? r : R;
   V x[kCap];
   x[0] = Lanes<V>::load_pair(col);
-  for (int j = 1; j < rr; ++j) {
-    // The table holds the forward twiddles; backward uses their conjugates.
-    x[j] = twiddle<F>(Lanes<V>::load_pair(col + j * m2), tw + (j - 1) * tstep);
-  }
+  for (int j = 1; j < rr; ++j) x[j] = times_twiddle(Lanes<V>::load_pair(col + j * m2), j);
   if constexpr (R == 0) {
     bfly_odd_rt<F>(x, r, cs);
   } else {
     bfly<R, F>(x);
   }
   for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
+}
+
+// The column with its twiddles from one table, tstep doubles apart per j.
+template <int R, bool F, class V>
+inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
+                        const double* cs) {
+  column<R, F, V>(col, m2, r, cs,
+                  [tw, tstep](V a, int j) { return twiddle<F>(a, tw + (j - 1) * tstep); });
 }
 
 // Twiddles: 4 doubles per column and j, or at the two-column width (even
@@ -166,30 +153,19 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
   }
 }
 
-// The same column with the twiddle formed from the two short tables: lo
-// (in the two-column layout, 4 doubles per j) and hi (one root per j).
+// The column with each twiddle formed from the two short tables: lo (in
+// the two-column layout, 4 doubles per j) and hi (one root per j).
 template <int R, bool F, class V>
 inline void pass_column_split(double* col, int64_t m2, const double* lo, const double* hi, int r,
                               const double* cs) {
-  constexpr int kCap = R == 0 ? kMaxGeneric : R;
-  const int rr = R == 0 ? r : R;
-  V x[kCap];
-  x[0] = Lanes<V>::load_pair(col);
-  for (int j = 1; j < rr; ++j) {
+  column<R, F, V>(col, m2, r, cs, [lo, hi](V a, int j) {
     const V w = cmul_mem(Lanes<V>::load_pair(lo + (j - 1) * 4), hi + (j - 1) * 2);
-    const V a = Lanes<V>::load_pair(col + j * m2);
     if constexpr (F) {
-      x[j] = cmul(a, w);
+      return cmul(a, w);
     } else {
-      x[j] = cmulj(a, w);
+      return cmulj(a, w);
     }
-  }
-  if constexpr (R == 0) {
-    bfly_odd_rt<F>(x, r, cs);
-  } else {
-    bfly<R, F>(x);
-  }
-  for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
+  });
 }
 
 template <int R, bool F>

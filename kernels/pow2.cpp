@@ -53,25 +53,7 @@ struct Roots {
     const int qbits = __builtin_ctzll(uint64_t(n)) - 2;
     const int64_t q4 = n >> 2;
     const int64_t quad = k >> qbits, r = k & (q4 - 1);
-    double s = sign * qs[r * qstride], c = sign * qs[(q4 - r) * qstride];
-    switch (quad) {
-      case 0:
-        w[0] = c;
-        w[1] = -s;
-        break;
-      case 1:
-        w[0] = -s;
-        w[1] = -c;
-        break;
-      case 2:
-        w[0] = -c;
-        w[1] = s;
-        break;
-      default:
-        w[0] = s;
-        w[1] = c;
-        break;
-    }
+    quadrant_root(quad, sign * qs[r * qstride], sign * qs[(q4 - r) * qstride], w);
   }
 };
 

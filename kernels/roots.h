@@ -51,4 +51,28 @@ class RootGenerator {
   long double* hi_ = nullptr;  // (cos, sin) of num4 = j * 2^shift
 };
 
+// w = (cos, -sin)(2*pi*(quad*q4 + r)/(4*q4)) from s = sin and c = cos of
+// 2*pi*r/(4*q4), 0 <= r < q4, for the quarter-wave lookups: each quadrant
+// is the first one turned.
+inline void quadrant_root(int64_t quad, double s, double c, double* w) {
+  switch (quad) {
+    case 0:
+      w[0] = c;
+      w[1] = -s;
+      break;
+    case 1:
+      w[0] = -s;
+      w[1] = -c;
+      break;
+    case 2:
+      w[0] = -c;
+      w[1] = s;
+      break;
+    default:
+      w[0] = s;
+      w[1] = c;
+      break;
+  }
+}
+
 TQS_LEVEL_END
