@@ -7,11 +7,15 @@ TQS_LEVEL_BEGIN
 
 using namespace simd;
 
-int64_t real_split_table_doubles(int64_t n) { return 2 * (n / 4 + 1); }
+// Two doubles past the last root: the two-bin loads of the 256-bit step
+// read one double beyond the pair they use (see cmul_neg_i_mem), which for
+// n/2 odd is the last root's neighbour.
+int64_t real_split_table_doubles(int64_t n) { return 2 * (n / 4 + 1) + 2; }
 
 void real_split_table(double* table, int64_t n) {
   const RootGenerator roots(n);
   for (int64_t k = 0; k <= n / 4; ++k) roots.root(k, table + 2 * k);
+  table[2 * (n / 4 + 1)] = table[2 * (n / 4 + 1) + 1] = 0.0;
 }
 
 // Both directions walk the bins from both ends towards the middle; at the

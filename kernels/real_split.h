@@ -16,7 +16,7 @@
 TQS_LEVEL_BEGIN
 
 // Doubles in the table of length n (n even, n >= 2): w_n^k = (cos, -sin)
-// of 2*pi*k/n for k = 0..n/4, shared by both directions.
+// of 2*pi*k/n for k = 0..n/4, shared by both directions, and a zero pad.
 int64_t real_split_table_doubles(int64_t n);
 void real_split_table(double* table, int64_t n);
 
