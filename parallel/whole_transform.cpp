@@ -29,9 +29,6 @@ bool try_four_step(EngineDescriptor* d) {
   return true;
 }
 
-constexpr int AVX_PAIR_KERNELS_MAX_LOG2 = 20;
-constexpr int AVX_PAIR_SERIAL_MAX_LOG2 = 16;
-
 bool aligned16(const void* p) { return (reinterpret_cast<uintptr_t>(p) & 15) == 0; }
 
 }  // namespace
@@ -45,20 +42,11 @@ void try_whole_transform_paths(EngineDescriptor* d) {
     if (natural_unit_strides(d) && d->log2_length >= 11) try_four_step(d);
     return;
   }
-  // At the AVX levels a team of two loses to one thread up to 2^16 points
-  // on either path (measured, two cores: 4096 15.0 against 8.8 us, 16384
-  // 64 against 42 us, 65536 287 against 272 us); the transform then runs
-  // whole on the calling thread.
-  if (TQS_LEVEL >= 4 && d->thread_count == 2 && d->log2_length <= AVX_PAIR_SERIAL_MAX_LOG2) return;
   // Below AVX the large kernels beat the four-step transform on the team
-  // sizes they are written for; at the AVX levels on a team of two up to
-  // 2^20 points (measured, two cores: 2^18 1.38 -> 1.25 and 2^20 1.26 ->
-  // 1.10 of FFTW's threaded plan; at 2^22 the four-step transform leads).
+  // sizes they are written for.
   const int threads = d->thread_count;
-  const bool kernels_first =
-      (TQS_LEVEL < 4 ? (threads == 2 || threads == 4 || threads == 8)
-                     : threads == 2 && n <= (int64_t(1) << AVX_PAIR_KERNELS_MAX_LOG2)) &&
-      d->placement != DFTI_INPLACE && n <= (int64_t(1) << LARGE_MAX_LOG2);
+  const bool kernels_first = TQS_LEVEL < 4 && (threads == 2 || threads == 4 || threads == 8) &&
+                             d->placement != DFTI_INPLACE && n <= (int64_t(1) << LARGE_MAX_LOG2);
   if (natural_unit_strides(d) && d->log2_length > 10 && !kernels_first && try_four_step(d)) return;
   if (d->placement == DFTI_NOT_INPLACE && natural_unit_strides(d) && d->log2_length >= LARGE_MIN_LOG2 &&
       d->log2_length <= LARGE_MAX_LOG2 && select_large_kernel(d) != 0) {

@@ -13,15 +13,7 @@ using parallel_test::Shape;
 // Below AVX the kernels take 2, 4 and 8 threads out of place; from AVX on
 // the four-step transform comes first for every length it accepts
 // (2048 and above), so only 1024 reaches the kernels there.
-// Below AVX the kernels take every length they cover on teams of 2, 4 and
-// 8. At the AVX levels a team of two takes them from 2^17 to 2^20 points
-// (up to 2^16 it runs the transform on one thread), and larger teams at
-// 1024 points only, below the four-step transform's lengths.
-bool kernels_reach(int64_t n, int threads) {
-  if (parallel_test::running_level() < 4) return true;
-  if (threads == 2) return n > (int64_t(1) << 16) && n <= (int64_t(1) << 20);
-  return n == 1024;
-}
+bool kernels_reach(int64_t n) { return parallel_test::running_level() < 4 || n == 1024; }
 
 int table_chunks(bool dynamic, int threads, int64_t n) {
   if (!dynamic) return threads >= 8 ? 8 : threads >= 4 ? 4 : 2;
@@ -38,7 +30,7 @@ TEST(LargeKernelChoice, ChunksFollowThreadsLengthAndDynamicAdjustment) {
     for (int threads : {2, 3, 4, 5, 7, 8, 16}) {
       for (int64_t n : {int64_t(1024), int64_t(2048), int64_t(1) << 16, int64_t(1) << 17}) {
         const bool odd_team = threads != 2 && threads != 4 && threads != 8;
-        if (!kernels_reach(n, threads) || (odd_team && n > 1024)) continue;
+        if (!kernels_reach(n) || (odd_team && n > 1024)) continue;
         Shape s;
         s.n = n;
         s.threads = threads;
@@ -84,8 +76,8 @@ TEST(LargeKernelThreads, EveryLengthAndChunkCount) {
   Dynamic off(false);
   for (int log2n = 10; log2n <= 20; ++log2n) {
     const int64_t n = int64_t(1) << log2n;
+    if (!kernels_reach(n)) continue;
     for (int chunks : {8, 4, 2}) {
-      if (!kernels_reach(n, chunks)) continue;
       Shape s;
       s.n = n;
       s.threads = chunks;
@@ -100,7 +92,7 @@ TEST(LargeKernelThreads, EveryLengthAndChunkCount) {
 }
 
 TEST(LargeKernelLengths, Long) {
-  if (parallel_test::running_level() >= 4) GTEST_SKIP() << "the four-step transform takes these lengths";
+  if (!kernels_reach(2048)) GTEST_SKIP() << "the four-step transform takes these lengths";
   Dynamic off(false);
   for (int log2n : {21, 22}) {
     Shape s;
@@ -117,7 +109,7 @@ TEST(LargeKernelLengths, Long) {
 // a scale; the arrays around them stay untouched.
 TEST(LargeKernelThreads, MisalignedArrays) {
   Dynamic off(false);
-  const int64_t n = kernels_reach(4096, 2) ? 4096 : int64_t(1) << 17;
+  const int64_t n = kernels_reach(4096) ? 4096 : 1024;
   for (double scale : {1.0, 0.5}) {
     Shape s;
     s.n = n;
