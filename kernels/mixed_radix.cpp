@@ -11,11 +11,7 @@ using namespace radix;
 
 namespace {
 
-// Sub-problems up to this many points run breadth first (every pass over
-// the whole sub-problem): with passes of radix 6 to 15 they stay in the
-// first-level cache. Measured against 500, 1000 and 4000: 2000 is best at
-// levels 0 and 5 (10^6 points 1.13 -> 0.95-1.03 of FFTW at level 5).
-constexpr int64_t kDepthFirstAbove = 2000;
+constexpr int64_t kDepthFirstAbove = 500;
 
 // A pass whose twiddle table would outgrow the level-2 cache's share keeps
 // two short tables instead: w^(j*k) = w^(j*kh*64) * w^(j*kl) for column

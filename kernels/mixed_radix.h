@@ -1,7 +1,7 @@
 // Mixed-radix engine for complex transforms of lengths with small factors:
 // leaves of the deepest stage read the input in digit-reversed blocks, then
 // radix passes run in place from the deepest stage back to the first, depth
-// first above 2000 points so that every sub-transform finishes in cache.
+// first above 500 points so that every sub-transform finishes in cache.
 #pragma once
 #include <cstdint>
 
