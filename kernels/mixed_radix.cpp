@@ -11,21 +11,10 @@ using namespace radix;
 
 namespace {
 
+bool is_pow2_radix(uint32_t r) { return r == 2 || r == 4 || r == 8 || r == 16; }
+
 constexpr int64_t kDepthFirstAbove = 500;
 
-// A pass whose twiddle table would outgrow the level-2 cache's share keeps
-// two short tables instead: w^(j*k) = w^(j*kh*64) * w^(j*kl) for column
-// k = 64*kh + kl, one more complex product per twiddle. The long passes are
-// bound by memory traffic, and a full table (r - 1 roots per column) moves
-// about as many bytes as the data itself.
-constexpr int kLowBits = 6;
-constexpr int64_t kLowColumns = int64_t(1) << kLowBits;
-constexpr int64_t kSplitTwiddleBytes = int64_t(1) << 18;
-
-bool split_twiddles(int64_t radix, int64_t m) {
-  return (radix - 1) * m * 16 > kSplitTwiddleBytes;
-}
-int64_t split_low_doubles(int64_t radix) { return 2 * (radix - 1) * kLowColumns; }
 
 double* alloc_doubles(int64_t count) {
   return (double*)tqs_mm_allocate((uint64_t)count * sizeof(double), 64);
@@ -149,66 +138,11 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
   }
 }
 
-// The column with each twiddle formed from the two short tables: lo (in
-// the two-column layout, 4 doubles per j) and hi (one root per j).
-template <int R, bool F, class V>
-inline void pass_column_split(double* col, int64_t m2, const double* lo, const double* hi, int r,
-                              const double* cs) {
-  column<R, F, V>(col, m2, r, cs, [lo, hi](V a, int j) {
-    const V w = cmul_mem(Lanes<V>::load_pair(lo + (j - 1) * 4), hi + (j - 1) * 2);
-    if constexpr (F) {
-      return cmul(a, w);
-    } else {
-      return cmulj(a, w);
-    }
-  });
-}
-
-template <int R, bool F>
-void pass_split(double* data, int64_t m, int64_t blocks, const double* tw, int r,
-                const double* cs) {
-  const int rr = R == 0 ? r : R;
-  const int64_t m2 = 2 * m;
-  const double* lo = tw;
-  const double* hi = tw + split_low_doubles(rr);
-  for (int64_t b = 0; b < blocks; ++b) {
-    double* blk = data + b * rr * m2;
-#if TQS_LEVEL >= 4
-    if ((m & 1) == 0) {
-      for (int64_t k = 0; k < m; k += 2) {
-        const int64_t kl = k & (kLowColumns - 1), kh = k >> kLowBits;
-        pass_column_split<R, F, C2>(blk + 2 * k, m2, lo + (kl >> 1) * (rr - 1) * 4,
-                                    hi + kh * (rr - 1) * 2, r, cs);
-      }
-      continue;
-    }
-#endif
-    for (int64_t k = 0; k < m; ++k) {
-      const int64_t kl = k & (kLowColumns - 1), kh = k >> kLowBits;
-      pass_column_split<R, F, C1>(blk + 2 * k, m2,
-                                  lo + (kl >> 1) * (rr - 1) * 4 + (kl & 1) * 2,
-                                  hi + kh * (rr - 1) * 2, r, cs);
-    }
-  }
-}
-
 template <bool F>
 void run_pass(const FactorRecord& f, double* data) {
   const double* tw = (const double*)f.twiddles;
   const double* cs = (const double*)f.generic_table;
   int64_t m = f.m, blocks = f.blocks;
-  if (split_twiddles(f.radix, m)) {
-    switch (f.radix) {
-#define TQS_PASS_CASE(r_)                                 \
-  case r_:                                                \
-    pass_split<r_, F>(data, m, blocks, tw, r_, cs);       \
-    break;
-      TQS_BUTTERFLY_RADICES(TQS_PASS_CASE)
-#undef TQS_PASS_CASE
-      default: pass_split<0, F>(data, m, blocks, tw, (int)f.radix, cs); break;
-    }
-    return;
-  }
   switch (f.radix) {
 #define TQS_PASS_CASE(r_)                                 \
   case r_:                                                \
@@ -296,80 +230,6 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
   for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out);
 }
 
-// Regroups the records of factor_length into the passes of a complex
-// transform (stages first, the leaf last). Every pass is one sweep over the
-// data with a twiddle product per point, so the primes are combined into the
-// composite butterflies: a 3 with a 2 into a 6, 2s with 5s into 10s, what
-// remains of the 3s and 5s into 15s and 9s. Their butterflies cost little
-// more per point than a 5 and save a sweep (larger ones, 20, 25, 32, spill
-// registers and measured slower). A power of two left over becomes the leaf
-// (up to 16 read in one go), otherwise the deepest composite: an even leaf
-// keeps every pass's column count even, which the two-column vector path
-// needs. The odd primes without a partner lead, where the column count is
-// largest.
-int group_radices(const uint32_t* in, int count, uint32_t* r) {
-  int twos = 0, threes = 0, fives = 0, n = 0;
-  uint32_t odd[MAX_FACTORS];
-  for (int i = 0; i < count; ++i) {
-    uint32_t v = in[i];
-    if (v == 3) {
-      ++threes;
-    } else if (v == 5) {
-      ++fives;
-    } else if ((v & (v - 1)) == 0) {
-      while (v > 1) {
-        ++twos;
-        v >>= 1;
-      }
-    } else {
-      odd[n++] = v;
-    }
-  }
-  int sixes = threes < twos ? threes : twos;
-  twos -= sixes;
-  threes -= sixes;
-  int tens = fives < twos ? fives : twos;
-  twos -= tens;
-  fives -= tens;
-  // A lone 2 makes a poor leaf: it takes the 2 of a composite instead.
-  if (twos == 1 && tens > 0) {
-    --tens;
-    ++fives;
-    twos = 2;
-  } else if (twos == 1 && sixes > 0) {
-    --sixes;
-    ++threes;
-    twos = 2;
-  }
-  // 3s and 5s without a 2 (odd lengths mostly) pair up among themselves.
-  const int fifteens = threes < fives ? threes : fives;
-  threes -= fifteens;
-  fives -= fifteens;
-  const int nines = threes / 2;
-  threes -= 2 * nines;
-  int c = 0;
-  for (int i = n - 1; i >= 0; --i) r[c++] = odd[i];
-  // A ten rather than a lone 5 or 3 leads (3000 = 10 x 5 x 6 x 10 runs about
-  // an eighth faster than 5 x 6 x 10 x 10 at the 256-bit levels).
-  const bool ten_leads = n == 0 && fives + threes > 0 && tens > (twos == 0 ? 1 : 0);
-  if (ten_leads) r[c++] = 10;
-  for (int i = 0; i < fifteens; ++i) r[c++] = 15;
-  for (int i = 0; i < nines; ++i) r[c++] = 9;
-  for (int i = 0; i < fives; ++i) r[c++] = 5;
-  for (int i = 0; i < threes; ++i) r[c++] = 3;
-  for (int i = 0; i < sixes; ++i) r[c++] = 6;
-  for (int i = ten_leads ? 1 : 0; i < tens; ++i) r[c++] = 10;
-  // The power of two: 4s as passes above a leaf of up to 16.
-  int leaf_log = twos > 4 ? 4 - (twos & 1) : twos;
-  for (int k = twos - leaf_log; k > 0; k -= 2) r[c++] = 4;
-  if (leaf_log > 0) r[c++] = 1u << leaf_log;
-  if (c < 2) {  // one composite alone (a length of 6 or 10): its primes
-    for (int i = 0; i < count; ++i) r[i] = in[i];
-    return count;
-  }
-  return c;
-}
-
 }  // namespace
 
 int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* radices) {
@@ -404,11 +264,19 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, int count,
                       bool breadth_first, int64_t* generic_out) {
   uint32_t r[MAX_FACTORS];
-  if (breadth_first) {
-    // The odd real engine has real passes for the prime radices only.
-    for (int i = 0; i < count; ++i) r[i] = radices_in[i];
-  } else {
-    count = group_radices(radices_in, count, r);
+  for (int i = 0; i < count; ++i) r[i] = radices_in[i];
+  // A lone 2 or a 4 in front merges with the next 4 into a leaf of 8 or 16;
+  // the power-of-two front record then changes place with the cofactor, so
+  // that the leaves are the power of two and the first stage the odd rest.
+  if (count >= 3 && r[1] == 4 && (r[0] == 2 || r[0] == 4)) {
+    r[0] *= 4;
+    for (int i = 1; i + 1 < count; ++i) r[i] = r[i + 1];
+    --count;
+  }
+  if (is_pow2_radix(r[0])) {
+    uint32_t t = r[0];
+    r[0] = r[count - 1];
+    r[count - 1] = t;
   }
   const int stages = count - 1;
   p->factored = 1;
@@ -460,27 +328,6 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   for (int i = 0; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
     int64_t rr = f.radix, mm = f.m, ss = f.s;
-    if (!breadth_first && split_twiddles(rr, mm)) {
-      // Two short tables (see pass_split): the low one in the two-column
-      // layout over 64 columns, the high one a root per 64 columns and j.
-      const int64_t highs = (mm + kLowColumns - 1) / kLowColumns;
-      double* tw = alloc_doubles(split_low_doubles(rr) + 2 * (rr - 1) * highs + 2);
-      if (tw == nullptr) return PLAN_NO_MEMORY;
-      for (int64_t k = 0; k < kLowColumns; ++k) {
-        for (int64_t j = 1; j < rr; ++j) {
-          roots.get(j * k * ss, tw + ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2);
-        }
-      }
-      double* hi = tw + split_low_doubles(rr);
-      for (int64_t kh = 0; kh < highs; ++kh) {
-        for (int64_t j = 1; j < rr; ++j) {
-          // j * kh * 64 <= (r - 1) * (m - 1): below len like every root here.
-          roots.get(j * kh * kLowColumns * ss, hi + (kh * (rr - 1) + (j - 1)) * 2);
-        }
-      }
-      f.twiddles = tw;
-      continue;
-    }
     // The odd real engine reads (c, s) per column, the complex passes the
     // layout of their width (see twiddle).
     const bool pairs = breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0);

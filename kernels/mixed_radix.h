@@ -16,15 +16,13 @@ TQS_LEVEL_BEGIN
 // factor with a cofactor of at most remainder_limit.
 int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* radices);
 
-// Fills plan->factors from the count records of factor_length (for a
-// complex transform regrouped into composite passes and a leaf), builds the
+// Fills plan->factors from count radices (stages then leaf), builds the
 // stage twiddles, shared odd-radix tables and the leaf index table (in
 // plan->scratch) for a complex transform of len points. Sets factored,
 // last_factor_index and group_start. Answers PLAN_OK or PLAN_NO_MEMORY
 // (whatever was built stays in the record for the caller's destroy).
 // *generic_out receives the largest generic size (for the work size).
-// breadth_first: one stage group over the whole length and the records as
-// they are (the odd real engine, whose real passes take prime radices).
+// breadth_first: one stage group over the whole length (the odd real engine).
 int mixed_radix_build(PlanRecord* plan, int64_t len, const uint32_t* radices, int count,
                       bool breadth_first, int64_t* generic_out);
 

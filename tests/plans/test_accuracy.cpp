@@ -65,13 +65,10 @@ TEST(PlanAccuracy, LargerLengths) {
   // Primes beyond the direct limit and beyond the short chirp-z lengths,
   // a cofactor just past the even limit (2*151), a trial divisor past the
   // limit (97*101), smooth lengths deep enough for the depth-first passes,
-  // and powers of two through their own engine. Past 2048, composite passes
-  // in every role: 6s down to a leaf of 6 (7776), 6s over a power-of-two
-  // leaf depth first (46656), 15s and a 5 under a lone 7 (odd, 7875), a
-  // direct radix 17 over 10s (2890), primes over a leaf of 6 (30030).
-  // Leading passes long enough for the two-part twiddles: an odd column
-  // count (7 over 3^9, one column at a time) and a radix without a
-  // butterfly of its own (37 over 2^12).
+  // and powers of two through their own engine. Past 2048: many 2s and 3s
+  // (7776, 46656), odd lengths with several odd radices (7875, 7 over 3^9,
+  // whose leading pass has an odd column count), a direct radix over an
+  // even rest (2890 = 17 * 170, 37 * 2^12) and five odd primes over a 2 (30030).
   const int64_t lengths[] = {97,   2053,   4099,    65537, 2 * 151, 97 * 101, 3000,  10000,
                              100000, 1000000, 4096, 1 << 15, 1 << 17, 1 << 18, 7776, 46656,
                              7875, 2890,  30030, 7 * 19683, 37 * 4096};

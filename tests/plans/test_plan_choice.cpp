@@ -46,7 +46,10 @@ TEST(PlanChoice, RealExamples) {
   {
     Plan p(REAL, 18, tqs::SCALE_NONE);  // half length 9 by its codelet
     ASSERT_EQ(p.code, 0);
+    // One root table serves both directions and both vector widths: the
+    // two-lane step reads its pairs of roots from it in natural order.
     EXPECT_NE(p.p->split_twiddles, nullptr);
+    EXPECT_EQ(p.p->split_twiddle_pairs, nullptr);
     EXPECT_EQ(p.p->factored, 0);
     EXPECT_EQ(p.p->direct_table, nullptr);
     EXPECT_EQ(p.p->work_size, 0);
@@ -58,13 +61,13 @@ TEST(PlanChoice, RealExamples) {
     EXPECT_EQ(p.p->work_size, 304);
   }
   {
-    Plan p(REAL, 36, tqs::SCALE_NONE);  // 18 = 2*3*3: the 2 joins a 3 in a leaf of 6
+    Plan p(REAL, 36, tqs::SCALE_NONE);  // 18 = 2*3*3: the 2 becomes the leaf
     ASSERT_EQ(p.code, 0);
-    EXPECT_EQ(radices(p.p), (R{3, 6}));
+    EXPECT_EQ(radices(p.p), (R{3, 3, 2}));
     EXPECT_EQ(p.p->odd_factored, 0);
   }
   {
-    Plan p(REAL, 40, tqs::SCALE_NONE);  // 20 = 4*5: a leaf of 4 rather than 10 over 2
+    Plan p(REAL, 40, tqs::SCALE_NONE);  // 20 = 4*5
     ASSERT_EQ(p.code, 0);
     EXPECT_EQ(radices(p.p), (R{5, 4}));
   }
@@ -75,9 +78,9 @@ TEST(PlanChoice, RealExamples) {
     EXPECT_EQ(p.p->odd_factored, 1);
   }
   {
-    Plan p(REAL, 210, tqs::SCALE_NONE);  // 105 = 7*15: the prime without a partner first
+    Plan p(REAL, 210, tqs::SCALE_NONE);  // 105 = 3*5*7
     ASSERT_EQ(p.code, 0);
-    EXPECT_EQ(radices(p.p), (R{7, 15}));
+    EXPECT_EQ(radices(p.p), (R{3, 5, 7}));
   }
   {
     Plan p(REAL, 291, tqs::SCALE_NONE);  // 3*97: cofactor 97 too large
@@ -132,13 +135,13 @@ TEST(PlanChoice, ComplexExamples) {
     {
       Plan p(kind, 48, tqs::SCALE_NONE);
       ASSERT_EQ(p.code, 0);
-      EXPECT_EQ(radices(p.p), (R{6, 8}));
+      EXPECT_EQ(radices(p.p), (R{3, 16}));
       EXPECT_EQ(p.p->tag, kind == COMPLEX ? tqs::TAG_COMPLEX_PLAN : tqs::TAG_SPLIT_PLAN);
     }
     {
       Plan p(kind, 18, tqs::SCALE_NONE);
       ASSERT_EQ(p.code, 0);
-      EXPECT_EQ(radices(p.p), (R{3, 6}));
+      EXPECT_EQ(radices(p.p), (R{3, 3, 2}));
     }
     {
       Plan p(kind, 2 * 151, tqs::SCALE_NONE);  // even cofactor limit is 150
