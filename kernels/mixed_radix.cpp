@@ -15,7 +15,6 @@ bool is_pow2_radix(uint32_t r) { return r == 2 || r == 4 || r == 8 || r == 16; }
 
 constexpr int64_t kDepthFirstAbove = 500;
 
-
 double* alloc_doubles(int64_t count) {
   return (double*)tqs_mm_allocate((uint64_t)count * sizeof(double), 64);
 }
@@ -88,30 +87,25 @@ inline C2 twiddle(C2 a, const double* w) {
 #endif
 
 // One column k of a block: element j*m + k times its twiddle, R-point DFT,
-// result q stored at q*m + k. times_twiddle(a, j) applies twiddle j (the
-// table holds the forward twiddles; backward uses their conjugates).
-// R == 0: a radix known only at run time.
-template <int R, bool F, class V, class Twiddle>
-inline void column(double* col, int64_t m2, int r, const double* cs, Twiddle times_twiddle) {
+// result q stored at q*m + k. tw points at the column's twiddles, tstep
+// doubles apart per j (the table holds the forward twiddles; backward uses
+// their conjugates). R == 0: a radix known only at run time.
+template <int R, bool F, class V>
+inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
+                        const double* cs) {
   constexpr int kCap = R == 0 ? kMaxGeneric : R;
   const int rr = R == 0 ? r : R;
   V x[kCap];
   x[0] = Lanes<V>::load_pair(col);
-  for (int j = 1; j < rr; ++j) x[j] = times_twiddle(Lanes<V>::load_pair(col + j * m2), j);
+  for (int j = 1; j < rr; ++j) {
+    x[j] = twiddle<F>(Lanes<V>::load_pair(col + j * m2), tw + (j - 1) * tstep);
+  }
   if constexpr (R == 0) {
     bfly_odd_rt<F>(x, r, cs);
   } else {
     bfly<R, F>(x);
   }
   for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
-}
-
-// The column with its twiddles from one table, tstep doubles apart per j.
-template <int R, bool F, class V>
-inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
-                        const double* cs) {
-  column<R, F, V>(col, m2, r, cs,
-                  [tw, tstep](V a, int j) { return twiddle<F>(a, tw + (j - 1) * tstep); });
 }
 
 // Twiddles: 4 doubles per column and j, or at the two-column width (even

@@ -1467,7 +1467,7 @@ def file_fixed():
 # 32 were measured too: at two columns per register they spill and ran
 # slower than the passes they replace; 12 gained nothing over a 6 and a 2
 # elsewhere. None of them is generated.
-BUTTERFLY_RADICES = (2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 16)
+BUTTERFLY_RADICES = (2, 3, 4, 5, 7, 8, 11, 13, 16)
 
 
 def file_butterflies():
