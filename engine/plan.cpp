@@ -339,7 +339,7 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
       nyquist_at = 1;
     }
   }
-  const bool scaled = forward ? p->forward_scaled : p->backward_scaled;
+  bool scaled = forward ? p->forward_scaled : p->backward_scaled;
   if (n <= 16) {
     if (scaled) {
       (forward ? codelets.real_forward_scaled : codelets.real_backward_scaled)[n](in, out, p->scale);
@@ -359,15 +359,19 @@ int real_execute(const double* in, double* out, const PlanRecord* p, void* work,
     return code;
   }
   if ((n & 1) == 0) {
+    // The split step carries the plan's scale, so no pass of its own.
+    const double s = scaled ? p->scale : 1.0;
+    scaled = false;
+    const double* table = (const double*)p->split_twiddles;
     if (forward) {
       code = run_core(p, in, out, true, w);
-      if (code == PLAN_OK) real_split_forward(out, n, (const double*)p->split_twiddles, 1.0);
+      if (code == PLAN_OK) real_split_forward(out, n, table, s);
     } else {
       // The mixed-radix engine cannot run in place: stage the half-length
       // complex data in the work area (its first n doubles are the area
       // run_core would copy to) instead of copying it there afterwards.
       double* mid = p->factored && w != nullptr && !overlaps(w, out, n) ? w : out;
-      real_split_backward(in, mid, n, (const double*)p->split_twiddles, 1.0, nyquist_at);
+      real_split_backward(in, mid, n, table, s, nyquist_at);
       code = run_core(p, mid, out, false, mid == w ? w + n : w);
     }
   } else if (p->factored) {

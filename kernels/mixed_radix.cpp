@@ -86,11 +86,28 @@ inline C2 twiddle(C2 a, const double* w) {
 }
 #endif
 
+// Two-column passes whose table stays small read a group per column pair
+// and j instead, {c0, c0, c1, c1, -s0, s0, -s1, s1}: two shuffles fewer per
+// product for twice the table, which only pays while the table is cached.
+constexpr int64_t kGroupedTwiddlesUpTo = 2048;  // (r-1)*m products
+inline bool grouped_twiddles(int64_t r, int64_t m) {
+  return TQS_LEVEL >= 4 && (m & 1) == 0 && (r - 1) * m <= kGroupedTwiddlesUpTo;
+}
+
+template <bool F, class V>
+inline V twiddle_grouped(V a, const double* g) {
+  if constexpr (F) {
+    return cmul_group(a, g);
+  } else {
+    return cmulj_group(a, g);
+  }
+}
+
 // One column k of a block: element j*m + k times its twiddle, R-point DFT,
 // result q stored at q*m + k. tw points at the column's twiddles, tstep
 // doubles apart per j (the table holds the forward twiddles; backward uses
 // their conjugates). R == 0: a radix known only at run time.
-template <int R, bool F, class V>
+template <int R, bool F, class V, bool G = false>
 inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
                         const double* cs) {
   constexpr int kCap = R == 0 ? kMaxGeneric : R;
@@ -98,7 +115,12 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
   V x[kCap];
   x[0] = Lanes<V>::load_pair(col);
   for (int j = 1; j < rr; ++j) {
-    x[j] = twiddle<F>(Lanes<V>::load_pair(col + j * m2), tw + (j - 1) * tstep);
+    const V a = Lanes<V>::load_pair(col + j * m2);
+    if constexpr (G) {
+      x[j] = twiddle_grouped<F>(a, tw + (j - 1) * tstep);
+    } else {
+      x[j] = twiddle<F>(a, tw + (j - 1) * tstep);
+    }
   }
   if constexpr (R == 0) {
     bfly_odd_rt<F>(x, r, cs);
@@ -109,7 +131,7 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
 }
 
 // Twiddles: 4 doubles per column and j, or at the two-column width (even
-// m, levels 4 and 5) 4 per column pair and j.
+// m, levels 4 and 5) 8 per column pair and j while grouped, else 4.
 template <int R, bool F>
 void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs) {
   const int rr = R == 0 ? r : R;
@@ -117,6 +139,13 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
   for (int64_t b = 0; b < blocks; ++b) {
     double* blk = data + b * rr * m2;
 #if TQS_LEVEL >= 4
+    if (grouped_twiddles(rr, m)) {
+      const double* t = tw;
+      for (int64_t k = 0; k < m; k += 2, t += 2 * col_step) {
+        pass_column<R, F, C2, true>(blk + 2 * k, m2, t, 8, r, cs);
+      }
+      continue;
+    }
     if ((m & 1) == 0) {
       const double* t = tw;
       for (int64_t k = 0; k < m; k += 2, t += col_step) {
@@ -324,7 +353,8 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
     int64_t rr = f.radix, mm = f.m, ss = f.s;
     // The odd real engine reads (c, s) per column, the complex passes the
     // layout of their width (see twiddle).
-    const bool pairs = breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0);
+    const bool grouped = !breadth_first && grouped_twiddles(rr, mm);
+    const bool pairs = !grouped && (breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0));
     double* tw = alloc_doubles((pairs ? 2 : 4) * (rr - 1) * mm + 2);
     if (tw == nullptr) return PLAN_NO_MEMORY;
     for (int64_t k = 0; k < mm; ++k) {
@@ -338,6 +368,11 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
                                       : (k * (rr - 1) + (j - 1)) * 2;
           tw[pos] = c;
           tw[pos + 1] = sn;
+        } else if (grouped) {
+          int64_t pos = ((k >> 1) * (rr - 1) + (j - 1)) * 8 + (k & 1) * 2;
+          tw[pos] = tw[pos + 1] = c;
+          tw[pos + 4] = -sn;
+          tw[pos + 5] = sn;
         } else {
           int64_t pos = (k * (rr - 1) + (j - 1)) * 4;
           tw[pos] = tw[pos + 1] = c;
