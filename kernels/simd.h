@@ -37,6 +37,23 @@ inline C1 mul_neg_i(C1 a) {
   return {_mm_xor_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(-0.0, 0.0))};
 }
 inline C1 conj(C1 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
+// a*(1+i)*c and a*(1-i)*c, the eighth turns (c = +-1/sqrt 2): fused, a
+// swap, a product and a multiply-add; else the sum with the quarter turn,
+// then one product.
+inline C1 mul_1_plus_i(C1 a, double c) {
+#if TQS_LEVEL >= 5
+  return {_mm_fmadd_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(c, -c), _mm_mul_pd(a.v, _mm_set1_pd(c)))};
+#else
+  return (a + mul_i(a)) * c;
+#endif
+}
+inline C1 mul_1_minus_i(C1 a, double c) {
+#if TQS_LEVEL >= 5
+  return {_mm_fmadd_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(-c, c), _mm_mul_pd(a.v, _mm_set1_pd(c)))};
+#else
+  return (a + mul_neg_i(a)) * c;
+#endif
+}
 // Lane-wise product of the four doubles (no complex arithmetic).
 inline C1 mul_lanes(C1 a, C1 b) { return {_mm_mul_pd(a.v, b.v)}; }
 // Doubles as plain lanes (real data): (a0, b0) and (a1, b1).
@@ -185,6 +202,22 @@ inline C2 mul_neg_i(C2 a) {
   return {_mm256_xor_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))};
 }
 inline C2 conj(C2 a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
+inline C2 mul_1_plus_i(C2 a, double c) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmadd_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(c, -c, c, -c),
+                          _mm256_mul_pd(a.v, _mm256_set1_pd(c)))};
+#else
+  return (a + mul_i(a)) * c;
+#endif
+}
+inline C2 mul_1_minus_i(C2 a, double c) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmadd_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(-c, c, -c, c),
+                          _mm256_mul_pd(a.v, _mm256_set1_pd(c)))};
+#else
+  return (a + mul_neg_i(a)) * c;
+#endif
+}
 inline C2 mul_lanes(C2 a, C2 b) { return {_mm256_mul_pd(a.v, b.v)}; }
 // Doubles as plain lanes: (a0, b0, a2, b2) and (a1, b1, a3, b3).
 inline C2 interleave_lo(C2 a, C2 b) { return {_mm256_unpacklo_pd(a.v, b.v)}; }

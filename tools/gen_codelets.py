@@ -234,8 +234,8 @@ class VecAlgebra:
             return "simd::fmadd(%s, %s, %s)" % (t(op[2]), lit(op[3]), t(op[1]))
         if kind == "tw45":
             a, s, wr = op[1], op[2], op[3]
-            rot = "simd::mul_i" if s > 0 else "simd::mul_neg_i"
-            return "(%s + %s(%s)) * %s" % (t(a), rot, t(a), lit(wr))
+            f = "simd::mul_1_plus_i" if s > 0 else "simd::mul_1_minus_i"
+            return "%s(%s, %s)" % (f, t(a), lit(wr))
         if kind == "conj":
             return "simd::conj(%s)" % t(op[1])
         if kind == "swap":

@@ -39,9 +39,9 @@ inline void fixed_pair_fwd_96_pass1(const double* in, const double* in1, C2* buf
   const C2 t7 = ldp(in + 168, in1 + 168);
   const C2 t14 = t3 + t7;
   const C2 t15 = t3 - t7;
-  const C2 t16 = (t11 + simd::mul_neg_i(t11)) * 0.7071067811865476;
+  const C2 t16 = simd::mul_1_minus_i(t11, 0.7071067811865476);
   const C2 t17 = simd::mul_neg_i(t13);
-  const C2 t18 = (t15 + simd::mul_i(t15)) * -0.7071067811865476;
+  const C2 t18 = simd::mul_1_plus_i(t15, -0.7071067811865476);
   const C2 t19 = t8 + t12;
   const C2 t20 = t8 - t12;
   const C2 t21 = t10 + t14;
@@ -188,9 +188,9 @@ inline void fixed_single_fwd_96_pass1(const double* in, C2* buf) {
   const C2 t7 = simd::load2(in + 168);
   const C2 t14 = t3 + t7;
   const C2 t15 = t3 - t7;
-  const C2 t16 = (t11 + simd::mul_neg_i(t11)) * 0.7071067811865476;
+  const C2 t16 = simd::mul_1_minus_i(t11, 0.7071067811865476);
   const C2 t17 = simd::mul_neg_i(t13);
-  const C2 t18 = (t15 + simd::mul_i(t15)) * -0.7071067811865476;
+  const C2 t18 = simd::mul_1_plus_i(t15, -0.7071067811865476);
   const C2 t19 = t8 + t12;
   const C2 t20 = t8 - t12;
   const C2 t21 = t10 + t14;
@@ -336,9 +336,9 @@ inline void fixed_pair_bwd_96_pass1(const double* in, const double* in1, C2* buf
   const C2 t7 = ldp(in + 168, in1 + 168);
   const C2 t14 = t3 + t7;
   const C2 t15 = t3 - t7;
-  const C2 t16 = (t11 + simd::mul_i(t11)) * 0.7071067811865476;
+  const C2 t16 = simd::mul_1_plus_i(t11, 0.7071067811865476);
   const C2 t17 = simd::mul_i(t13);
-  const C2 t18 = (t15 + simd::mul_neg_i(t15)) * -0.7071067811865476;
+  const C2 t18 = simd::mul_1_minus_i(t15, -0.7071067811865476);
   const C2 t19 = t8 + t12;
   const C2 t20 = t8 - t12;
   const C2 t21 = t10 + t14;
@@ -485,9 +485,9 @@ inline void fixed_single_bwd_96_pass1(const double* in, C2* buf) {
   const C2 t7 = simd::load2(in + 168);
   const C2 t14 = t3 + t7;
   const C2 t15 = t3 - t7;
-  const C2 t16 = (t11 + simd::mul_i(t11)) * 0.7071067811865476;
+  const C2 t16 = simd::mul_1_plus_i(t11, 0.7071067811865476);
   const C2 t17 = simd::mul_i(t13);
-  const C2 t18 = (t15 + simd::mul_neg_i(t15)) * -0.7071067811865476;
+  const C2 t18 = simd::mul_1_minus_i(t15, -0.7071067811865476);
   const C2 t19 = t8 + t12;
   const C2 t20 = t8 - t12;
   const C2 t21 = t10 + t14;
