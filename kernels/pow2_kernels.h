@@ -142,6 +142,23 @@ inline void leaf_fixed(const double* in, ptrdiff_t is, double* out, double scale
   for (int u = 0; u < n; ++u) VT<V>::st(out + u * D, x[out_index<n>(u)]);
 }
 
+// The R-point transform of a pass, in registers (bfly16 leaves its result
+// transposed; see out_index).
+template <bool INV, int R, class V>
+inline void bfly_r(V* x) {
+  if constexpr (R == 2) {
+    V t = x[0];
+    x[0] = t + x[1];
+    x[1] = t - x[1];
+  } else if constexpr (R == 4) {
+    bfly4<INV>(x[0], x[1], x[2], x[3]);
+  } else if constexpr (R == 8) {
+    bfly8<INV>(x);
+  } else {
+    bfly16<INV>(x);
+  }
+}
+
 // Radix-R decimation-in-time pass over one block of R*m points held as R
 // rows of m: element (j, k) at src[(j*m + k)*D]. Row j >= 1 is multiplied by
 // w^(j*k) (tw: R-1 complex per column, in column order), then the R-point
@@ -153,55 +170,42 @@ inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) 
     V x[R];
     x[0] = VT<V>::ld(src + k * D);
     for (int j = 1; j < R; ++j) x[j] = twm<INV>(VT<V>::ld(src + (j * m + k) * D), tw + 2 * (j - 1));
-    if constexpr (R == 2) {
-      V t = x[0];
-      x[0] = t + x[1];
-      x[1] = t - x[1];
-    } else if constexpr (R == 4) {
-      bfly4<INV>(x[0], x[1], x[2], x[3]);
-    } else if constexpr (R == 8) {
-      bfly8<INV>(x);
-    } else {
-      bfly16<INV>(x);
-    }
+    bfly_r<INV, R>(x);
     for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
   }
 }
 
-// Closing pass with the twiddles of column k = kh*B + kl formed as the
+// One twiddle for every lane of V.
+inline C1 lanes_of(C1 w, C1) { return w; }
+#if TQS_AVX
+inline C2 lanes_of(C1 w, C2) { return join(w, w); }
+#endif
+
+// The same pass with the twiddles of column k = kh*B + kl formed as the
 // product of two small tables, w^(j*kh*B) (th, R-1 per kh) and w^(j*kl)
-// (tl, R-1 per kl): for the largest lengths a full table would be as large
-// as the data and cost as much memory traffic.
-template <bool INV, int R>
+// (tl, R-1 per kl): from 2^14 points on a full table costs more in memory
+// traffic (and in page faults when the plan is made) than the product.
+template <bool INV, class V, int R>
 inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
                        const double* th, int b) {
+  constexpr int D = VT<V>::D;
   const ptrdiff_t B = ptrdiff_t(1) << b;
   for (ptrdiff_t kh = 0; kh < (m >> b); ++kh, th += 2 * (R - 1)) {
     const double* twl = tl;
     for (ptrdiff_t kl = 0; kl < B; ++kl, twl += 2 * (R - 1)) {
       const ptrdiff_t k = (kh << b) + kl;
-      C1 x[R];
-      x[0] = load1(src + k * 2);
+      V x[R];
+      x[0] = VT<V>::ld(src + k * D);
       for (int j = 1; j < R; ++j) {
-        C1 w = cmul_mem(load1(twl + 2 * (j - 1)), th + 2 * (j - 1));
-        C1 a = load1(src + (j * m + k) * 2);
+        const V w = lanes_of(cmul_mem(load1(twl + 2 * (j - 1)), th + 2 * (j - 1)), x[0]);
+        const V a = VT<V>::ld(src + (j * m + k) * D);
         if constexpr (INV)
           x[j] = cmulj(a, w);
         else
           x[j] = cmul(a, w);
       }
-      if constexpr (R == 2) {
-        C1 t = x[0];
-        x[0] = t + x[1];
-        x[1] = t - x[1];
-      } else if constexpr (R == 4) {
-        bfly4<INV>(x[0], x[1], x[2], x[3]);
-      } else if constexpr (R == 8) {
-        bfly8<INV>(x);
-      } else {
-        bfly16<INV>(x);
-      }
-      for (int q = 0; q < R; ++q) store1(dst + (q * m + k) * 2, x[out_index<R>(q)]);
+      bfly_r<INV, R>(x);
+      for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
     }
   }
 }
@@ -250,17 +254,7 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
         else
           x[j] = cmul(x[j], w);
       }
-      if constexpr (R == 2) {
-        C2 t = x[0];
-        x[0] = t + x[1];
-        x[1] = t - x[1];
-      } else if constexpr (R == 4) {
-        bfly4<INV>(x[0], x[1], x[2], x[3]);
-      } else if constexpr (R == 8) {
-        bfly8<INV>(x);
-      } else {
-        bfly16<INV>(x);
-      }
+      bfly_r<INV, R>(x);
       for (int q = 0; q < R; ++q) store2(dst + (q * m + k) * 2, x[out_index<R>(q)]);
     }
   }

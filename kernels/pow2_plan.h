@@ -22,6 +22,8 @@ struct Pow2Plan {
   double* twiddles;       // start of all twiddle tables in this allocation
   // Engine layout.
   const double* pass_tw[POW2_MAX_LOG2 + 1];  // radix pass of a 2^L sub-transform
+  const double* pass_hi[POW2_MAX_LOG2 + 1];  // with pass_tw split in two: the coarse factor
+  int8_t pass_lo_bits[POW2_MAX_LOG2 + 1];    // log2 of the columns pass_tw covers when split
   const double* top_tw;      // closing pass (AVX: two columns side by side)
   const double* top_hi;      // with top_tw split in two factors: the coarse one
   int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
