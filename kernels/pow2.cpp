@@ -108,16 +108,16 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
 // Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
 // passes at the top where the bits do not divide by three; at 2^18 a radix-8
-// top (eight sub-transforms side by side) measured clearly faster than 4,
-// at 2^8 slightly.
+// top (eight sub-transforms side by side) measured clearly faster than 4.
 int radix_bits(int L) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
-  if (L == 18 || L == 8) return 3;
-  // 2^11 is only ever a top: closing it with one radix-16 pass (16 x 8 x 16)
-  // instead of two radix-4 passes saves a sweep. Inside the recursion a
-  // radix-16 pass runs out of registers on two lanes and loses.
-  if (L == 11) return 4;
+  if (L == 18) return 3;
+  // 2^8 and 2^11 are only ever tops: closing them with one radix-16 pass
+  // (16 x 16, 16 x 8 x 16) saves a sweep (2^8: 7 % faster than 8 x 4 x 8).
+  // Inside the recursion a radix-16 pass runs out of registers on two lanes
+  // and loses, and so does a radix-16 top at 2^9 and 2^10 (9 %).
+  if (L == 8 || L == 11) return 4;
   return (L - 4) % 3 == 0 ? 3 : 2;
 }
 
