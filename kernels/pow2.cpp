@@ -97,8 +97,14 @@ constexpr int CODELET_LOG2 = 6;
 // From 2^14 points on, a radix pass forms its twiddles as the product of
 // two tables of about the square root of its length (measured at the AVX
 // levels: as fast at 2^14, 8-9 % faster at 2^15 to 2^17; and the plan no
-// longer writes a table as large as the data).
+// longer writes a table as large as the data). Without the fused and
+// alternating multiply-adds the extra product costs more (level 0: 4-10 %
+// slower from 2^14 to 2^20), and the tables split from 2^18 on only.
+#if TQS_AVX
 constexpr int SPLIT_TWIDDLE_LOG2 = 14;
+#else
+constexpr int SPLIT_TWIDDLE_LOG2 = 18;
+#endif
 // From 2^20 points on, the leaves read 1 MB apart and above (measured: no
 // gain from prefetching below, 8-13% at 2^20 and 2^21).
 constexpr int PREFETCH_LOG2 = 20;
