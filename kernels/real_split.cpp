@@ -58,8 +58,18 @@ void real_split_backward(const double* in, double* z, int64_t n, const double* w
   z[1] = (x0 - xn) * scale;
   int64_t k = 1;
 #if TQS_AVX
+  // Out of place the output lines are rarely in the first-level cache:
+  // asking for them, for writing, a few lines ahead of both streams lets the
+  // stores drain (measured: 22-30 % less time from 3000 points on, where
+  // input and output no longer fit that cache together). From 128 points on
+  // both addresses stay inside the output.
+  const bool ahead = h >= 64;
   for (; k + 1 < h - k - 1; k += 2) {
     const int64_t j = h - k - 1;
+    if (ahead) {
+      __builtin_prefetch(z + 2 * k + 64, 1);
+      __builtin_prefetch(z + 2 * j - 64, 1);
+    }
     C2 a = load2(in + 2 * k);
     C2 b = conj(reverse_lanes(load2(in + 2 * j)));
     C2 e = (a + b) * scale;
