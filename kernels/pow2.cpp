@@ -198,6 +198,15 @@ int64_t pass_table_doubles(int L) {
   return 2 * ((int64_t(1) << L) - (int64_t(1) << (L - rb)));
 }
 
+// The two tables of a split pass (2^L points, L >= SPLIT_TWIDDLE_LOG2): the
+// fine one covers the first 2^split_lo_bits(L) columns, the coarse one has
+// an entry per block of that many.
+int split_lo_bits(int L) { return (L - radix_bits(L) + 1) / 2; }
+int64_t split_table_doubles(int L, bool coarse) {
+  const int rb = radix_bits(L), lo = split_lo_bits(L);
+  return 2 * ((int64_t(1) << rb) - 1) * (int64_t(1) << (coarse ? L - rb - lo : lo));
+}
+
 int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (out == nullptr) return PLAN_NULL_POINTER;
   *out = nullptr;
@@ -214,31 +223,24 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   int64_t pass_off[POW2_MAX_LOG2 + 1];
   int64_t top_off = -1, split_off = -1;
   int64_t pass_hi_off[POW2_MAX_LOG2 + 1];
-  int pass_lo[POW2_MAX_LOG2 + 1];
   for (int i = 0; i <= POW2_MAX_LOG2; ++i) pass_off[i] = pass_hi_off[i] = -1;
   const bool split_top = cl >= SPLIT_TWIDDLE_LOG2;
-  int top_lo_bits = 0;
   int64_t top_hi_off = -1;
   if (cl > CODELET_LOG2) {
-    const int rb = radix_bits(cl), lm = cl - rb;
-    const int64_t R = int64_t(1) << rb;
     top_off = tw_size;
     if (split_top) {
-      top_lo_bits = (lm + 1) / 2;
-      tw_size += 2 * (R - 1) * (int64_t(1) << top_lo_bits);
+      tw_size += split_table_doubles(cl, false);
       top_hi_off = tw_size;
-      tw_size += 2 * (R - 1) * (int64_t(1) << (lm - top_lo_bits));
+      tw_size += split_table_doubles(cl, true);
     } else {
       tw_size += pass_table_doubles(cl) * (group_top(cl) ? 2 : 1);
     }
     for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
       pass_off[L] = tw_size;
       if (L >= SPLIT_TWIDDLE_LOG2) {
-        const int64_t r1 = (int64_t(1) << radix_bits(L)) - 1, lm = L - radix_bits(L);
-        pass_lo[L] = int((lm + 1) / 2);
-        tw_size += 2 * r1 * (int64_t(1) << pass_lo[L]);
+        tw_size += split_table_doubles(L, false);
         pass_hi_off[L] = tw_size;
-        tw_size += 2 * r1 * (int64_t(1) << (lm - pass_lo[L]));
+        tw_size += split_table_doubles(L, true);
       } else {
         tw_size += pass_table_doubles(L);
       }
@@ -299,7 +301,29 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   // table serves the complex transform of n/2 points inside a real plan.
   // Only the split passes of a complex plan read it (a token length else).
   const RootGenerator gen(split_top && !real ? int64_t(1) << cl : 4);
-  const RootGenerator* generator = &gen;
+  // The two tables of a split pass; the fine one of the AVX closing pass
+  // holds its columns in pairs.
+  auto fill_split = [&](int L, double* fine, double* coarse, bool pairs) {
+    const int lo_bits = split_lo_bits(L);
+    const int64_t lo = int64_t(1) << lo_bits;
+    const int64_t hi = (int64_t(1) << (L - radix_bits(L))) >> lo_bits;
+    auto from = [&](const auto& source) {
+#if TQS_AVX
+      if (pairs)
+        fill_pass_pairs(fine, L, source, lo);
+      else
+        fill_pass(fine, L, source, lo);
+#else
+      (void)pairs;
+      fill_pass(fine, L, source, lo);
+#endif
+      fill_pass(coarse, L, source, hi, lo);
+    };
+    if (real)
+      from(roots);
+    else
+      from(GeneratedRoots{&gen, gen.length()});
+  };
   for (int L = 0; L <= POW2_MAX_LOG2; ++L) {
     if (pass_off[L] < 0) continue;
     p->pass_tw[L] = tw + pass_off[L];
@@ -307,38 +331,16 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
       fill_pass(tw + pass_off[L], L, roots);
       continue;
     }
-    const int64_t lo = int64_t(1) << pass_lo[L];
-    const int64_t hi = (int64_t(1) << (L - radix_bits(L))) >> pass_lo[L];
-    auto fill_split = [&](const auto& source) {
-      fill_pass(tw + pass_off[L], L, source, lo);
-      fill_pass(tw + pass_hi_off[L], L, source, hi, lo);
-    };
-    if (real)
-      fill_split(roots);
-    else
-      fill_split(GeneratedRoots{generator, generator->length()});
+    fill_split(L, tw + pass_off[L], tw + pass_hi_off[L], false);
     p->pass_hi[L] = tw + pass_hi_off[L];
-    p->pass_lo_bits[L] = int8_t(pass_lo[L]);
+    p->pass_lo_bits[L] = int8_t(split_lo_bits(L));
   }
   if (top_off >= 0) {
     p->top_tw = tw + top_off;
     if (split_top) {
-      const int64_t lo = int64_t(1) << top_lo_bits;
-      const int64_t hi = (int64_t(1) << (cl - radix_bits(cl))) >> top_lo_bits;
-      auto fill_split_top = [&](const auto& source) {
-#if TQS_AVX
-        fill_pass_pairs(tw + top_off, cl, source, lo);
-#else
-        fill_pass(tw + top_off, cl, source, lo);
-#endif
-        fill_pass(tw + top_hi_off, cl, source, hi, lo);
-      };
-      if (real)
-        fill_split_top(roots);
-      else
-        fill_split_top(GeneratedRoots{generator, generator->length()});
+      fill_split(cl, tw + top_off, tw + top_hi_off, true);
       p->top_hi = tw + top_hi_off;
-      p->top_lo_bits = top_lo_bits;
+      p->top_lo_bits = split_lo_bits(cl);
     } else {
 #if TQS_AVX
       if (group_top(cl))
