@@ -162,11 +162,14 @@ inline void bfly_r(V* x) {
 // Radix-R decimation-in-time pass over one block of R*m points held as R
 // rows of m: element (j, k) at src[(j*m + k)*D]. Row j >= 1 is multiplied by
 // w^(j*k) (tw: R-1 complex per column, in column order), then the R-point
-// transform over j goes to dst row q. src may equal dst.
+// transform over j goes to dst row q. src may equal dst. Only the columns
+// c0 <= k < c1 are done.
 template <bool INV, class V, int R>
-inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw) {
+inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw, ptrdiff_t c0,
+                 ptrdiff_t c1) {
   constexpr int D = VT<V>::D;
-  for (ptrdiff_t k = 0; k < m; ++k, tw += 2 * (R - 1)) {
+  tw += 2 * (R - 1) * c0;
+  for (ptrdiff_t k = c0; k < c1; ++k, tw += 2 * (R - 1)) {
     V x[R];
     x[0] = VT<V>::ld(src + k * D);
     for (int j = 1; j < R; ++j) x[j] = twm<INV>(VT<V>::ld(src + (j * m + k) * D), tw + 2 * (j - 1));
@@ -187,12 +190,15 @@ inline C2 lanes_of(C1 w, C2) { return join(w, w); }
 // traffic (and in page faults when the plan is made) than the product.
 template <bool INV, class V, int R>
 inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
-                       const double* th, int b) {
+                       const double* th, int b, ptrdiff_t c0, ptrdiff_t c1) {
   constexpr int D = VT<V>::D;
   const ptrdiff_t B = ptrdiff_t(1) << b;
-  for (ptrdiff_t kh = 0; kh < (m >> b); ++kh, th += 2 * (R - 1)) {
-    const double* twl = tl;
-    for (ptrdiff_t kl = 0; kl < B; ++kl, twl += 2 * (R - 1)) {
+  th += 2 * (R - 1) * (c0 >> b);
+  for (ptrdiff_t kh = c0 >> b; (kh << b) < c1; ++kh, th += 2 * (R - 1)) {
+    const ptrdiff_t lo = c0 > (kh << b) ? c0 - (kh << b) : 0;
+    const ptrdiff_t hi = c1 - (kh << b) < B ? c1 - (kh << b) : B;
+    const double* twl = tl + 2 * (R - 1) * lo;
+    for (ptrdiff_t kl = lo; kl < hi; ++kl, twl += 2 * (R - 1)) {
       const ptrdiff_t k = (kh << b) + kl;
       V x[R];
       x[0] = VT<V>::ld(src + k * D);
@@ -223,17 +229,20 @@ enum { TW_PLAIN, TW_GROUPS, TW_SPLIT };
 // in natural order. With SPLIT the table covers 2^b columns (tw) and is
 // multiplied by th, one entry per block of 2^b columns (see pass_split).
 // With TW_GROUPS the table holds R-1 groups per column pair.
+// Only the columns c0 <= k < c1 are done (c0 and c1 even).
 template <bool INV, int R, int TW>
 inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
-                      const double* th, int b) {
+                      const double* th, int b, ptrdiff_t c0, ptrdiff_t c1) {
   constexpr bool SPLIT = TW == TW_SPLIT;
   constexpr ptrdiff_t TS = TW == TW_GROUPS ? 8 : 4;  // doubles per twiddle pair
   const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
-  for (ptrdiff_t kh = 0; kh < m / B; ++kh) {
+  for (ptrdiff_t kh = c0 / B; kh * B < c1; ++kh) {
     // Without SPLIT there is no second table (th is null) and one block.
     const double* thk = SPLIT ? th + 2 * (R - 1) * kh : nullptr;
-    const double* twl = tw;
-    for (ptrdiff_t kl = 0; kl < B; kl += 2, twl += TS * (R - 1)) {
+    const ptrdiff_t lo = c0 > kh * B ? c0 - kh * B : 0;
+    const ptrdiff_t hi = c1 - kh * B < B ? c1 - kh * B : B;
+    const double* twl = tw + TS * (R - 1) * (lo / 2);
+    for (ptrdiff_t kl = lo; kl < hi; kl += 2, twl += TS * (R - 1)) {
       const ptrdiff_t k = kh * B + kl;
       C2 x[R];
       for (int p = 0; p < R / 2; ++p) {

@@ -21,15 +21,13 @@ void real_split_table(double* table, int64_t n) {
 // Both directions walk the bins from both ends towards the middle; at the
 // AVX levels two bins from the front (k, k+1) go with two from the back
 // (h-k, h-k-1, lane-reversed).
-void real_split_forward(double* z, int64_t n, const double* w, double scale) {
+void real_split_forward_pairs(double* z, int64_t n, const double* w, double scale, int64_t k0,
+                              int64_t k1) {
   const int64_t h = n / 2;
-  const double re = z[0], im = z[1];
-  z[0] = (re + im) * scale;
-  z[1] = (re - im) * scale;
   const double half = 0.5 * scale;
-  int64_t k = 1;
+  int64_t k = k0;
 #if TQS_AVX
-  for (; k + 1 < h - k - 1; k += 2) {
+  for (; k + 1 < k1 && k + 1 < h - k - 1; k += 2) {
     const int64_t j = h - k - 1;
     C2 a = load2(z + 2 * k);
     C2 b = conj(reverse_lanes(load2(z + 2 * j)));
@@ -39,7 +37,7 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
     store2(z + 2 * j, reverse_lanes(conj(e - t)));
   }
 #endif
-  for (; k <= h - k; ++k) {
+  for (; k < k1; ++k) {
     const int64_t j = h - k;
     C1 a = load1(z + 2 * k);
     C1 b = conj(load1(z + 2 * j));
@@ -48,6 +46,17 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
     store1(z + 2 * k, e + t);
     if (j != k) store1(z + 2 * j, conj(e - t));
   }
+}
+
+void real_split_forward_zero(double* z, double scale) {
+  const double re = z[0], im = z[1];
+  z[0] = (re + im) * scale;
+  z[1] = (re - im) * scale;
+}
+
+void real_split_forward(double* z, int64_t n, const double* w, double scale) {
+  real_split_forward_zero(z, scale);
+  real_split_forward_pairs(z, n, w, scale, 1, n / 4 + 1);
 }
 
 void real_split_backward(const double* in, double* z, int64_t n, const double* w, double scale,

@@ -22,6 +22,12 @@ void real_split_table(double* table, int64_t n);
 
 // In place on n doubles, every output times scale.
 void real_split_forward(double* z, int64_t n, const double* table, double scale);
+// The same step in pieces, for callers that produce Z in parts: bin 0 alone
+// (it pairs with itself and gives R_0 and R_h), and the bin pairs (k, h-k)
+// for k0 <= k < k1, 1 <= k0, k1 <= n/4 + 1 (k = h/2 is its own pair).
+void real_split_forward_zero(double* z, double scale);
+void real_split_forward_pairs(double* z, int64_t n, const double* table, double scale, int64_t k0,
+                              int64_t k1);
 // in and out may coincide; out gets n doubles, scaled. The value at
 // frequency n/2 is read from in[nyquist_at]: 1 in the packed order, n when
 // the spectrum is stored as n/2+1 complex values, so that either layout is

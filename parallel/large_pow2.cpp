@@ -77,9 +77,9 @@ void recurse(const double* in, ptrdiff_t is, double* o, int log2n, const Tables&
   const ptrdiff_t r = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (log2n - rb);
   for (ptrdiff_t j = 0; j < r; ++j) recurse<INV>(in + j * is, is * r, o + 2 * j * m, log2n - rb, t);
   if (rb == 2) {
-    p2::pass<INV, C1, 4>(o, o, m, t.pass[log2n]);
+    p2::pass<INV, C1, 4>(o, o, m, t.pass[log2n], 0, m);
   } else {
-    p2::pass<INV, C1, 8>(o, o, m, t.pass[log2n]);
+    p2::pass<INV, C1, 8>(o, o, m, t.pass[log2n], 0, m);
   }
 }
 
