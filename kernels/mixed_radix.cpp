@@ -197,8 +197,11 @@ inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out
   for (int u = 0; u < ll; ++u) Lanes<V>::store(out + 2 * u, lane_out, x[u]);
 }
 
+// The leaves of np sub-problems side by side (inputs in_step doubles apart,
+// outputs out_step): every entry is done for all of them before the next.
 template <int L, bool F>
-void leaves(const PlanRecord* p, const double* in, double* out) {
+void leaves(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
+            int64_t out_step) {
   constexpr int64_t esz = 2;
   const FactorRecord& deep = p->factors[p->last_factor_index];
   const FactorRecord& lf = p->factors[p->last_factor_index + 1];
@@ -209,48 +212,66 @@ void leaves(const PlanRecord* p, const double* in, double* out) {
   const int64_t r = deep.radix, s = deep.s;
   const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
   for (int64_t e = 0; e < entries; ++e) {
-    const double* base = in + offsets[e] * esz;
-    double* o = out + e * r * lane_out;
-    int64_t j = 0;
+    for (int q = 0; q < np; ++q) {
+      const double* base = in + q * in_step + offsets[e] * esz;
+      double* o = out + q * out_step + e * r * lane_out;
+      int64_t j = 0;
 #if TQS_LEVEL >= 4
-    for (; j + 1 < r; j += 2) {
-      leaf<L, F, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
-    }
+      for (; j + 1 < r; j += 2) {
+        leaf<L, F, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+      }
 #endif
-    for (; j < r; ++j) {
-      leaf<L, F, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+      for (; j < r; ++j) {
+        leaf<L, F, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+      }
     }
   }
 }
 
 template <bool F>
-void run_leaves(const PlanRecord* p, const double* in, double* out) {
+void run_leaves(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
+                int64_t out_step) {
   switch (p->factors[p->last_factor_index + 1].radix) {
-#define TQS_LEAF_CASE(r_)       \
-  case r_:                      \
-    leaves<r_, F>(p, in, out);  \
+#define TQS_LEAF_CASE(r_)                                    \
+  case r_:                                                   \
+    leaves<r_, F>(p, in, out, np, in_step, out_step);        \
     break;
     TQS_BUTTERFLY_RADICES(TQS_LEAF_CASE)
 #undef TQS_LEAF_CASE
-    default: leaves<0, F>(p, in, out); break;
+    default: leaves<0, F>(p, in, out, np, in_step, out_step); break;
   }
 }
 
-// Stage i of a sub-problem whose input starts at in (elements s_i apart)
-// and whose r_i * m_i outputs go to out.
+// Stage i of np sub-problems side by side: the first one's input starts at
+// in (elements s_i apart) and its r_i * m_i outputs go to out; the others
+// are in_step and out_step doubles further on each.
+//
+// Depth first, the first stage's r_0 sub-problems read neighbouring
+// elements, so one of them alone uses a quarter of every input line its
+// leaves fetch, and the rest of the line is wanted again only a whole
+// sub-problem later, from memory once the transform is out of cache. They
+// advance together instead, and each line is used whole while it is there.
 template <bool F>
-void run_stage(const PlanRecord* p, int i, const double* in, double* out) {
+void run_stage(const PlanRecord* p, int i, const double* in, double* out, int np = 1,
+               int64_t in_step = 0, int64_t out_step = 0) {
   constexpr int64_t esz = 2;
   if (i < p->group_start) {
     const FactorRecord& f = p->factors[i];
-    for (int64_t j = 0; j < f.radix; ++j) {
-      run_stage<F>(p, i + 1, in + j * (int64_t)f.s * esz, out + 2 * j * (int64_t)f.m);
+    if (i == 0 && p->group_start >= 2) {
+      run_stage<F>(p, 1, in, out, (int)f.radix, (int64_t)f.s * esz, 2 * (int64_t)f.m);
+    } else {
+      for (int64_t j = 0; j < f.radix; ++j) {
+        run_stage<F>(p, i + 1, in + j * (int64_t)f.s * esz, out + 2 * j * (int64_t)f.m, np,
+                     in_step, out_step);
+      }
     }
-    run_pass<F>(f, out);
+    for (int q = 0; q < np; ++q) run_pass<F>(f, out + q * out_step);
     return;
   }
-  run_leaves<F>(p, in, out);
-  for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out);
+  run_leaves<F>(p, in, out, np, in_step, out_step);
+  for (int q = 0; q < np; ++q) {
+    for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out + q * out_step);
+  }
 }
 
 }  // namespace
