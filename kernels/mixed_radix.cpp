@@ -249,15 +249,16 @@ void run_leaves(const PlanRecord* p, const double* in, double* out, int np, int6
 // Depth first, the first stage's r_0 sub-problems read neighbouring
 // elements, so one of them alone uses a quarter of every input line its
 // leaves fetch, and the rest of the line is wanted again only a whole
-// sub-problem later, from memory once the transform is out of cache. They
-// advance together instead, and each line is used whole while it is there.
+// sub-problem later: from a farther cache, or from memory once the
+// transform is out of cache. They advance together instead, and each line
+// is used whole while it is there.
 template <bool F>
 void run_stage(const PlanRecord* p, int i, const double* in, double* out, int np = 1,
                int64_t in_step = 0, int64_t out_step = 0) {
   constexpr int64_t esz = 2;
   if (i < p->group_start) {
     const FactorRecord& f = p->factors[i];
-    if (i == 0 && p->group_start >= 2) {
+    if (i == 0) {
       run_stage<F>(p, 1, in, out, (int)f.radix, (int64_t)f.s * esz, 2 * (int64_t)f.m);
     } else {
       for (int64_t j = 0; j < f.radix; ++j) {
