@@ -61,6 +61,34 @@ struct RootSource {
   }
 };
 
+// The roots w^(k*step), k = 0, 1, ... of a RootSource in turn (k*step below
+// its length).
+struct RootWalk {
+  const RootSource& src;
+  int64_t step, e = 0, quad = 0, r = 0;
+  RootWalk(const RootSource& s, int64_t st) : src(s), step(st) {}
+  void get(double* w) const {
+    if (src.q4 == 0) {
+      w[0] = src.table[2 * e];
+      w[1] = src.table[2 * e + 1];
+    } else {
+      quadrant_root(quad, src.table[r], src.table[src.q4 - r], w);
+    }
+  }
+  void next() {
+    if (src.q4 == 0) {
+      e += step;
+      if (e >= src.len) e -= src.len;
+      return;
+    }
+    r += step;
+    while (r >= src.q4) {
+      r -= src.q4;
+      quad = (quad + 1) & 3;
+    }
+  }
+};
+
 // ---- radix passes ---------------------------------------------------------
 
 // The twiddle product of a pass. One column reads a group {c, c, -s, s}
@@ -379,11 +407,14 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
     const bool pairs = !grouped && (breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0));
     double* tw = alloc_doubles((pairs ? 2 : 4) * (rr - 1) * mm + 2);
     if (tw == nullptr) return PLAN_NO_MEMORY;
-    for (int64_t k = 0; k < mm; ++k) {
-      for (int64_t j = 1; j < rr; ++j) {
-        int64_t e = j * k * ss;  // below len: j < r, k < m, r*m*s = len
+    // Row by row, the exponent j*k*s (below len: j < r, k < m, r*m*s = len)
+    // advances by j*s from column to column, and its place in the root
+    // table with it: no multiplication or quadrant search per root.
+    for (int64_t j = 1; j < rr; ++j) {
+      RootWalk walk(roots, j * ss);
+      for (int64_t k = 0; k < mm; ++k, walk.next()) {
         double wv[2];
-        roots.get(e, wv);
+        walk.get(wv);
         const double c = wv[0], sn = wv[1];
         if (pairs) {
           int64_t pos = (mm & 1) == 0 ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
