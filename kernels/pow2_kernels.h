@@ -164,15 +164,24 @@ inline void bfly_r(V* x) {
 // w^(j*k) (tw: R-1 complex per column, in column order), then the R-point
 // transform over j goes to dst row q. src may equal dst. Only the columns
 // c0 <= k < c1 are done.
-template <bool INV, class V, int R>
+//
+// With GROUPS (one lane only) each twiddle is a group {c, c, -s, s}.
+template <bool INV, class V, int R, bool GROUPS = false>
 inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw, ptrdiff_t c0,
                  ptrdiff_t c1) {
   constexpr int D = VT<V>::D;
-  tw += 2 * (R - 1) * c0;
-  for (ptrdiff_t k = c0; k < c1; ++k, tw += 2 * (R - 1)) {
+  constexpr int TS = GROUPS ? 4 : 2;  // doubles per twiddle
+  tw += TS * (R - 1) * c0;
+  for (ptrdiff_t k = c0; k < c1; ++k, tw += TS * (R - 1)) {
     V x[R];
     x[0] = VT<V>::ld(src + k * D);
-    for (int j = 1; j < R; ++j) x[j] = twm<INV>(VT<V>::ld(src + (j * m + k) * D), tw + 2 * (j - 1));
+    for (int j = 1; j < R; ++j) {
+      const V a = VT<V>::ld(src + (j * m + k) * D);
+      if constexpr (GROUPS)
+        x[j] = INV ? cmulj_group(a, tw + 4 * (j - 1)) : cmul_group(a, tw + 4 * (j - 1));
+      else
+        x[j] = twm<INV>(a, tw + 2 * (j - 1));
+    }
     bfly_r<INV, R>(x);
     for (int q = 0; q < R; ++q) VT<V>::st(dst + (q * m + k) * D, x[out_index<R>(q)]);
   }
