@@ -227,8 +227,9 @@ inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double
 
 // Twiddle layouts of the closing pass: one table of roots (side by side
 // for two columns at the AVX levels), the same as groups (AVX only), or the
-// product of a fine and a coarse table.
-enum { TW_PLAIN, TW_GROUPS, TW_SPLIT };
+// product of a fine and a coarse table. TW_DUP is the side-by-side table
+// read with duplicating loads (AVX only; see cmul_pair_mem).
+enum { TW_PLAIN, TW_GROUPS, TW_SPLIT, TW_DUP };
 
 #if TQS_AVX
 // Closing pass of the two-lane scheme. src holds R/2 pair blocks; block p
@@ -263,6 +264,11 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double*
       for (int j = 1; j < R; ++j) {
         if constexpr (TW == TW_GROUPS) {
           x[j] = INV ? cmulj_group(x[j], twl + 8 * (j - 1)) : cmul_group(x[j], twl + 8 * (j - 1));
+          continue;
+        }
+        if constexpr (TW == TW_DUP) {
+          const double* w = twl + 4 * (j - 1);
+          x[j] = INV ? cmulj_pair_mem(x[j], w) : cmul_pair_mem(x[j], w);
           continue;
         }
         C2 w = load2(twl + 4 * (j - 1));

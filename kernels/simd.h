@@ -263,6 +263,30 @@ inline C2 cmulj_mem(C2 a, const double* w) {
                         _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
 #endif
 }
+// The two lanes' twiddles w[0..3] in memory: a*w and a*conj(w), both parts
+// duplicated straight from the loads (w[4] is read and ignored, so the
+// table must extend one double past the pair).
+inline C2 cmul_pair_mem(C2 a, const double* w) {
+  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
+  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmaddsub_pd(a.v, wr, _mm256_mul_pd(as, wi))};
+#else
+  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, wr), _mm256_mul_pd(as, wi))};
+#endif
+}
+inline C2 cmulj_pair_mem(C2 a, const double* w) {
+  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
+  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
+  __m256d as = _mm256_permute_pd(a.v, 5);
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(a.v, wr, _mm256_mul_pd(as, wi))};
+#else
+  return {_mm256_add_pd(_mm256_mul_pd(a.v, wr),
+                        _mm256_xor_pd(_mm256_mul_pd(as, wi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
+#endif
+}
 // The two lanes' twiddles w[0..3] in memory, times -i and i*conj as for
 // C1; both parts come duplicated straight from the loads (w[4] is read and
 // ignored, so the table must extend one double past the pair).
