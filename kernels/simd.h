@@ -263,53 +263,34 @@ inline C2 cmulj_mem(C2 a, const double* w) {
                         _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
 #endif
 }
-// The two lanes' twiddles w[0..3] in memory: a*w and a*conj(w), both parts
-// duplicated straight from the loads (w[4] is read and ignored, so the
-// table must extend one double past the pair).
-inline C2 cmul_pair_mem(C2 a, const double* w) {
-  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
-  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
-  __m256d as = _mm256_permute_pd(a.v, 5);
+// The two lanes' twiddles w[0..3] in memory, each part duplicated straight
+// from a load (w[4] is read and ignored, so the table must extend one double
+// past the pair), and a*p -+ swap(a)*q on them (+- with subadd): a*w and
+// a*conj(w) take p = real parts, q = imaginary parts; a*(-i*w) and
+// a*(i*conj(w)) the other way round.
+inline __m256d dup_real(const double* w) { return _mm256_movedup_pd(_mm256_loadu_pd(w)); }
+inline __m256d dup_imag(const double* w) { return _mm256_movedup_pd(_mm256_loadu_pd(w + 1)); }
+inline C2 alternating_product(C2 a, __m256d p, __m256d q, bool subadd) {
+  __m256d t = _mm256_mul_pd(_mm256_permute_pd(a.v, 5), q);
 #if TQS_LEVEL >= 5
-  return {_mm256_fmaddsub_pd(a.v, wr, _mm256_mul_pd(as, wi))};
+  return {subadd ? _mm256_fmsubadd_pd(a.v, p, t) : _mm256_fmaddsub_pd(a.v, p, t)};
 #else
-  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, wr), _mm256_mul_pd(as, wi))};
+  __m256d u = _mm256_mul_pd(a.v, p);
+  return {subadd ? _mm256_add_pd(u, _mm256_xor_pd(t, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))
+                 : _mm256_addsub_pd(u, t)};
 #endif
+}
+inline C2 cmul_pair_mem(C2 a, const double* w) {
+  return alternating_product(a, dup_real(w), dup_imag(w), false);
 }
 inline C2 cmulj_pair_mem(C2 a, const double* w) {
-  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
-  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
-  __m256d as = _mm256_permute_pd(a.v, 5);
-#if TQS_LEVEL >= 5
-  return {_mm256_fmsubadd_pd(a.v, wr, _mm256_mul_pd(as, wi))};
-#else
-  return {_mm256_add_pd(_mm256_mul_pd(a.v, wr),
-                        _mm256_xor_pd(_mm256_mul_pd(as, wi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
-#endif
+  return alternating_product(a, dup_real(w), dup_imag(w), true);
 }
-// The two lanes' twiddles w[0..3] in memory, times -i and i*conj as for
-// C1; both parts come duplicated straight from the loads (w[4] is read and
-// ignored, so the table must extend one double past the pair).
 inline C2 cmul_neg_i_mem(C2 a, const double* w) {
-  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
-  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
-  __m256d as = _mm256_permute_pd(a.v, 5);
-#if TQS_LEVEL >= 5
-  return {_mm256_fmsubadd_pd(a.v, wi, _mm256_mul_pd(as, wr))};
-#else
-  return {_mm256_add_pd(_mm256_mul_pd(a.v, wi),
-                        _mm256_xor_pd(_mm256_mul_pd(as, wr), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
-#endif
+  return alternating_product(a, dup_imag(w), dup_real(w), true);
 }
 inline C2 cmul_i_conj_mem(C2 a, const double* w) {
-  __m256d wr = _mm256_movedup_pd(_mm256_loadu_pd(w));
-  __m256d wi = _mm256_movedup_pd(_mm256_loadu_pd(w + 1));
-  __m256d as = _mm256_permute_pd(a.v, 5);
-#if TQS_LEVEL >= 5
-  return {_mm256_fmaddsub_pd(a.v, wi, _mm256_mul_pd(as, wr))};
-#else
-  return {_mm256_addsub_pd(_mm256_mul_pd(a.v, wi), _mm256_mul_pd(as, wr))};
-#endif
+  return alternating_product(a, dup_imag(w), dup_real(w), false);
 }
 // a*conj(b) without a separate conjugation.
 inline C2 cmulj_fused(C2 a, C2 b) {
