@@ -157,7 +157,7 @@ void fill_pass(double* t, int L, const Source& roots, int64_t count = -1, int64_
 // shuffles when they are stored as groups {c, c, -s, s} (see cmul_group):
 // the broadcasts of the plain layout cost two instructions a part there,
 // which repays the table of twice the size (measured at levels 0 to 3:
-// complex 256 to 2^16 10-25 % faster, 2^18 and 2^20 3-7 %).
+// complex 256 to 2^14 12-20 % faster, 2^16 to 2^20 3-7 %).
 #if TQS_AVX
 constexpr bool PASS_GROUPS = false;
 #else
