@@ -47,22 +47,11 @@ struct RootSource {
     return true;
   }
   ~RootSource() { tqs_mm_free(table); }
-
-  // (cos, -sin)(2 pi e/len) for 0 <= e < len.
-  void get(int64_t e, double* w) const {
-    if (q4 == 0) {
-      w[0] = table[2 * e];
-      w[1] = table[2 * e + 1];
-      return;
-    }
-    const int64_t quad = int64_t(e >= q4) + int64_t(e >= 2 * q4) + int64_t(e >= 3 * q4);
-    const int64_t r = e - quad * q4;
-    quadrant_root(quad, table[r], table[q4 - r], w);
-  }
 };
 
-// The roots w^(k*step), k = 0, 1, ... of a RootSource in turn (k*step below
-// its length).
+// The roots w^(k*step) = (cos, -sin)(2 pi k*step/len), k = 0, 1, ... of a
+// RootSource in turn (k*step below its length): the exponent's quadrant
+// and offset advance with it.
 struct RootWalk {
   const RootSource& src;
   int64_t step, e = 0, quad = 0, r = 0;
