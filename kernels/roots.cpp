@@ -85,11 +85,15 @@ void RootGenerator::octant(int64_t num4, long double* c, long double* s) const {
   *s = b[1] * a[0] + b[0] * a[1];
 }
 
-void RootGenerator::cos_sin(int64_t k, double* c, double* s) const {
+void RootGenerator::cos_sin_ext(int64_t k, long double* c, long double* s) const {
   k %= n_;
   if (k < 0) k += n_;
+  octant_cos_sin(this, k, n_, c, s);
+}
+
+void RootGenerator::cos_sin(int64_t k, double* c, double* s) const {
   long double cc, ss;
-  octant_cos_sin(this, k, n_, &cc, &ss);
+  cos_sin_ext(k, &cc, &ss);
   *c = (double)cc;
   *s = (double)ss;
 }
@@ -103,7 +107,12 @@ void root_cos_sin(int64_t k, int64_t n, double* c, double* s) {
   *s = (double)ss;
 }
 
-void root_table(double* w, int64_t n) {
+namespace {
+
+// The table in T (double, or long double for tables computed further in
+// extended precision).
+template <class T>
+void fill_root_table(T* w, int64_t n) {
   if (n <= 0) return;
   const RootGenerator g(n);
   // Only the first half is evaluated; the second half is its conjugate mirror.
@@ -113,10 +122,10 @@ void root_table(double* w, int64_t n) {
     for (int64_t k = 0; k <= n / 8; ++k) {
       long double c, s;
       g.octant(4 * k, &c, &s);
-      w[2 * k] = (double)c;
-      w[2 * k + 1] = -(double)s;
-      w[2 * (q - k)] = (double)s;
-      w[2 * (q - k) + 1] = -(double)c;
+      w[2 * k] = (T)c;
+      w[2 * k + 1] = -(T)s;
+      w[2 * (q - k)] = (T)s;
+      w[2 * (q - k) + 1] = -(T)c;
     }
     for (int64_t k = 1; k <= q; ++k) {  // angle pi/2 + theta
       w[2 * (q + k)] = -w[2 * (q - k)];
@@ -126,8 +135,8 @@ void root_table(double* w, int64_t n) {
     for (int64_t k = 0; k <= n / 4; ++k) {
       long double c, s;
       octant_cos_sin(&g, k, n, &c, &s);
-      w[2 * k] = (double)c;
-      w[2 * k + 1] = -(double)s;
+      w[2 * k] = (T)c;
+      w[2 * k + 1] = -(T)s;
     }
     for (int64_t k = n / 4 + 1; k <= half; ++k) {  // angle pi - theta
       w[2 * k] = -w[2 * (half - k)];
@@ -137,8 +146,8 @@ void root_table(double* w, int64_t n) {
     for (int64_t k = 0; k <= half; ++k) {
       long double c, s;
       octant_cos_sin(&g, k, n, &c, &s);
-      w[2 * k] = (double)c;
-      w[2 * k + 1] = -(double)s;
+      w[2 * k] = (T)c;
+      w[2 * k + 1] = -(T)s;
     }
   }
   for (int64_t k = half + 1; k < n; ++k) {
@@ -146,5 +155,10 @@ void root_table(double* w, int64_t n) {
     w[2 * k + 1] = -w[2 * (n - k) + 1];
   }
 }
+
+}  // namespace
+
+void root_table(double* w, int64_t n) { fill_root_table(w, n); }
+void root_table_ext(long double* w, int64_t n) { fill_root_table(w, n); }
 
 TQS_LEVEL_END

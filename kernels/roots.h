@@ -9,6 +9,8 @@ TQS_LEVEL_BEGIN
 
 // w[2k], w[2k+1] = cos(2*pi*k/n), -sin(2*pi*k/n) for k = 0..n-1.
 void root_table(double* w, int64_t n);
+// The same in extended precision.
+void root_table_ext(long double* w, int64_t n);
 // One root: cos(2*pi*k/n) and sin(2*pi*k/n), any integer k.
 void root_cos_sin(int64_t k, int64_t n, double* c, double* s);
 
@@ -32,6 +34,9 @@ class RootGenerator {
   int64_t length() const { return n_; }
   // cos(2*pi*k/n) and sin(2*pi*k/n), any integer k.
   void cos_sin(int64_t k, double* c, double* s) const;
+  // The same in extended precision, for tables that are themselves
+  // computed in extended precision before their last rounding.
+  void cos_sin_ext(int64_t k, long double* c, long double* s) const;
   // w^k = (cos, -sin)(2*pi*k/n), any integer k, as one interleaved complex.
   void root(int64_t k, double* w) const {
     double c, s;

@@ -3,6 +3,9 @@
 // lengths on a rotating sample of the combinations.
 #include <malloc.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "plan_harness.h"
 
 namespace {
@@ -80,3 +83,46 @@ TEST(PlanAccuracy, LargerLengths) {
 }
 
 }  // namespace
+
+TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
+  // The transformed chirp kernel multiplies every result, so its own errors
+  // never average out: for the short convolutions every entry must be the
+  // exact value rounded once, which a transform in double arithmetic misses
+  // by several units in the last place.
+  for (int64_t n : {97, 131, 211, 251}) {
+    Plan p(COMPLEX, n, tqs::SCALE_NONE);
+    ASSERT_EQ(p.code, 0);
+    const int64_t l = p.p->chirp_length;
+    ASSERT_GT(l, 0) << n;
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<long double> br(n), bi(n), wr(l), wi(l);
+    for (int64_t k = 0; k < n; ++k) {
+      const long double a = pi * (long double)((k * k) % (2 * n)) / (long double)n;
+      br[k] = cosl(a);
+      bi[k] = sinl(a);
+    }
+    for (int64_t e = 0; e < l; ++e) {
+      const long double a = 2 * pi * (long double)e / (long double)l;
+      wr[e] = cosl(a);
+      wi[e] = -sinl(a);
+    }
+    const double* got = (const double*)p.p->chirp_spectrum;
+    double worst = 0.0;
+    for (int64_t f = 0; f < l; ++f) {
+      long double sr = 0.0L, si = 0.0L;
+      for (int64_t k = 0; k < l; ++k) {
+        const int64_t j = k < n ? k : l - k < n ? l - k : -1;  // the kernel is even
+        if (j < 0) continue;
+        const int64_t e = (f * k) % l;
+        sr += br[j] * wr[e] - bi[j] * wi[e];
+        si += br[j] * wi[e] + bi[j] * wr[e];
+      }
+      sr /= l;
+      si /= l;
+      const double dr = (double)(got[2 * f] - sr), di = (double)(got[2 * f + 1] - si);
+      const double mag = (double)sqrtl(sr * sr + si * si);
+      worst = std::max(worst, std::sqrt(dr * dr + di * di) / mag);
+    }
+    EXPECT_LE(worst, std::ldexp(1.0, -52)) << "n " << n << " convolution length " << l;
+  }
+}
