@@ -44,6 +44,7 @@ import sys
 import tempfile
 from decimal import Decimal, getcontext
 from fractions import Fraction
+import math
 from math import gcd
 
 # ---------------------------------------------------------------------------
@@ -324,6 +325,11 @@ def _vec_refs(op):
 # transform collapse onto each other.
 
 
+def _pow2(c):
+    m, _ = math.frexp(c)
+    return m == 0.5
+
+
 class ScalarGraph:
     def __init__(self):
         self.nodes = []
@@ -368,8 +374,17 @@ class ScalarGraph:
             return None
         s = x[0] * (1 if c > 0 else -1)
         c = abs(c)
+        inner = self.nodes[x[1]]
+        if inner[0] == "mul" and (_pow2(c) or _pow2(inner[1])):
+            # c*(d*y) as (c*d)*y: with one factor a power of two both round
+            # alike (barring overflow), and the doubled values that the
+            # Hermitian symmetry makes (x + x) need not be halved again.
+            c *= inner[1]
+            x = (s, inner[2])
+        else:
+            x = (s, x[1])
         if c == 1.0:
-            return (s, x[1])
+            return x
         return (s, self._node("mul", c, x[1]))
 
     def live(self, outputs):
