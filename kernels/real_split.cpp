@@ -30,11 +30,11 @@ void real_split_forward_pairs(double* z, int64_t n, const double* w, double scal
   for (; k + 1 < k1 && k + 1 < h - k - 1; k += 2) {
     const int64_t j = h - k - 1;
     C2 a = load2(z + 2 * k);
-    C2 b = conj(reverse_lanes(load2(z + 2 * j)));
-    C2 e = (a + b) * half;
-    C2 t = cmul_neg_i_mem((a - b) * half, w + 2 * k);
-    store2(z + 2 * k, e + t);
-    store2(z + 2 * j, reverse_lanes(conj(e - t)));
+    C2 b = reverse_lanes(load2(z + 2 * j));
+    C2 s = add_conj(a, b);
+    C2 t = cmul_neg_i_mem(sub_conj(a, b) * half, w + 2 * k);
+    store2(z + 2 * k, scale_add(s, half, t));
+    store2(z + 2 * j, reverse_lanes(conj_scale_sub(s, half, t)));
   }
 #endif
   for (; k < k1; ++k) {
@@ -80,11 +80,11 @@ void real_split_backward(const double* in, double* z, int64_t n, const double* w
       __builtin_prefetch(z + 2 * j - 64, 1);
     }
     C2 a = load2(in + 2 * k);
-    C2 b = conj(reverse_lanes(load2(in + 2 * j)));
-    C2 e = (a + b) * scale;
-    C2 p = cmul_i_conj_mem((a - b) * scale, w + 2 * k);
-    store2(z + 2 * k, e + p);
-    store2(z + 2 * j, reverse_lanes(conj(e - p)));
+    C2 b = reverse_lanes(load2(in + 2 * j));
+    C2 s = add_conj(a, b);
+    C2 p = cmul_i_conj_mem(sub_conj(a, b) * scale, w + 2 * k);
+    store2(z + 2 * k, scale_add(s, scale, p));
+    store2(z + 2 * j, reverse_lanes(conj_scale_sub(s, scale, p)));
   }
 #endif
   for (; k <= h - k; ++k) {

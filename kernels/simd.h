@@ -292,6 +292,32 @@ inline C2 cmul_neg_i_mem(C2 a, const double* w) {
 inline C2 cmul_i_conj_mem(C2 a, const double* w) {
   return alternating_product(a, dup_imag(w), dup_real(w), false);
 }
+// The real split step's combinations, a + conj(b), a - conj(b), s*h + t and
+// conj(s*h - t): with FMA each is one instruction, the conjugations riding
+// on the alternating forms (a*1 + b rounds as a + b, so the sums keep their
+// bits).
+inline C2 add_conj(C2 a, C2 b) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(a.v, _mm256_set1_pd(1.0), b.v)};
+#else
+  return a + conj(b);
+#endif
+}
+inline C2 sub_conj(C2 a, C2 b) { return {_mm256_addsub_pd(a.v, b.v)}; }
+inline C2 scale_add(C2 s, double h, C2 t) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmadd_pd(s.v, _mm256_set1_pd(h), t.v)};
+#else
+  return s * h + t;
+#endif
+}
+inline C2 conj_scale_sub(C2 s, double h, C2 t) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmaddsub_pd(s.v, _mm256_set_pd(-h, h, -h, h), t.v)};
+#else
+  return conj(s * h - t);
+#endif
+}
 // a*conj(b) without a separate conjugation.
 inline C2 cmulj_fused(C2 a, C2 b) {
   __m256d br = _mm256_movedup_pd(b.v);
