@@ -85,15 +85,11 @@ void RootGenerator::octant(int64_t num4, long double* c, long double* s) const {
   *s = b[1] * a[0] + b[0] * a[1];
 }
 
-void RootGenerator::cos_sin_ext(int64_t k, long double* c, long double* s) const {
+void RootGenerator::cos_sin(int64_t k, double* c, double* s) const {
   k %= n_;
   if (k < 0) k += n_;
-  octant_cos_sin(this, k, n_, c, s);
-}
-
-void RootGenerator::cos_sin(int64_t k, double* c, double* s) const {
   long double cc, ss;
-  cos_sin_ext(k, &cc, &ss);
+  octant_cos_sin(this, k, n_, &cc, &ss);
   *c = (double)cc;
   *s = (double)ss;
 }

@@ -34,9 +34,6 @@ class RootGenerator {
   int64_t length() const { return n_; }
   // cos(2*pi*k/n) and sin(2*pi*k/n), any integer k.
   void cos_sin(int64_t k, double* c, double* s) const;
-  // The same in extended precision, for tables that are themselves
-  // computed in extended precision before their last rounding.
-  void cos_sin_ext(int64_t k, long double* c, long double* s) const;
   // w^k = (cos, -sin)(2*pi*k/n), any integer k, as one interleaved complex.
   void root(int64_t k, double* w) const {
     double c, s;
