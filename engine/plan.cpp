@@ -131,7 +131,7 @@ int plan_core(PlanRecord* p, int64_t len, int64_t* work) {
     return PLAN_OK;
   }
   if (len >= kChirpLimit) return PLAN_BAD_LENGTH;
-  int code = bluestein_build(p, len);
+  int code = bluestein_build(p, len, true);
   if (code == PLAN_OK) *work = bluestein_work_bytes(p);
   return code;
 }
@@ -453,7 +453,7 @@ int real_plan_create(PlanRecord** out, int64_t n, int mode, int hint) {
       if (p->direct_table == nullptr) code = PLAN_NO_MEMORY;
       work = 8 * n + 32;
     } else if (n < kChirpLimit) {
-      code = bluestein_build(p, n);
+      code = bluestein_build(p, n, false);
       if (code == PLAN_OK) work = bluestein_work_bytes(p);
     } else {
       code = PLAN_BAD_LENGTH;

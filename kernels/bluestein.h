@@ -11,8 +11,10 @@ TQS_LEVEL_BEGIN
 // The convolution length for n.
 int64_t bluestein_length(int64_t n);
 // Builds chirp, chirp_spectrum, inner_plan and chirp_length in the plan for
-// length n; answers a plan code (what was built stays for destroy).
-int bluestein_build(PlanRecord* plan, int64_t n);
+// length n; answers a plan code (what was built stays for destroy). With
+// complex_data the plan will only ever run complex input to complex output,
+// and gets the tables of that path where its shape allows one.
+int bluestein_build(PlanRecord* plan, int64_t n, bool complex_data);
 // Bytes of work one run needs (alignment slack included).
 int64_t bluestein_work_bytes(const PlanRecord* plan);
 

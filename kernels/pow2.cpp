@@ -715,6 +715,18 @@ int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, v
   return complex_exec<true>(in, out, plan, work);
 }
 
+int pow2_complex_top_bits(const Pow2Plan* plan) {
+  if (plan == nullptr || plan->tag != TAG_POW2_COMPLEX || plan->log2n <= CODELET_LOG2) return 0;
+  return plan->bits[plan->log2n];
+}
+
+void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, bool inverse) {
+  if (inverse)
+    run_subs<true, false>(in, work, plan->log2n, plan, 1.0);
+  else
+    run_subs<false, false>(in, work, plan->log2n, plan, 1.0);
+}
+
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;

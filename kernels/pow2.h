@@ -1,6 +1,8 @@
 // Power-of-two plans (tags 7 complex, 9 real): the in-cache engine for
 // 2^7..2^17 points, a blocked engine above, straight-line kernels below.
 #pragma once
+#include <cstdint>
+
 #include "engine/level.h"
 #include "engine/level_api.h"
 #include "engine/plan_types.h"
@@ -23,6 +25,25 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
 // (see real_split_backward); lengths up to 64 take the packed order only.
 int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
                           int64_t nyquist_at);
+// The radix bits of a complex plan's closing pass: 0 up to 64 points,
+// where straight-line kernels do the whole transform and there is none.
+int pow2_complex_top_bits(const Pow2Plan* plan);
+// Only the sub-transforms of a complex plan with a closing pass, unscaled,
+// for callers that close the transform themselves: with R = 2^top_bits and
+// m = 2^log2n / R, sub-transform j reads in[j + R*u] (u < m, complex units)
+// and leaves its output k at complex index pow2_sub_index(j, k, m) of work
+// (2^log2n complex values, 32-byte aligned, not overlapping in).
+void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, bool inverse);
+// At the AVX levels sub-transforms 2p and 2p+1 share a block, one lane
+// each, column by column; below, each has a block of its own.
+inline int64_t pow2_sub_index(int64_t j, int64_t k, int64_t m) {
+#if TQS_AVX
+  return (j >> 1) * 2 * m + 2 * k + (j & 1);
+#else
+  return j * m + k;
+#endif
+}
+
 // The longest length whose real plan reads the packed order only.
 constexpr int64_t POW2_REAL_PACKED_ONLY = 64;
 
