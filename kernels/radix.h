@@ -45,6 +45,20 @@ struct Lanes<C2> {
 
 constexpr int kMaxGeneric = 160;
 
+// Outputs k and r - k of an odd butterfly from the cosine sum a and the
+// sine sum b.
+template <bool F, class V>
+inline void odd_pair(V* x, int r, int k, V a, V b) {
+  const V ib = mul_i(b);
+  if constexpr (F) {
+    x[k] = a - ib;
+    x[r - k] = a + ib;
+  } else {
+    x[k] = a + ib;
+    x[r - k] = a - ib;
+  }
+}
+
 // The same for a length known only at run time (odd, at most kMaxGeneric).
 template <bool F, class V>
 inline void bfly_odd_rt(V* x, int r, const double* cs) {
@@ -57,7 +71,47 @@ inline void bfly_odd_rt(V* x, int r, const double* cs) {
     d[j] = x[j] - x[r - j];
     y0 = y0 + s[j];
   }
-  for (int k = 1; k <= h; ++k) {
+  // Two outputs at a time share the loads of the sums and differences, and
+  // their eight chains keep the multiply-adds busy; each output still sums
+  // in the same order as alone.
+  int k = 1;
+  for (; k + 1 <= h; k += 2) {
+    const int k1 = k + 1;
+    V a0 = x0, a1 = Lanes<V>::zero(), b0 = Lanes<V>::zero(), b1 = Lanes<V>::zero();
+    V c0 = x0, c1 = Lanes<V>::zero(), e0 = Lanes<V>::zero(), e1 = Lanes<V>::zero();
+    int e = 0, f = 0, j = 1;
+    for (; j + 1 <= h; j += 2) {
+      e += k;
+      if (e >= r) e -= r;
+      f += k1;
+      if (f >= r) f -= r;
+      a0 = fmadd(s[j], cs[e], a0);
+      b0 = fmadd(d[j], sn[e], b0);
+      c0 = fmadd(s[j], cs[f], c0);
+      e0 = fmadd(d[j], sn[f], e0);
+      e += k;
+      if (e >= r) e -= r;
+      f += k1;
+      if (f >= r) f -= r;
+      a1 = fmadd(s[j + 1], cs[e], a1);
+      b1 = fmadd(d[j + 1], sn[e], b1);
+      c1 = fmadd(s[j + 1], cs[f], c1);
+      e1 = fmadd(d[j + 1], sn[f], e1);
+    }
+    if (j <= h) {
+      e += k;
+      if (e >= r) e -= r;
+      f += k1;
+      if (f >= r) f -= r;
+      a0 = fmadd(s[j], cs[e], a0);
+      b0 = fmadd(d[j], sn[e], b0);
+      c0 = fmadd(s[j], cs[f], c0);
+      e0 = fmadd(d[j], sn[f], e0);
+    }
+    odd_pair<F>(x, r, k, a0 + a1, b0 + b1);
+    odd_pair<F>(x, r, k1, c0 + c1, e0 + e1);
+  }
+  if (k <= h) {
     V a0 = x0, a1 = Lanes<V>::zero(), b0 = Lanes<V>::zero(), b1 = Lanes<V>::zero();
     int e = 0, j = 1;
     // Two independent accumulator chains per sum.
@@ -77,14 +131,7 @@ inline void bfly_odd_rt(V* x, int r, const double* cs) {
       a0 = fmadd(s[j], cs[e], a0);
       b0 = fmadd(d[j], sn[e], b0);
     }
-    V a = a0 + a1, ib = mul_i(b0 + b1);
-    if constexpr (F) {
-      x[k] = a - ib;
-      x[r - k] = a + ib;
-    } else {
-      x[k] = a + ib;
-      x[r - k] = a - ib;
-    }
+    odd_pair<F>(x, r, k, a0 + a1, b0 + b1);
   }
   x[0] = y0;
 }

@@ -181,7 +181,10 @@ void leaves(const PlanRecord* p, const double* src, double* dst) {
         for (int u = 0; u < l; ++u) packed_out[u] = t[u];
         packed_out += l;
       } else {
-        for (int u = 0; u < l; ++u) t[u] = packed[u];
+        // t[0] outside the loop: GCC cannot tell that l >= 1 once the
+        // generic butterfly is inlined, and would call it uninitialised.
+        t[0] = packed[0];
+        for (int u = 1; u < l; ++u) t[u] = packed[u];
         packed += l;
         real_dft<L, false>(t, l, cs);
         for (int u = 0; u < l; ++u) dst[base + u * stride] = t[u];
