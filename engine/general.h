@@ -36,7 +36,8 @@ bool inplace_cce_consistent(const EngineDescriptor* d);
 void clear_whole_transform(EngineDescriptor* d);
 
 // The thread-suggestion rules, asked in order while the count exceeds 1;
-// element_bytes is 8 for real data and 16 for complex data.
+// element_bytes is 8 for real data and 16 for complex data, which asks the
+// complex list: the same rules and one for whole-transform paths.
 void apply_thread_suggestions(EngineDescriptor* d, int element_bytes);
 
 // Allocates the user-thread slots (2 * users + 1 words); 1 when that fails.

@@ -88,7 +88,10 @@ class Committed {
   const tqs::LargeTableHead* large_kernel() const {
     return static_cast<const tqs::LargeTableHead*>(engine().large_kernel_table);
   }
-  bool four_step_team() const { return engine().commit_hook_armed != nullptr && engine().large_forward != nullptr; }
+  bool four_step_team() const {
+    return engine().commit_hook_armed != nullptr && engine().large_forward != nullptr &&
+           engine().thread_count > 1;
+  }
   bool large_kernel_team() const { return large_kernel() != nullptr && engine().large_forward != nullptr; }
 
  private:

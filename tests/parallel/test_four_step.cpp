@@ -11,13 +11,18 @@
 namespace {
 
 using parallel_test::Committed;
+using parallel_test::Dynamic;
 using parallel_test::Shape;
 
 // Three threads keep powers of two away from the large kernels, which take
 // 2, 4 and 8 threads out of place below AVX.
 constexpr int64_t kTeam = 3;
 
+// With dynamic adjustment on, the thread rules give short transforms one
+// thread and the per-axis plan; the tests of the team itself turn it off.
+
 TEST(FourStepPlan, SplitsAndDeclines) {
+  const Dynamic fixed(false);
   struct Want {
     int64_t n, n1, n2;
   } cases[] = {{2048, 32, 64},   {1 << 20, 1024, 1024}, {1 << 21, 1024, 2048}, {3000, 50, 60},
@@ -91,6 +96,7 @@ TEST(FourStepPlan, OnlySingleNaturalUnitStrideTransforms) {
 // transposition of square (65536; 3^10 = 243 x 243, not in blocks of 4),
 // block-rectangular (2^17: 256 x 512) and general (3000: 50 x 60) splits.
 TEST(FourStepThreads, PlacementsPoliciesAndScales) {
+  const Dynamic fixed(false);
   for (int64_t n : {int64_t(2048), int64_t(3000), int64_t(59049), int64_t(65536), int64_t(1) << 17}) {
     for (bool inplace : {false, true}) {
       for (bool avoid : {false, true}) {
@@ -113,6 +119,7 @@ TEST(FourStepThreads, PlacementsPoliciesAndScales) {
 }
 
 TEST(FourStepLengths, Long) {
+  const Dynamic fixed(false);
   struct L {
     int64_t n;
     bool inplace, avoid;
@@ -134,6 +141,7 @@ TEST(FourStepLengths, Long) {
 // 64 columns, 8 blocks). One thread runs the per-axis plan instead, equal
 // to rounding.
 TEST(FourStepThreads, EveryTeamGivesTheSameBits) {
+  const Dynamic fixed(false);
   for (int64_t n : {int64_t(2048), int64_t(3000), int64_t(1) << 17}) {
     for (bool avoid : {false, true}) {
       std::vector<double> first;
@@ -186,6 +194,7 @@ TEST(FourStepThreads, RefusedMemoryStillMeetsTheTeam) {
 }
 
 TEST(FourStepPlan, PrimeLengthRunsThePerAxisPlan) {
+  const Dynamic fixed(false);
   Shape s;
   s.n = 2053;
   s.threads = kTeam;
@@ -194,8 +203,30 @@ TEST(FourStepPlan, PrimeLengthRunsThePerAxisPlan) {
   EXPECT_TRUE(parallel_test::both_directions(c, s));
 }
 
+// Below a length a team loses to one thread (the four-step transform moves
+// the data twice as often as the per-axis plan): with dynamic adjustment on,
+// the plan is still made but the transform runs on one thread, while a long
+// one keeps its team.
+TEST(FourStepPlan, ShortTransformsRunOnOneThread) {
+  const Dynamic adjust(true);
+  for (int64_t n : {int64_t(2048), int64_t(3000), int64_t(1) << 18}) {
+    Shape s;
+    s.n = n;
+    s.threads = kTeam;
+    Committed c(s);
+    ASSERT_EQ(0, c.status()) << s.describe();
+    if (n < 65536) {
+      EXPECT_EQ(1, c.engine().thread_count) << s.describe();
+    } else {
+      EXPECT_EQ(kTeam, c.engine().thread_count) << s.describe();
+    }
+    EXPECT_TRUE(parallel_test::both_directions(c, s));
+  }
+}
+
 // A commit drops the previous plan; an uncommitting setter releases it.
 TEST(FourStepPlan, RecommitAndRelease) {
+  const Dynamic fixed(false);
   Shape s;
   s.n = 3000;
   s.threads = kTeam;
