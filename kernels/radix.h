@@ -59,6 +59,20 @@ inline void odd_pair(V* x, int r, int k, V a, V b) {
   }
 }
 
+// The exponent of the next term of output k: e + k, reduced mod r.
+inline int odd_next(int e, int k, int r) {
+  e += k;
+  return e >= r ? e - r : e;
+}
+
+// One term of the cosine sum a and the sine sum b of an output, at
+// exponent e, from the sum s and the difference d of a pair of inputs.
+template <class V>
+inline void odd_term(V& a, V& b, V s, V d, const double* cs, const double* sn, int e) {
+  a = fmadd(s, cs[e], a);
+  b = fmadd(d, sn[e], b);
+}
+
 // The same for a length known only at run time (odd, at most kMaxGeneric).
 template <bool F, class V>
 inline void bfly_odd_rt(V* x, int r, const double* cs) {
@@ -72,65 +86,42 @@ inline void bfly_odd_rt(V* x, int r, const double* cs) {
     y0 = y0 + s[j];
   }
   // Two outputs at a time share the loads of the sums and differences, and
-  // their eight chains keep the multiply-adds busy; each output still sums
-  // in the same order as alone.
+  // their eight chains (two per sum) keep the multiply-adds busy; each
+  // output still sums in the same order as alone.
+  const V zero = Lanes<V>::zero();
   int k = 1;
   for (; k + 1 <= h; k += 2) {
     const int k1 = k + 1;
-    V a0 = x0, a1 = Lanes<V>::zero(), b0 = Lanes<V>::zero(), b1 = Lanes<V>::zero();
-    V c0 = x0, c1 = Lanes<V>::zero(), e0 = Lanes<V>::zero(), e1 = Lanes<V>::zero();
+    V a0 = x0, a1 = zero, b0 = zero, b1 = zero;
+    V c0 = x0, c1 = zero, e0 = zero, e1 = zero;
     int e = 0, f = 0, j = 1;
     for (; j + 1 <= h; j += 2) {
-      e += k;
-      if (e >= r) e -= r;
-      f += k1;
-      if (f >= r) f -= r;
-      a0 = fmadd(s[j], cs[e], a0);
-      b0 = fmadd(d[j], sn[e], b0);
-      c0 = fmadd(s[j], cs[f], c0);
-      e0 = fmadd(d[j], sn[f], e0);
-      e += k;
-      if (e >= r) e -= r;
-      f += k1;
-      if (f >= r) f -= r;
-      a1 = fmadd(s[j + 1], cs[e], a1);
-      b1 = fmadd(d[j + 1], sn[e], b1);
-      c1 = fmadd(s[j + 1], cs[f], c1);
-      e1 = fmadd(d[j + 1], sn[f], e1);
+      e = odd_next(e, k, r);
+      f = odd_next(f, k1, r);
+      odd_term(a0, b0, s[j], d[j], cs, sn, e);
+      odd_term(c0, e0, s[j], d[j], cs, sn, f);
+      e = odd_next(e, k, r);
+      f = odd_next(f, k1, r);
+      odd_term(a1, b1, s[j + 1], d[j + 1], cs, sn, e);
+      odd_term(c1, e1, s[j + 1], d[j + 1], cs, sn, f);
     }
     if (j <= h) {
-      e += k;
-      if (e >= r) e -= r;
-      f += k1;
-      if (f >= r) f -= r;
-      a0 = fmadd(s[j], cs[e], a0);
-      b0 = fmadd(d[j], sn[e], b0);
-      c0 = fmadd(s[j], cs[f], c0);
-      e0 = fmadd(d[j], sn[f], e0);
+      odd_term(a0, b0, s[j], d[j], cs, sn, odd_next(e, k, r));
+      odd_term(c0, e0, s[j], d[j], cs, sn, odd_next(f, k1, r));
     }
     odd_pair<F>(x, r, k, a0 + a1, b0 + b1);
     odd_pair<F>(x, r, k1, c0 + c1, e0 + e1);
   }
   if (k <= h) {
-    V a0 = x0, a1 = Lanes<V>::zero(), b0 = Lanes<V>::zero(), b1 = Lanes<V>::zero();
+    V a0 = x0, a1 = zero, b0 = zero, b1 = zero;
     int e = 0, j = 1;
-    // Two independent accumulator chains per sum.
     for (; j + 1 <= h; j += 2) {
-      e += k;
-      if (e >= r) e -= r;
-      a0 = fmadd(s[j], cs[e], a0);
-      b0 = fmadd(d[j], sn[e], b0);
-      e += k;
-      if (e >= r) e -= r;
-      a1 = fmadd(s[j + 1], cs[e], a1);
-      b1 = fmadd(d[j + 1], sn[e], b1);
+      e = odd_next(e, k, r);
+      odd_term(a0, b0, s[j], d[j], cs, sn, e);
+      e = odd_next(e, k, r);
+      odd_term(a1, b1, s[j + 1], d[j + 1], cs, sn, e);
     }
-    if (j <= h) {
-      e += k;
-      if (e >= r) e -= r;
-      a0 = fmadd(s[j], cs[e], a0);
-      b0 = fmadd(d[j], sn[e], b0);
-    }
+    if (j <= h) odd_term(a0, b0, s[j], d[j], cs, sn, odd_next(e, k, r));
     odd_pair<F>(x, r, k, a0 + a1, b0 + b1);
   }
   x[0] = y0;
