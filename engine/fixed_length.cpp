@@ -116,6 +116,9 @@ long compute(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
   const auto* plan = static_cast<const FixedLengthPlan*>(d->strategy_plan);
   const bool inplace = plan->placement == DFTI_INPLACE;
   if (a1 == nullptr || (!inplace && a2 == nullptr)) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
+  // A batch of no transforms (a count below 1 is accepted and means none)
+  // leaves the arrays alone.
+  if (plan->number_of_transforms < 1) return 0;
   Job job = {&F, plan, Direction, static_cast<const double*>(a1),
              static_cast<double*>(inplace ? a1 : a2)};
   // Threads beyond the batch would get empty shares; asking for no more

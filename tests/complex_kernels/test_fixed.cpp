@@ -177,6 +177,32 @@ TEST(FixedLength, DeclinesOutsideItsConditions) {
   }
 }
 
+// A transform count below 1 is accepted and means a batch of none: the
+// arrays are neither read nor written (the sanitizer build sees reads).
+TEST(FixedLength, NoTransformsTouchNothing) {
+  if (!wide()) GTEST_SKIP() << "levels 4 and 5 only";
+  for (int64_t n : {96, 168}) {
+    for (int64_t count : {0, -3}) {
+      for (bool inplace : {false, true}) {
+        Handle d(n);
+        ASSERT_EQ(0, DftiSet(d.h, DFTI_PLACEMENT, inplace ? DFTI_INPLACE : DFTI_NOT_INPLACE));
+        ASSERT_EQ(0, DftiSet(d.h, DFTI_TRANSFORM_COUNT, count));
+        ASSERT_EQ(0, DftiCommit(d.h));
+        EXPECT_EQ("fixed", committed_by(d.h));
+        std::vector<double> a(4, 1.5), b(4, 1.5);
+        for (bool forward : {true, false}) {
+          const long s = inplace ? (forward ? DftiForward(d.h, a.data()) : DftiBackward(d.h, a.data()))
+                                 : (forward ? DftiForward(d.h, a.data(), b.data())
+                                            : DftiBackward(d.h, a.data(), b.data()));
+          EXPECT_EQ(0, s) << n << " count " << count;
+        }
+        EXPECT_EQ(std::vector<double>(4, 1.5), a) << n << " count " << count;
+        EXPECT_EQ(std::vector<double>(4, 1.5), b) << n << " count " << count;
+      }
+    }
+  }
+}
+
 TEST(FixedLength, NullArraysUncommitAndRecommit) {
   if (!wide()) GTEST_SKIP() << "levels 4 and 5 only";
   Handle d(96);
