@@ -167,15 +167,7 @@ bool fill_quarter_tables(double* t, int64_t n, int64_t l, const double* c,
   // The roots w^k, k < 3Q, from quarter-wave sines.
   double* qs = (double*)tqs_mm_allocate((uint64_t)(q4 + 1) * sizeof(double), 64);
   if (qs == nullptr) return false;
-  {
-    const RootGenerator g(l);
-    for (int64_t j = 0; 2 * j <= q4; ++j) {
-      long double cs, sn;
-      g.octant(4 * j, &cs, &sn);
-      qs[j] = (double)sn;
-      qs[q4 - j] = (double)cs;
-    }
-  }
+  quarter_sine_table(qs, l);
   const int qbits = __builtin_ctzll((uint64_t)q4);
   for (int64_t u = 0; u < q4; ++u) {
     const double cr = c[2 * u], ci = c[2 * u + 1];

@@ -37,13 +37,7 @@ struct RootSource {
     q4 = n / 4;
     table = alloc_doubles(q4 + 1);
     if (table == nullptr) return false;
-    const RootGenerator g(n);
-    for (int64_t j = 0; 2 * j <= q4; ++j) {
-      long double c, s;
-      g.octant(4 * j, &c, &s);
-      table[j] = (double)s;
-      table[q4 - j] = (double)c;
-    }
+    quarter_sine_table(table, n);
     return true;
   }
   ~RootSource() { tqs_mm_free(table); }

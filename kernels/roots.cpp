@@ -94,6 +94,17 @@ void RootGenerator::cos_sin(int64_t k, double* c, double* s) const {
   *s = (double)ss;
 }
 
+void quarter_sine_table(double* qs, int64_t n) {
+  const int64_t q4 = n / 4;
+  const RootGenerator g(n);
+  for (int64_t j = 0; 2 * j <= q4; ++j) {
+    long double c, s;
+    g.octant(4 * j, &c, &s);
+    qs[j] = (double)s;
+    qs[q4 - j] = (double)c;
+  }
+}
+
 void root_cos_sin(int64_t k, int64_t n, double* c, double* s) {
   k %= n;
   if (k < 0) k += n;

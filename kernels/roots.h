@@ -11,6 +11,10 @@ TQS_LEVEL_BEGIN
 void root_table(double* w, int64_t n);
 // The same in extended precision.
 void root_table_ext(long double* w, int64_t n);
+// Quarter-wave sines qs[j] = sin(2*pi*j/n), j = 0..n/4, for n divisible by
+// four: with quadrant_root they give every n-th root from an eighth of the
+// roots' work and a quarter of their memory.
+void quarter_sine_table(double* qs, int64_t n);
 // One root: cos(2*pi*k/n) and sin(2*pi*k/n), any integer k.
 void root_cos_sin(int64_t k, int64_t n, double* c, double* s);
 
