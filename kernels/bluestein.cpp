@@ -257,7 +257,7 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
     const C2 sum = p01 + p23, dif = p01 - p23;  // (P0 + P2, P1 + P3), (P0 - P2, P1 - P3)
     store1(out + 2 * out_at(t, n, forward), low(sum) + high(sum));
     if (t < nq) {
-      const C1 v = low(dif) + mul_i(high(dif));
+      const C1 v = add_i(low(dif), high(dif));
       store1(out + 2 * out_at(t + q4, n, forward), cmul(v, load1(et + 2 * t)));
     }
 #else
@@ -269,7 +269,7 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
     const C1 s02 = pr[0] + pr[2], s13 = pr[1] + pr[3];
     store1(out + 2 * out_at(t, n, forward), s02 + s13);
     if (t < nq) {
-      const C1 v = (pr[0] - pr[2]) + mul_i(pr[1] - pr[3]);
+      const C1 v = add_i(pr[0] - pr[2], pr[1] - pr[3]);
       store1(out + 2 * out_at(t + q4, n, forward), cmul(v, load1(et + 2 * t)));
     }
 #endif

@@ -43,6 +43,22 @@ inline V rot(V a) {
     return mul_neg_i(a);
 }
 
+// x + rot(a) and x - rot(a), without forming rot(a).
+template <bool INV, class V>
+inline V add_rot(V x, V a) {
+  if constexpr (INV)
+    return add_i(x, a);
+  else
+    return sub_i(x, a);
+}
+template <bool INV, class V>
+inline V sub_rot(V x, V a) {
+  if constexpr (INV)
+    return sub_i(x, a);
+  else
+    return add_i(x, a);
+}
+
 // a times the twiddle w (forward) or conj(w) (backward), w read from memory.
 template <bool INV, class V>
 inline V twm(V a, const double* w) {
@@ -62,13 +78,16 @@ constexpr double H = 0.70710678118654752440;
 constexpr double C16 = 0.92387953251128675613;
 constexpr double S16 = 0.38268343236508977173;
 
-template <bool INV, class V>
+// With R2, a2 enters multiplied by the quarter turn.
+template <bool INV, class V, bool R2 = false>
 inline void bfly4(V& a0, V& a1, V& a2, V& a3) {
-  V t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = rot<INV>(a1 - a3);
+  V t0 = R2 ? add_rot<INV>(a0, a2) : a0 + a2;
+  V t1 = R2 ? sub_rot<INV>(a0, a2) : a0 - a2;
+  V t2 = a1 + a3, d = a1 - a3;
   a0 = t0 + t2;
   a2 = t0 - t2;
-  a1 = t1 + t3;
-  a3 = t1 - t3;
+  a1 = add_rot<INV>(t1, d);
+  a3 = sub_rot<INV>(t1, d);
 }
 
 // Eight points in natural order in x[0..7], result in natural order.
@@ -78,16 +97,15 @@ inline void bfly8(V* x) {
   bfly4<INV>(x[1], x[3], x[5], x[7]);
   // evens now hold E0..E3 in x[0], x[2], x[4], x[6]; odds O0..O3 likewise.
   V o1 = (x[3] + rot<INV>(x[3])) * H;
-  V o2 = rot<INV>(x[5]);
   V o3 = (rot<INV>(x[7]) - x[7]) * H;
-  V o0 = x[1];
+  V o0 = x[1], q2 = x[5];
   V e0 = x[0], e1 = x[2], e2 = x[4], e3 = x[6];
   x[0] = e0 + o0;
   x[4] = e0 - o0;
   x[1] = e1 + o1;
   x[5] = e1 - o1;
-  x[2] = e2 + o2;
-  x[6] = e2 - o2;
+  x[2] = add_rot<INV>(e2, q2);
+  x[6] = sub_rot<INV>(e2, q2);
   x[3] = e3 + o3;
   x[7] = e3 - o3;
 }
@@ -101,12 +119,15 @@ inline void bfly16(V* x) {
   x[9] = (x[9] + rot<INV>(x[9])) * H;
   x[13] = cmul_cs<INV>(x[13], S16, C16);
   x[6] = (x[6] + rot<INV>(x[6])) * H;
-  x[10] = rot<INV>(x[10]);
   x[14] = (rot<INV>(x[14]) - x[14]) * H;
   x[7] = cmul_cs<INV>(x[7], S16, C16);
   x[11] = (rot<INV>(x[11]) - x[11]) * H;
   x[15] = cmul_cs<INV>(x[15], -C16, -S16);
-  for (int k = 0; k < 4; ++k) bfly4<INV>(x[4 * k], x[4 * k + 1], x[4 * k + 2], x[4 * k + 3]);
+  // x[10] times the quarter turn is folded into its butterfly.
+  bfly4<INV>(x[0], x[1], x[2], x[3]);
+  bfly4<INV>(x[4], x[5], x[6], x[7]);
+  bfly4<INV, V, true>(x[8], x[9], x[10], x[11]);
+  bfly4<INV>(x[12], x[13], x[14], x[15]);
 }
 // bfly16 leaves frequency k + 4q in x[4k + q]; the stores undo that
 // transposition (storing in place of swapping keeps the values in registers).

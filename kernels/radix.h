@@ -49,13 +49,12 @@ constexpr int kMaxGeneric = 160;
 // sine sum b.
 template <bool F, class V>
 inline void odd_pair(V* x, int r, int k, V a, V b) {
-  const V ib = mul_i(b);
   if constexpr (F) {
-    x[k] = a - ib;
-    x[r - k] = a + ib;
+    x[k] = sub_i(a, b);
+    x[r - k] = add_i(a, b);
   } else {
-    x[k] = a + ib;
-    x[r - k] = a - ib;
+    x[k] = add_i(a, b);
+    x[r - k] = sub_i(a, b);
   }
 }
 

@@ -37,6 +37,23 @@ inline C1 mul_neg_i(C1 a) {
   return {_mm_xor_pd(_mm_shuffle_pd(a.v, a.v, 1), _mm_set_pd(-0.0, 0.0))};
 }
 inline C1 conj(C1 a) { return {_mm_xor_pd(a.v, _mm_set_pd(-0.0, 0.0))}; }
+// x + i*a and x - i*a. With SSE3 the first is one alternating add of the
+// swapped a, and with FMA the second one alternating multiply-subtract:
+// no sign flip, so a butterfly x +- i*a saves an operation per pair.
+inline C1 add_i(C1 x, C1 a) {
+#if TQS_LEVEL >= 1
+  return {_mm_addsub_pd(x.v, _mm_shuffle_pd(a.v, a.v, 1))};
+#else
+  return x + mul_i(a);
+#endif
+}
+inline C1 sub_i(C1 x, C1 a) {
+#if TQS_LEVEL >= 5
+  return {_mm_fmsubadd_pd(x.v, _mm_set1_pd(1.0), _mm_shuffle_pd(a.v, a.v, 1))};
+#else
+  return x + mul_neg_i(a);
+#endif
+}
 // a*(1+i)*c and a*(1-i)*c, the eighth turns (c = +-1/sqrt 2): fused, a
 // swap, a product and a multiply-add; else the sum with the quarter turn,
 // then one product.
@@ -202,6 +219,14 @@ inline C2 mul_neg_i(C2 a) {
   return {_mm256_xor_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))};
 }
 inline C2 conj(C2 a) { return {_mm256_xor_pd(a.v, _mm256_set_pd(-0.0, 0.0, -0.0, 0.0))}; }
+inline C2 add_i(C2 x, C2 a) { return {_mm256_addsub_pd(x.v, _mm256_permute_pd(a.v, 5))}; }
+inline C2 sub_i(C2 x, C2 a) {
+#if TQS_LEVEL >= 5
+  return {_mm256_fmsubadd_pd(x.v, _mm256_set1_pd(1.0), _mm256_permute_pd(a.v, 5))};
+#else
+  return x + mul_neg_i(a);
+#endif
+}
 inline C2 mul_1_plus_i(C2 a, double c) {
 #if TQS_LEVEL >= 5
   return {_mm256_fmadd_pd(_mm256_permute_pd(a.v, 5), _mm256_set_pd(c, -c, c, -c),

@@ -121,6 +121,7 @@ class VecAlgebra:
     def __init__(self):
         self.nodes = []  # (op, args)
         self.index = {}
+        self.folded = {}  # node -> its op rewritten at emission
 
     def _node(self, op, *args):
         key = (op,) + args
@@ -202,6 +203,9 @@ class VecAlgebra:
 
     # Code emission ---------------------------------------------------------
 
+    def op(self, i):
+        return self.folded.get(i, self.nodes[i])
+
     def live(self, outputs):
         keep = set()
         stack = list(outputs)
@@ -210,13 +214,45 @@ class VecAlgebra:
             if i in keep:
                 continue
             keep.add(i)
-            op = self.nodes[i]
-            for a in _vec_refs(op):
+            for a in _vec_refs(self.op(i)):
                 stack.append(a)
         return keep
 
+    def fold_quarter_turns(self, outputs):
+        """x + s*i*a and x - s*i*a as one node each ("addi", x, a, +-1)
+        when every user of the quarter turn s*i*a is such a sum or
+        difference: the vector layer forms them without the sign flip."""
+        self.folded = {}
+        keep = self.live(outputs)
+        users = {}
+        for i in keep:
+            for a in _vec_refs(self.nodes[i]):
+                users.setdefault(a, []).append(i)
+        out_set = set(outputs)
+        for r in keep:
+            op = self.nodes[r]
+            if op[0] != "rot" or op[3] != 1.0 or r in out_set:
+                continue
+            us = users.get(r, [])
+
+            def foldable(u):
+                k = self.nodes[u]
+                if k[0] == "add":
+                    return k[1] != k[2]
+                return k[0] == "sub" and k[2] == r and k[1] != r
+            if not us or not all(foldable(u) for u in us):
+                continue
+            a, sgn = op[1], op[2]
+            for u in us:
+                k = self.nodes[u]
+                if k[0] == "add":
+                    x = k[2] if k[1] == r else k[1]
+                    self.folded[u] = ("addi", x, a, sgn)
+                else:
+                    self.folded[u] = ("addi", k[1], a, -sgn)
+
     def expr(self, i):
-        op = self.nodes[i]
+        op = self.op(i)
         kind = op[0]
         t = lambda k: "t%d" % k
         if kind == "add":
@@ -231,6 +267,9 @@ class VecAlgebra:
                 return ("simd::mul_i(%s)" if s > 0 else "simd::mul_neg_i(%s)") % t(a)
             # i*c*a = (-c*im, c*re); -i*c*a = (c*im, -c*re)
             return "simd::mul_pair(simd::swap(%s), %s, %s)" % (t(a), lit(-s * c), lit(s * c))
+        if kind == "addi":
+            f = "simd::add_i" if op[3] > 0 else "simd::sub_i"
+            return "%s(%s, %s)" % (f, t(op[1]), t(op[2]))
         if kind == "madd":
             return "simd::fmadd(%s, %s, %s)" % (t(op[2]), lit(op[3]), t(op[1]))
         if kind == "tw45":
@@ -262,9 +301,10 @@ class VecAlgebra:
     def emit(self, outputs, vtype, load, store, indent="  "):
         """Lines of a straight-line body: load(j) -> expression of input j,
         store(k, expr) -> statement writing output k."""
+        self.fold_quarter_turns(outputs)
         lines = []
         for step, i in schedule(self.live(outputs), lambda i: self.nodes[i][0] == "in",
-                                lambda i: _vec_refs(self.nodes[i]), outputs):
+                                lambda i: _vec_refs(self.op(i)), outputs):
             if step == "load":
                 lines.append("%sconst %s t%d = %s;" % (indent, vtype, i, load(self.nodes[i][1])))
             elif step == "node":
@@ -311,7 +351,7 @@ def _vec_refs(op):
     kind = op[0]
     if kind == "in":
         return ()
-    if kind in ("add", "sub", "lows", "highs"):
+    if kind in ("add", "sub", "lows", "highs", "addi"):
         return (op[1], op[2])
     if kind == "madd":
         return (op[1], op[2])
