@@ -208,6 +208,62 @@ inline void leaf(const double* in, int64_t ustride, int64_t lane_in, double* out
   for (int u = 0; u < ll; ++u) Lanes<V>::store(out + 2 * u, lane_out, x[u]);
 }
 
+#if TQS_LEVEL >= 4
+// Two leaves whose inputs are neighbours (lane 0 at in, lane 1 one element
+// on): whole-vector loads, and the outputs transposed two by two into
+// whole-vector stores to out0 and out1.
+template <int L, bool F>
+inline void leaf_adjacent(const double* in, int64_t ustride, double* out0, double* out1, int l,
+                          const double* cs) {
+  constexpr int kCap = L == 0 ? kMaxGeneric : L;
+  const int ll = L == 0 ? l : L;
+  C2 x[kCap];
+  for (int u = 0; u < ll; ++u) x[u] = load2(in + u * ustride);
+  if constexpr (L == 0) {
+    bfly_odd_rt<F>(x, l, cs);
+  } else {
+    bfly<L, F>(x);
+  }
+  int u = 0;
+  for (; u + 1 < ll; u += 2) {
+    store2(out0 + 2 * u, lanes_lo(x[u], x[u + 1]));
+    store2(out1 + 2 * u, lanes_hi(x[u], x[u + 1]));
+  }
+  if (u < ll) {
+    store1(out0 + 2 * u, low(x[u]));
+    store1(out1 + 2 * u, high(x[u]));
+  }
+}
+
+// The leaves of np sub-problems whose inputs start one element apart,
+// taken two sub-problems at a time; an odd last one is left to the caller.
+// Each has `entries` leaf blocks; outputs are out_step doubles apart.
+template <int L, bool F>
+int leaves_adjacent(const PlanRecord* p, const double* in, double* out, int np, int64_t entries,
+                    int64_t out_step) {
+  constexpr int64_t esz = 2;
+  const FactorRecord& deep = p->factors[p->last_factor_index];
+  const FactorRecord& lf = p->factors[p->last_factor_index + 1];
+  const int l = (int)lf.radix;
+  const double* cs = (const double*)lf.generic_table;
+  const int32_t* offsets = (const int32_t*)p->scratch;
+  const int64_t r = deep.radix, s = deep.s;
+  const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
+  int q = 0;
+  for (; q + 1 < np; q += 2) {
+    for (int64_t e = 0; e < entries; ++e) {
+      const double* base = in + q * esz + offsets[e] * esz;
+      double* o = out + q * out_step + e * r * lane_out;
+      for (int64_t j = 0; j < r; ++j) {
+        leaf_adjacent<L, F>(base + j * lane_in, ustride, o + j * lane_out,
+                            o + out_step + j * lane_out, l, cs);
+      }
+    }
+  }
+  return q;
+}
+#endif
+
 // The leaves of np sub-problems side by side (inputs in_step doubles apart,
 // outputs out_step): every entry is done for all of them before the next.
 template <int L, bool F>
@@ -222,7 +278,25 @@ void leaves(const PlanRecord* p, const double* in, double* out, int np, int64_t 
   const int64_t entries = lf.blocks;
   const int64_t r = deep.radix, s = deep.s;
   const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
-  for (int64_t e = 0; e < entries; ++e) {
+  int64_t e_begin = 0;
+#if TQS_LEVEL >= 4
+  // Sub-problems one element apart in the input take a whole vector per
+  // load: those of the first stage run depth first, or, breadth first, the
+  // entries that differ only in the first stage's digit (the most
+  // significant one, of stride 1).
+  if (np >= 2 && in_step == esz) {
+    const int done = leaves_adjacent<L, F>(p, in, out, np, entries, out_step);
+    in += done * in_step;
+    out += done * out_step;
+    np -= done;
+  } else if (np == 1 && p->group_start == 0 && p->last_factor_index >= 1) {
+    const FactorRecord& f0 = p->factors[0];
+    const int64_t each = entries / f0.radix, step0 = 2 * (int64_t)f0.m;
+    // An odd digit left over goes on below, as one sub-problem.
+    e_begin = leaves_adjacent<L, F>(p, in, out, (int)f0.radix, each, step0) * each;
+  }
+#endif
+  for (int64_t e = e_begin; e < entries; ++e) {
     for (int q = 0; q < np; ++q) {
       const double* base = in + q * in_step + offsets[e] * esz;
       double* o = out + q * out_step + e * r * lane_out;

@@ -128,7 +128,7 @@ inline void bfly_odd_rt(V* x, int r, const double* cs) {
 
 // The generated straight-line butterflies for the radices that have one.
 template <int R, bool F, class V>
-inline void bfly(V* x) {
+[[gnu::always_inline]] inline void bfly(V* x) {
 #define TQS_RADIX_CASE(r)           \
   if constexpr (R == r) {           \
     if constexpr (F) {              \

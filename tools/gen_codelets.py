@@ -1536,6 +1536,7 @@ def file_butterflies():
          "// Input and output in natural order, unscaled; x holds R vectors. No twiddles:",
          "// the caller multiplies element j by its twiddle first.",
          "// Radices: " + ", ".join(str(r) for r in BUTTERFLY_RADICES) + ".",
+         "// Always inlined: called out of line, x would go through memory.",
          "#pragma once",
          '#include "engine/level.h"',
          '#include "kernels/simd.h"',
@@ -1553,7 +1554,7 @@ def file_butterflies():
             x = [A.input(j) for j in range(r)]
             y = dft(A, x, sign)
             L.append("template <class V>")
-            L.append("inline void butterfly%d_%s(V* x) {" % (r, dn))
+            L.append("[[gnu::always_inline]] inline void butterfly%d_%s(V* x) {" % (r, dn))
             L += A.emit(y, "V", lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e))
             L.append("}")
             L.append("")
@@ -1571,7 +1572,7 @@ def file_butterflies():
         for dn, graph in (("forward", real_forward_graph), ("backward", real_backward_graph)):
             g, outs = graph(r)
             L.append("template <class V>")
-            L.append("inline void real_butterfly%d_%s(V* x) {" % (r, dn))
+            L.append("[[gnu::always_inline]] inline void real_butterfly%d_%s(V* x) {" % (r, dn))
             L += g.emit(outs, lambda j: "x[%d]" % j, lambda k, e: "x[%d] = %s;" % (k, e),
                         vtype="V")
             L.append("}")

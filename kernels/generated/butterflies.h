@@ -8,6 +8,7 @@
 // Input and output in natural order, unscaled; x holds R vectors. No twiddles:
 // the caller multiplies element j by its twiddle first.
 // Radices: 2, 3, 4, 5, 7, 8, 11, 13, 16.
+// Always inlined: called out of line, x would go through memory.
 #pragma once
 #include "engine/level.h"
 #include "kernels/simd.h"
@@ -20,7 +21,7 @@ TQS_LEVEL_BEGIN
 constexpr int kMaxButterflyRadix = 16;
 
 template <class V>
-inline void butterfly2_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly2_forward(V* x) {
   const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = t0 + t1;
@@ -30,7 +31,7 @@ inline void butterfly2_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly2_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly2_backward(V* x) {
   const V t0 = x[0];
   const V t1 = x[1];
   const V t2 = t0 + t1;
@@ -40,7 +41,7 @@ inline void butterfly2_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly3_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly3_forward(V* x) {
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
@@ -57,7 +58,7 @@ inline void butterfly3_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly3_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly3_backward(V* x) {
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
@@ -74,7 +75,7 @@ inline void butterfly3_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly4_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly4_forward(V* x) {
   const V t0 = x[0];
   const V t2 = x[2];
   const V t4 = t0 + t2;
@@ -94,7 +95,7 @@ inline void butterfly4_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly4_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly4_backward(V* x) {
   const V t0 = x[0];
   const V t2 = x[2];
   const V t4 = t0 + t2;
@@ -114,7 +115,7 @@ inline void butterfly4_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly5_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly5_forward(V* x) {
   const V t1 = x[1];
   const V t4 = x[4];
   const V t5 = t1 + t4;
@@ -146,7 +147,7 @@ inline void butterfly5_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly5_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly5_backward(V* x) {
   const V t1 = x[1];
   const V t4 = x[4];
   const V t5 = t1 + t4;
@@ -178,7 +179,7 @@ inline void butterfly5_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly7_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly7_forward(V* x) {
   const V t1 = x[1];
   const V t6 = x[6];
   const V t7 = t1 + t6;
@@ -229,7 +230,7 @@ inline void butterfly7_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly7_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly7_backward(V* x) {
   const V t1 = x[1];
   const V t6 = x[6];
   const V t7 = t1 + t6;
@@ -280,7 +281,7 @@ inline void butterfly7_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly8_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly8_forward(V* x) {
   const V t0 = x[0];
   const V t4 = x[4];
   const V t8 = t0 + t4;
@@ -326,7 +327,7 @@ inline void butterfly8_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly8_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly8_backward(V* x) {
   const V t0 = x[0];
   const V t4 = x[4];
   const V t8 = t0 + t4;
@@ -372,7 +373,7 @@ inline void butterfly8_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly11_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly11_forward(V* x) {
   const V t1 = x[1];
   const V t10 = x[10];
   const V t11 = t1 + t10;
@@ -473,7 +474,7 @@ inline void butterfly11_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly11_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly11_backward(V* x) {
   const V t1 = x[1];
   const V t10 = x[10];
   const V t11 = t1 + t10;
@@ -574,7 +575,7 @@ inline void butterfly11_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly13_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly13_forward(V* x) {
   const V t1 = x[1];
   const V t12 = x[12];
   const V t13 = t1 + t12;
@@ -706,7 +707,7 @@ inline void butterfly13_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly13_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly13_backward(V* x) {
   const V t1 = x[1];
   const V t12 = x[12];
   const V t13 = t1 + t12;
@@ -838,7 +839,7 @@ inline void butterfly13_backward(V* x) {
 }
 
 template <class V>
-inline void butterfly16_forward(V* x) {
+[[gnu::always_inline]] inline void butterfly16_forward(V* x) {
   const V t0 = x[0];
   const V t8 = x[8];
   const V t16 = t0 + t8;
@@ -946,7 +947,7 @@ inline void butterfly16_forward(V* x) {
 }
 
 template <class V>
-inline void butterfly16_backward(V* x) {
+[[gnu::always_inline]] inline void butterfly16_backward(V* x) {
   const V t0 = x[0];
   const V t8 = x[8];
   const V t16 = t0 + t8;
@@ -1063,7 +1064,7 @@ inline void butterfly16_backward(V* x) {
 // Radices: 3, 5, 7, 11, 13.
 
 template <class V>
-inline void real_butterfly3_forward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly3_forward(V* x) {
   const V t1 = x[1];
   const V t2 = x[2];
   const V t3 = t1 + t2;
@@ -1079,7 +1080,7 @@ inline void real_butterfly3_forward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly3_backward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly3_backward(V* x) {
   const V t1 = x[1];
   const V t3 = t1 * 2.0;
   const V t0 = x[0];
@@ -1095,7 +1096,7 @@ inline void real_butterfly3_backward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly5_forward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly5_forward(V* x) {
   const V t1 = x[1];
   const V t4 = x[4];
   const V t5 = t1 + t4;
@@ -1129,7 +1130,7 @@ inline void real_butterfly5_forward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly5_backward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly5_backward(V* x) {
   const V t1 = x[1];
   const V t5 = t1 * 2.0;
   const V t3 = x[3];
@@ -1165,7 +1166,7 @@ inline void real_butterfly5_backward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly7_forward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly7_forward(V* x) {
   const V t1 = x[1];
   const V t6 = x[6];
   const V t7 = t1 + t6;
@@ -1225,7 +1226,7 @@ inline void real_butterfly7_forward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly7_backward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly7_backward(V* x) {
   const V t1 = x[1];
   const V t7 = t1 * 2.0;
   const V t3 = x[3];
@@ -1288,7 +1289,7 @@ inline void real_butterfly7_backward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly11_forward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly11_forward(V* x) {
   const V t1 = x[1];
   const V t10 = x[10];
   const V t11 = t1 + t10;
@@ -1424,7 +1425,7 @@ inline void real_butterfly11_forward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly11_backward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly11_backward(V* x) {
   const V t1 = x[1];
   const V t11 = t1 * 2.0;
   const V t3 = x[3];
@@ -1565,7 +1566,7 @@ inline void real_butterfly11_backward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly13_forward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly13_forward(V* x) {
   const V t1 = x[1];
   const V t12 = x[12];
   const V t13 = t1 + t12;
@@ -1751,7 +1752,7 @@ inline void real_butterfly13_forward(V* x) {
 }
 
 template <class V>
-inline void real_butterfly13_backward(V* x) {
+[[gnu::always_inline]] inline void real_butterfly13_backward(V* x) {
   const V t1 = x[1];
   const V t13 = t1 * 2.0;
   const V t3 = x[3];
