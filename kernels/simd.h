@@ -47,11 +47,12 @@ inline C1 add_i(C1 x, C1 a) {
   return x + mul_i(a);
 #endif
 }
+// Without SSE3 both go through mul_i(a), which a pair then shares.
 inline C1 sub_i(C1 x, C1 a) {
 #if TQS_LEVEL >= 5
   return {_mm_fmsubadd_pd(x.v, _mm_set1_pd(1.0), _mm_shuffle_pd(a.v, a.v, 1))};
 #else
-  return x + mul_neg_i(a);
+  return x - mul_i(a);
 #endif
 }
 // a*(1+i)*c and a*(1-i)*c, the eighth turns (c = +-1/sqrt 2): fused, a
