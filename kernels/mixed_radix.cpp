@@ -1,5 +1,6 @@
 #include "kernels/mixed_radix.h"
 
+#include "kernels/generated/blocks.h"
 #include "kernels/radix.h"
 #include "kernels/roots.h"
 #include "service/tqs_service.h"
@@ -327,6 +328,85 @@ void run_leaves(const PlanRecord* p, const double* in, double* out, int np, int6
   }
 }
 
+// ---- blocks -----------------------------------------------------------------
+
+// The generated transform of length N over one block, or two (Args: in, is,
+// out for C1; in, is, out0, out1 for C2).
+template <int N, bool F, class... Args>
+inline void block_dft(Args... args) {
+#define TQS_BLOCK_CALL(n_)            \
+  if constexpr (N == n_) {            \
+    if constexpr (F) {                \
+      block##n_##_forward(args...);   \
+    } else {                          \
+      block##n_##_backward(args...);  \
+    }                                 \
+  }
+  TQS_BLOCK_LENGTHS(TQS_BLOCK_CALL)
+#undef TQS_BLOCK_CALL
+}
+
+// The leaves and the deepest stage's pass of np sub-problems (laid out as
+// for leaves) in one go: each of their blocks of N = r * m outputs is the
+// length-N transform of the inputs s apart from the block's first one.
+// Neighbouring sub-problems pair up at the AVX levels as in the leaves.
+template <int N, bool F>
+void blocks(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
+            int64_t out_step) {
+  constexpr int64_t esz = 2, bo = 2 * N;
+  const int32_t* offsets = (const int32_t*)p->scratch;
+  const int64_t entries = p->factors[p->last_factor_index + 1].blocks;
+  const int64_t is = esz * (int64_t)p->factors[p->last_factor_index].s;
+  int64_t e_begin = 0;
+#if TQS_LEVEL >= 4
+  if (np >= 2 && in_step == esz) {
+    int q = 0;
+    for (; q + 1 < np; q += 2) {
+      for (int64_t e = 0; e < entries; ++e) {
+        double* o = out + q * out_step + e * bo;
+        block_dft<N, F>(in + q * esz + offsets[e] * esz, is, o, o + out_step);
+      }
+    }
+    in += q * in_step;
+    out += q * out_step;
+    np -= q;
+  } else if (np == 1 && p->group_start == 0 && p->last_factor_index >= 1) {
+    const FactorRecord& f0 = p->factors[0];
+    const int64_t each = entries / f0.radix, step0 = 2 * (int64_t)f0.m;
+    int64_t d = 0;
+    for (; d + 1 < f0.radix; d += 2) {
+      for (int64_t e = 0; e < each; ++e) {
+        double* o = out + d * step0 + e * bo;
+        block_dft<N, F>(in + (d + offsets[e]) * esz, is, o, o + step0);
+      }
+    }
+    e_begin = d * each;
+  }
+#endif
+  for (int64_t e = e_begin; e < entries; ++e) {
+    for (int q = 0; q < np; ++q) {
+      block_dft<N, F>(in + q * in_step + offsets[e] * esz, is, out + q * out_step + e * bo);
+    }
+  }
+}
+
+// Whether the deepest stage and the leaves run as blocks; if so, done.
+template <bool F>
+bool run_blocks(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
+                int64_t out_step) {
+  const int64_t n = (int64_t)p->factors[p->last_factor_index].radix *
+                    p->factors[p->last_factor_index + 1].radix;
+  switch (n) {
+#define TQS_BLOCK_CASE(n_)                                 \
+  case n_:                                                 \
+    blocks<n_, F>(p, in, out, np, in_step, out_step);      \
+    return true;
+    TQS_BLOCK_LENGTHS(TQS_BLOCK_CASE)
+#undef TQS_BLOCK_CASE
+    default: return false;
+  }
+}
+
 // Stage i of np sub-problems side by side: the first one's input starts at
 // in (elements s_i apart) and its r_i * m_i outputs go to out; the others
 // are in_step and out_step doubles further on each.
@@ -354,9 +434,14 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out, int np
     for (int q = 0; q < np; ++q) run_pass<F>(f, out + q * out_step);
     return;
   }
-  run_leaves<F>(p, in, out, np, in_step, out_step);
+  int deepest_pass = p->last_factor_index;
+  if (run_blocks<F>(p, in, out, np, in_step, out_step)) {
+    --deepest_pass;
+  } else {
+    run_leaves<F>(p, in, out, np, in_step, out_step);
+  }
   for (int q = 0; q < np; ++q) {
-    for (int t = p->last_factor_index; t >= i; --t) run_pass<F>(p->factors[t], out + q * out_step);
+    for (int t = deepest_pass; t >= i; --t) run_pass<F>(p->factors[t], out + q * out_step);
   }
 }
 

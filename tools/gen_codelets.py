@@ -1583,6 +1583,67 @@ def file_butterflies():
 
 REAL_BUTTERFLY_RADICES = (3, 5, 7, 11, 13)
 
+# Lengths r*m of a mixed-radix plan's deepest stage (radix r) over its leaves
+# (length m) that run as one straight-line transform per block.
+BLOCK_LENGTHS = (10, 12, 14, 20, 24, 25, 28, 35, 40, 48, 56, 80)
+
+
+def file_blocks():
+    L = [HEADER.rstrip(),
+         "// Block kernels of the mixed-radix engine: the leaves of one block and",
+         "// the radix pass of the deepest stage over them, fused into one DFT of",
+         "// length N with literal roots. Input element t of a block is in[t * is]",
+         "// (is in doubles); the N outputs are contiguous. With simd::C2 (levels 4",
+         "// and 5) two blocks whose inputs are neighbours go together: lane 0 reads",
+         "// in[t * is], lane 1 the complex value after it, and the outputs go to",
+         "// out0 and out1.",
+         "// blockN_forward: exp(-2 pi i j k / N); blockN_backward: exp(+...).",
+         "// Lengths: " + ", ".join(str(n) for n in BLOCK_LENGTHS) + ".",
+         "#pragma once",
+         "#include <cstdint>",
+         "",
+         '#include "engine/level.h"',
+         '#include "kernels/simd.h"',
+         "",
+         "// X(n) for every length above, for the dispatch switch of the engine.",
+         "#define TQS_BLOCK_LENGTHS(X) " + " ".join("X(%d)" % n for n in BLOCK_LENGTHS),
+         "",
+         "TQS_LEVEL_BEGIN",
+         ""]
+    for n in BLOCK_LENGTHS:
+        for dn, sign in (("forward", -1), ("backward", 1)):
+            A = VecAlgebra()
+            y = dft(A, [A.input(t) for t in range(n)], sign)
+            L.append("[[gnu::always_inline]] inline void block%d_%s(const double* in, int64_t is,"
+                     " double* out) {" % (n, dn))
+            L += A.emit(y, "simd::C1", lambda j: "simd::load1(in + %d * is)" % j,
+                        lambda k, e: "simd::store1(out + %d, %s);" % (2 * k, e))
+            L.append("}")
+            A = VecAlgebra()
+            y = dft(A, [A.input(t) for t in range(n)], sign)
+            # Outputs k, k+1 of both lanes exchanged into one vector per lane;
+            # an odd last output is stored half by half.
+            outs = []
+            for k in range(0, n - 1, 2):
+                outs += [A.lows(y[k], y[k + 1]), A.highs(y[k], y[k + 1])]
+            if n % 2:
+                outs.append(y[n - 1])
+
+            def store(k, e):
+                if k < n - n % 2:
+                    return "simd::store2(out%d + %d, %s);" % (k & 1, 4 * (k >> 1), e)
+                return ("simd::store1(out0 + %d, simd::low(%s)); "
+                        "simd::store1(out1 + %d, simd::high(%s));" % (2 * k, e, 2 * k, e))
+            L.append("#if TQS_LEVEL >= 4")
+            L.append("[[gnu::always_inline]] inline void block%d_%s(const double* in, int64_t is,"
+                     " double* out0, double* out1) {" % (n, dn))
+            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(in + %d * is)" % j, store)
+            L.append("}")
+            L.append("#endif")
+            L.append("")
+    L.append("TQS_LEVEL_END")
+    return L
+
 
 def all_files():
     files = {
@@ -1594,6 +1655,7 @@ def all_files():
         "codelets_real_pow2.cpp": file_real_pow2(),
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
+        "blocks.h": file_blocks(),
         "codelets_complex_128.cpp": file_cplx_128(),
         "codelets_fixed.cpp": file_fixed(),
     }
