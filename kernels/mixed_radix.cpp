@@ -333,7 +333,7 @@ void run_leaves(const PlanRecord* p, const double* in, double* out, int np, int6
 // The generated transform of length N over one block, or two (Args: in, is,
 // out for C1; in, is, out0, out1 for C2).
 template <int N, bool F, class... Args>
-inline void block_dft(Args... args) {
+[[gnu::always_inline]] inline void block_dft(Args... args) {
 #define TQS_BLOCK_CALL(n_)            \
   if constexpr (N == n_) {            \
     if constexpr (F) {                \
