@@ -122,7 +122,8 @@ long general_complex_try_commit(const Strategy*, EngineDescriptor* d) {
 bool general_owns(const EngineDescriptor* d) {
   const ComputeEntry f = d->compute_forward;
   return f == real_compute_forward_inplace || f == real_compute_forward_out ||
-         f == real_compute_short_forward_out || f == complex_compute_forward_inplace ||
+         f == real_compute_short_forward_out || f == real_compute_short_cce_forward_out ||
+         f == complex_compute_forward_inplace ||
          f == complex_compute_forward_out;
 }
 

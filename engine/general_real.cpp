@@ -152,6 +152,13 @@ long plan_real_descriptor(EngineDescriptor* head) {
         head->axis_plan_forward == axis_short_forward) {
       head->compute_forward = real_compute_short_forward_out;
       head->compute_backward = real_compute_short_backward_out;
+      if (head->conjugate_even_storage == DFTI_COMPLEX_COMPLEX &&
+          head->storage_forward == storage_cce_forward &&
+          head->storage_backward == storage_cce_backward && head->length >= 2 &&
+          head->active_forward_scale == 1.0 && head->active_backward_scale == 1.0) {
+        head->compute_forward = real_compute_short_cce_forward_out;
+        head->compute_backward = real_compute_short_cce_backward_out;
+      }
     }
     head->array_argument_count = 2;
   }

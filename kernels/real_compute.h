@@ -30,6 +30,8 @@ long axis_short_forward(const double* input, double* output, EngineDescriptor* d
 long axis_short_backward(const double* input, double* output, EngineDescriptor* d, void* work);
 long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
 long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+long real_compute_short_cce_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+long real_compute_short_cce_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
 
 // Storage routines: the real plan in permuted packed order, converted to or
 // from the chosen layout. Answer plan-level codes.
