@@ -1585,7 +1585,7 @@ REAL_BUTTERFLY_RADICES = (3, 5, 7, 11, 13)
 
 # Lengths r*m of a mixed-radix plan's deepest stage (radix r) over its leaves
 # (length m) that run as one straight-line transform per block.
-BLOCK_LENGTHS = (10, 12, 14, 20, 24, 25, 28, 35, 40, 48, 56, 80)
+BLOCK_LENGTHS = (9, 10, 12, 14, 15, 20, 21, 24, 25, 28, 35, 40, 48, 49, 56, 80)
 
 
 def file_blocks():
