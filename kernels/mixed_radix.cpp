@@ -236,37 +236,59 @@ inline void leaf_adjacent(const double* in, int64_t ustride, double* out0, doubl
   }
 }
 
-// The leaves of np sub-problems whose inputs start one element apart,
-// taken two sub-problems at a time; an odd last one is left to the caller.
-// Each has `entries` leaf blocks; outputs are out_step doubles apart.
-template <int L, bool F>
-int leaves_adjacent(const PlanRecord* p, const double* in, double* out, int np, int64_t entries,
-                    int64_t out_step) {
-  constexpr int64_t esz = 2;
-  const FactorRecord& deep = p->factors[p->last_factor_index];
-  const FactorRecord& lf = p->factors[p->last_factor_index + 1];
-  const int l = (int)lf.radix;
-  const double* cs = (const double*)lf.generic_table;
-  const int32_t* offsets = (const int32_t*)p->scratch;
-  const int64_t r = deep.radix, s = deep.s;
-  const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
-  int q = 0;
-  for (; q + 1 < np; q += 2) {
-    for (int64_t e = 0; e < entries; ++e) {
-      const double* base = in + q * esz + offsets[e] * esz;
-      double* o = out + q * out_step + e * r * lane_out;
-      for (int64_t j = 0; j < r; ++j) {
-        leaf_adjacent<L, F>(base + j * lane_in, ustride, o + j * lane_out,
-                            o + out_step + j * lane_out, l, cs);
-      }
-    }
-  }
-  return q;
-}
 #endif
 
-// The leaves of np sub-problems side by side (inputs in_step doubles apart,
-// outputs out_step): every entry is done for all of them before the next.
+// The leaf blocks of np sub-problems side by side (inputs in_step doubles
+// apart, outputs out_step; block e of a sub-problem reads from offsets[e]
+// on and writes bo doubles from e * bo on). At the AVX levels two blocks
+// whose inputs are one element apart go together, pair(in, out0, out1):
+// the sub-problems of the first stage, which run depth first (in_step one
+// element), or, breadth first, the blocks that differ only in the first
+// stage's digit (the most significant one, of stride 1). The others go one
+// by one, one(in, out), each entry for all sub-problems before the next.
+template <class Pair, class One>
+inline void visit_blocks(const PlanRecord* p, const double* in, double* out, int np,
+                         int64_t in_step, int64_t out_step, int64_t bo, Pair pair, One one) {
+  constexpr int64_t esz = 2;
+  const int32_t* offsets = (const int32_t*)p->scratch;
+  const int64_t entries = p->factors[p->last_factor_index + 1].blocks;
+  int64_t e_begin = 0;
+#if TQS_LEVEL >= 4
+  if (np >= 2 && in_step == esz) {
+    int q = 0;
+    for (; q + 1 < np; q += 2) {
+      for (int64_t e = 0; e < entries; ++e) {
+        double* o = out + q * out_step + e * bo;
+        pair(in + (q + offsets[e]) * esz, o, o + out_step);
+      }
+    }
+    in += q * in_step;
+    out += q * out_step;
+    np -= q;
+  } else if (np == 1 && p->group_start == 0 && p->last_factor_index >= 1) {
+    const FactorRecord& f0 = p->factors[0];
+    const int64_t each = entries / f0.radix, step0 = 2 * (int64_t)f0.m;
+    int64_t d = 0;
+    for (; d + 1 < f0.radix; d += 2) {
+      for (int64_t e = 0; e < each; ++e) {
+        double* o = out + d * step0 + e * bo;
+        pair(in + (d + offsets[e]) * esz, o, o + step0);
+      }
+    }
+    // An odd digit left over goes on below.
+    e_begin = d * each;
+  }
+#else
+  (void)pair;
+#endif
+  for (int64_t e = e_begin; e < entries; ++e) {
+    for (int q = 0; q < np; ++q) one(in + q * in_step + offsets[e] * esz, out + q * out_step + e * bo);
+  }
+}
+
+// The leaves of np sub-problems laid out as for visit_blocks: a block is
+// the r leaves of the deepest stage's radix r, leaf j reading from j * s
+// on and stored contiguously.
 template <int L, bool F>
 void leaves(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
             int64_t out_step) {
@@ -275,43 +297,31 @@ void leaves(const PlanRecord* p, const double* in, double* out, int np, int64_t 
   const FactorRecord& lf = p->factors[p->last_factor_index + 1];
   const int l = (int)lf.radix;
   const double* cs = (const double*)lf.generic_table;
-  const int32_t* offsets = (const int32_t*)p->scratch;
-  const int64_t entries = lf.blocks;
   const int64_t r = deep.radix, s = deep.s;
   const int64_t ustride = r * s * esz, lane_in = s * esz, lane_out = 2 * (int64_t)l;
-  int64_t e_begin = 0;
+  visit_blocks(
+      p, in, out, np, in_step, out_step, r * lane_out,
+      [&](const double* base, double* o0, double* o1) {
 #if TQS_LEVEL >= 4
-  // Sub-problems one element apart in the input take a whole vector per
-  // load: those of the first stage run depth first, or, breadth first, the
-  // entries that differ only in the first stage's digit (the most
-  // significant one, of stride 1).
-  if (np >= 2 && in_step == esz) {
-    const int done = leaves_adjacent<L, F>(p, in, out, np, entries, out_step);
-    in += done * in_step;
-    out += done * out_step;
-    np -= done;
-  } else if (np == 1 && p->group_start == 0 && p->last_factor_index >= 1) {
-    const FactorRecord& f0 = p->factors[0];
-    const int64_t each = entries / f0.radix, step0 = 2 * (int64_t)f0.m;
-    // An odd digit left over goes on below, as one sub-problem.
-    e_begin = leaves_adjacent<L, F>(p, in, out, (int)f0.radix, each, step0) * each;
-  }
+        for (int64_t j = 0; j < r; ++j) {
+          leaf_adjacent<L, F>(base + j * lane_in, ustride, o0 + j * lane_out, o1 + j * lane_out, l,
+                              cs);
+        }
+#else
+        (void)base, (void)o0, (void)o1;
 #endif
-  for (int64_t e = e_begin; e < entries; ++e) {
-    for (int q = 0; q < np; ++q) {
-      const double* base = in + q * in_step + offsets[e] * esz;
-      double* o = out + q * out_step + e * r * lane_out;
-      int64_t j = 0;
+      },
+      [&](const double* base, double* o) {
+        int64_t j = 0;
 #if TQS_LEVEL >= 4
-      for (; j + 1 < r; j += 2) {
-        leaf<L, F, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
-      }
+        for (; j + 1 < r; j += 2) {
+          leaf<L, F, C2>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+        }
 #endif
-      for (; j < r; ++j) {
-        leaf<L, F, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
-      }
-    }
-  }
+        for (; j < r; ++j) {
+          leaf<L, F, C1>(base + j * lane_in, ustride, lane_in, o + j * lane_out, lane_out, l, cs);
+        }
+      });
 }
 
 template <bool F>
@@ -347,47 +357,22 @@ template <int N, bool F, class... Args>
 }
 
 // The leaves and the deepest stage's pass of np sub-problems (laid out as
-// for leaves) in one go: each of their blocks of N = r * m outputs is the
-// length-N transform of the inputs s apart from the block's first one.
-// Neighbouring sub-problems pair up at the AVX levels as in the leaves.
+// for visit_blocks) in one go: each of their blocks of N = r * m outputs is
+// the length-N transform of the inputs s apart from the block's first one.
 template <int N, bool F>
 void blocks(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
             int64_t out_step) {
-  constexpr int64_t esz = 2, bo = 2 * N;
-  const int32_t* offsets = (const int32_t*)p->scratch;
-  const int64_t entries = p->factors[p->last_factor_index + 1].blocks;
-  const int64_t is = esz * (int64_t)p->factors[p->last_factor_index].s;
-  int64_t e_begin = 0;
+  const int64_t is = 2 * (int64_t)p->factors[p->last_factor_index].s;
+  visit_blocks(
+      p, in, out, np, in_step, out_step, 2 * N,
+      [&](const double* base, double* o0, double* o1) {
 #if TQS_LEVEL >= 4
-  if (np >= 2 && in_step == esz) {
-    int q = 0;
-    for (; q + 1 < np; q += 2) {
-      for (int64_t e = 0; e < entries; ++e) {
-        double* o = out + q * out_step + e * bo;
-        block_dft<N, F>(in + q * esz + offsets[e] * esz, is, o, o + out_step);
-      }
-    }
-    in += q * in_step;
-    out += q * out_step;
-    np -= q;
-  } else if (np == 1 && p->group_start == 0 && p->last_factor_index >= 1) {
-    const FactorRecord& f0 = p->factors[0];
-    const int64_t each = entries / f0.radix, step0 = 2 * (int64_t)f0.m;
-    int64_t d = 0;
-    for (; d + 1 < f0.radix; d += 2) {
-      for (int64_t e = 0; e < each; ++e) {
-        double* o = out + d * step0 + e * bo;
-        block_dft<N, F>(in + (d + offsets[e]) * esz, is, o, o + step0);
-      }
-    }
-    e_begin = d * each;
-  }
+        block_dft<N, F>(base, is, o0, o1);
+#else
+        (void)base, (void)o0, (void)o1;
 #endif
-  for (int64_t e = e_begin; e < entries; ++e) {
-    for (int q = 0; q < np; ++q) {
-      block_dft<N, F>(in + q * in_step + offsets[e] * esz, is, out + q * out_step + e * bo);
-    }
-  }
+      },
+      [&](const double* base, double* o) { block_dft<N, F>(base, is, o); });
 }
 
 // Whether the deepest stage and the leaves run as blocks; if so, done.
