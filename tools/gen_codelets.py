@@ -1644,6 +1644,47 @@ def file_blocks():
     L.append("TQS_LEVEL_END")
     return L
 
+# Two-lane leaves of the power-of-two engine above 16 points: two
+# sub-transforms whose inputs are neighbours, one per lane, with the outputs
+# left interleaved (output k of both in one vector), as the closing pass of
+# that engine reads them.
+POW2_LEAF_LENGTHS = (64,)
+
+
+def file_pow2_leaves():
+    L = [HEADER.rstrip(),
+         "// Two-lane leaves of the power-of-two engine (levels 4 and 5): lane 0",
+         "// transforms in[t * is], lane 1 the complex value after each; output k",
+         "// of both lanes goes to out + 4 k. With SC every input is first",
+         "// multiplied by scale.",
+         "// leafN_forward: exp(-2 pi i j k / N); leafN_backward: exp(+...).",
+         "// Lengths: " + ", ".join(str(n) for n in POW2_LEAF_LENGTHS) + ".",
+         "#pragma once",
+         "#include <cstdint>",
+         "",
+         '#include "engine/level.h"',
+         '#include "kernels/simd.h"',
+         "",
+         "TQS_LEVEL_BEGIN",
+         "#if TQS_LEVEL >= 4",
+         "namespace p2 {",
+         ""]
+    for n in POW2_LEAF_LENGTHS:
+        for dn, sign in (("forward", -1), ("backward", 1)):
+            A = VecAlgebra()
+            y = dft(A, [A.input(t) for t in range(n)], sign)
+            L.append("template <bool SC>")
+            L.append("[[gnu::always_inline]] inline void leaf%d_%s(const double* in, int64_t is,"
+                     " double* out, double scale) {" % (n, dn))
+            L.append("  (void)scale;")
+            L += A.emit(y, "simd::C2",
+                        lambda j: "SC ? simd::load2(in + %d * is) * scale : simd::load2(in + %d * is)" % (j, j),
+                        lambda k, e: "simd::store2(out + %d, %s);" % (4 * k, e))
+            L.append("}")
+            L.append("")
+    L += ["}  // namespace p2", "#endif", "TQS_LEVEL_END"]
+    return L
+
 
 def all_files():
     files = {
@@ -1656,6 +1697,7 @@ def all_files():
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
         "blocks.h": file_blocks(),
+        "pow2_leaves.h": file_pow2_leaves(),
         "codelets_complex_128.cpp": file_cplx_128(),
         "codelets_fixed.cpp": file_fixed(),
     }
