@@ -1,6 +1,7 @@
 #include "kernels/mixed_radix.h"
 
 #include "kernels/generated/blocks.h"
+#include "kernels/generated/whole.h"
 #include "kernels/radix.h"
 #include "kernels/roots.h"
 #include "service/tqs_service.h"
@@ -583,12 +584,34 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   return PLAN_OK;
 }
 
+// A few short lengths leave a lane idle in the plan (100: five 20-point
+// blocks, two pairs and one alone, then a radix-5 pass) or read twiddle
+// tables a straight-line transform does without: at the AVX levels a
+// generated p x q transform keeps both lanes busy throughout (see whole.h
+// for the lengths and what each gained).
+template <bool F>
+void run(const PlanRecord* plan, const double* in, double* out) {
+#if TQS_LEVEL >= 4
+  switch (plan->core_length) {
+#define TQS_WHOLE_CASE(n_)                                             \
+  case n_:                                                             \
+    F ? whole##n_##_forward(in, out) : whole##n_##_backward(in, out); \
+    return;
+    TQS_WHOLE_LENGTHS(TQS_WHOLE_CASE)
+#undef TQS_WHOLE_CASE
+    default:
+      break;
+  }
+#endif
+  run_stage<F>(plan, 0, in, out);
+}
+
 void mixed_radix_forward(const PlanRecord* plan, const double* in, double* out) {
-  run_stage<true>(plan, 0, in, out);
+  run<true>(plan, in, out);
 }
 
 void mixed_radix_backward(const PlanRecord* plan, const double* in, double* out) {
-  run_stage<false>(plan, 0, in, out);
+  run<false>(plan, in, out);
 }
 
 TQS_LEVEL_END
