@@ -606,6 +606,22 @@ void run(const PlanRecord* plan, const double* in, double* out) {
   run_stage<F>(plan, 0, in, out);
 }
 
+bool mixed_radix_whole(int64_t len) {
+#if TQS_LEVEL >= 4
+  switch (len) {
+#define TQS_WHOLE_CASE(n_) case n_:
+    TQS_WHOLE_LENGTHS(TQS_WHOLE_CASE)
+#undef TQS_WHOLE_CASE
+    return true;
+    default:
+      return false;
+  }
+#else
+  (void)len;
+  return false;
+#endif
+}
+
 void mixed_radix_forward(const PlanRecord* plan, const double* in, double* out) {
   run<true>(plan, in, out);
 }

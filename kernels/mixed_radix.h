@@ -26,6 +26,11 @@ int factor_length(int64_t m, int trial_limit, int remainder_limit, uint32_t* rad
 int mixed_radix_build(PlanRecord* plan, int64_t len, const uint32_t* radices, int count,
                       bool breadth_first, int64_t* generic_out);
 
+// Whether the transform of this length runs as one generated two-lane
+// transform at this level (then it also beats the one-lane kernels of
+// lengths up to 64).
+bool mixed_radix_whole(int64_t len);
+
 // len complex values; out (2*len doubles) must not overlap in.
 void mixed_radix_forward(const PlanRecord* plan, const double* in, double* out);
 void mixed_radix_backward(const PlanRecord* plan, const double* in, double* out);

@@ -1691,8 +1691,11 @@ def file_pow2_leaves():
 # (both even) in two passes through a local buffer, two columns per
 # simd::C2 in each, literal twiddles. Kept where they beat the plan's blocks
 # and passes at level 5: 80 15 %, 100 9-12 %, 112 8-9 %, 144 15 %, 160 9 %,
-# 196 5-6 %; 108, 120, 180, 200 and 240 came out even or slower.
-WHOLE = {80: (8, 10), 100: (10, 10), 112: (8, 14), 144: (12, 12), 160: (10, 16), 196: (14, 14)}
+# 196 5-6 %; 108, 120, 180, 200 and 240 came out even or slower. Up to 64
+# points they replace the one-lane straight-line kernels: 36 19 %, 48 11 %,
+# 60 10 %; 40 and 56 lost.
+WHOLE = {36: (6, 6), 48: (6, 8), 60: (6, 10), 80: (8, 10), 100: (10, 10), 112: (8, 14), 144: (12, 12),
+         160: (10, 16), 196: (14, 14)}
 
 
 def file_whole():
