@@ -1590,8 +1590,27 @@ REAL_BUTTERFLY_RADICES = (3, 5, 7, 11, 13)
 BLOCK_LENGTHS = (9, 10, 12, 14, 15, 20, 21, 24, 25, 28, 35, 40, 48, 49, 56, 80)
 
 
+def level_header(comment, lengths_macro=None, avx_only=False, namespace=None):
+    """Opening lines of a generated header of level code: the comment lines,
+    the includes, an optional X-macro over the lengths (name, lengths), the
+    level namespace and, if asked, the AVX guard and an inner namespace."""
+    L = [HEADER.rstrip()] + comment + ["#pragma once", "#include <cstdint>", "",
+                                       '#include "engine/level.h"', '#include "kernels/simd.h"', ""]
+    if lengths_macro is not None:
+        name, lengths = lengths_macro
+        L += ["// X(n) for every length above, for the dispatch switch of the engine.",
+              "#define %s(X) " % name + " ".join("X(%d)" % n for n in lengths), ""]
+    L.append("TQS_LEVEL_BEGIN")
+    if avx_only:
+        L.append("#if TQS_LEVEL >= 4")
+    if namespace is not None:
+        L.append("namespace %s {" % namespace)
+    L.append("")
+    return L
+
+
 def file_blocks():
-    L = [HEADER.rstrip(),
+    L = level_header([
          "// Block kernels of the mixed-radix engine: the leaves of one block and",
          "// the radix pass of the deepest stage over them, fused into one DFT of",
          "// length N with literal roots. Input element t of a block is in[t * is]",
@@ -1600,18 +1619,8 @@ def file_blocks():
          "// in[t * is], lane 1 the complex value after it, and the outputs go to",
          "// out0 and out1.",
          "// blockN_forward: exp(-2 pi i j k / N); blockN_backward: exp(+...).",
-         "// Lengths: " + ", ".join(str(n) for n in BLOCK_LENGTHS) + ".",
-         "#pragma once",
-         "#include <cstdint>",
-         "",
-         '#include "engine/level.h"',
-         '#include "kernels/simd.h"',
-         "",
-         "// X(n) for every length above, for the dispatch switch of the engine.",
-         "#define TQS_BLOCK_LENGTHS(X) " + " ".join("X(%d)" % n for n in BLOCK_LENGTHS),
-         "",
-         "TQS_LEVEL_BEGIN",
-         ""]
+         "// Lengths: " + ", ".join(str(n) for n in BLOCK_LENGTHS) + "."],
+        ("TQS_BLOCK_LENGTHS", BLOCK_LENGTHS))
     for n in BLOCK_LENGTHS:
         for dn, sign in (("forward", -1), ("backward", 1)):
             A = VecAlgebra()
@@ -1654,23 +1663,14 @@ POW2_LEAF_LENGTHS = (64,)
 
 
 def file_pow2_leaves():
-    L = [HEADER.rstrip(),
+    L = level_header([
          "// Two-lane leaves of the power-of-two engine (levels 4 and 5): lane 0",
          "// transforms in[t * is], lane 1 the complex value after each; output k",
          "// of both lanes goes to out + 4 k. With SC every input is first",
          "// multiplied by scale.",
          "// leafN_forward: exp(-2 pi i j k / N); leafN_backward: exp(+...).",
-         "// Lengths: " + ", ".join(str(n) for n in POW2_LEAF_LENGTHS) + ".",
-         "#pragma once",
-         "#include <cstdint>",
-         "",
-         '#include "engine/level.h"',
-         '#include "kernels/simd.h"',
-         "",
-         "TQS_LEVEL_BEGIN",
-         "#if TQS_LEVEL >= 4",
-         "namespace p2 {",
-         ""]
+         "// Lengths: " + ", ".join(str(n) for n in POW2_LEAF_LENGTHS) + "."],
+        avx_only=True, namespace="p2")
     for n in POW2_LEAF_LENGTHS:
         for dn, sign in (("forward", -1), ("backward", 1)):
             A = VecAlgebra()
@@ -1699,25 +1699,14 @@ WHOLE = {36: (6, 6), 48: (6, 8), 60: (6, 10), 80: (8, 10), 100: (10, 10), 112: (
 
 
 def file_whole():
-    L = [HEADER.rstrip(),
+    L = level_header([
          "// Whole transforms of the mixed-radix engine at levels 4 and 5: n = p x q",
          "// by decimation in time, the p-point transforms of the q decimated inputs",
          "// two at a time into a local buffer (rows exchanged on the way), then the",
          "// twiddles and the q-point transforms two columns at a time into out.",
          "// Every input is read before out is written, so in may equal out.",
-         "// Lengths: " + ", ".join("%d = %d x %d" % (n, pq[0], pq[1]) for n, pq in WHOLE.items()) + ".",
-         "#pragma once",
-         "#include <cstdint>",
-         "",
-         '#include "engine/level.h"',
-         '#include "kernels/simd.h"',
-         "",
-         "// X(n) for every length above, for the dispatch switch of the engine.",
-         "#define TQS_WHOLE_LENGTHS(X) " + " ".join("X(%d)" % n for n in WHOLE),
-         "",
-         "TQS_LEVEL_BEGIN",
-         "#if TQS_LEVEL >= 4",
-         ""]
+         "// Lengths: " + ", ".join("%d = %d x %d" % (n, pq[0], pq[1]) for n, pq in WHOLE.items()) + "."],
+        ("TQS_WHOLE_LENGTHS", list(WHOLE)), avx_only=True)
     for n, (p, q) in WHOLE.items():
         for dn, sign in (("forward", -1), ("backward", 1)):
             L.append("[[gnu::noinline]] inline void whole%d_%s(const double* in, double* out) {"
