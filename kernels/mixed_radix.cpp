@@ -584,6 +584,8 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   return PLAN_OK;
 }
 
+namespace {
+
 // A few short lengths leave a lane idle in the plan (100: five 20-point
 // blocks, two pairs and one alone, then a radix-5 pass) or read twiddle
 // tables a straight-line transform does without: at the AVX levels a
@@ -605,6 +607,8 @@ void run(const PlanRecord* plan, const double* in, double* out) {
 #endif
   run_stage<F>(plan, 0, in, out);
 }
+
+}  // namespace
 
 bool mixed_radix_whole(int64_t len) {
 #if TQS_LEVEL >= 4

@@ -143,10 +143,11 @@ int radix_bits(int L) {
   if (L == 6) return 0;
   if (L >= 8 && L <= 12) return L % 3 == 2 ? 2 : 3;
 #endif
-  // 2^8 and 2^11 are only ever tops: closing them with one radix-16 pass
-  // (16 x 16, 16 x 8 x 16) saves a sweep (2^8: 7 % faster than 8 x 4 x 8).
-  // Inside the recursion a radix-16 pass runs out of registers on two lanes
-  // and loses, and so does a radix-16 top at 2^9 and 2^10 (9 %).
+  // Without AVX, 2^8 and 2^11 are only ever tops: closing them with one
+  // radix-16 pass (16 x 16, 16 x 8 x 16) saves a sweep (2^8: 7 % faster
+  // than 8 x 4 x 8). Inside the recursion a radix-16 pass runs out of
+  // registers on two lanes and loses, and so does a radix-16 top at 2^9 and
+  // 2^10 (9 %).
   if (L == 8 || L == 11) return 4;
   return (L - 4) % 3 == 0 ? 3 : 2;
 }
