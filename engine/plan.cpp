@@ -222,8 +222,7 @@ int run_core(const PlanRecord* p, const double* in, double* out, bool forward, d
   // levels: the lengths with a two-lane whole transform, and 50, whose five
   // 10-point blocks go through two at a time, 7-9 % faster than the kernel
   // (real 100, which runs it, 6-9 %).
-  const bool passes_win = TQS_LEVEL >= 4 && (len == 50 || mixed_radix_whole(len));
-  if (len <= 64 && !passes_win &&
+  if (len <= 64 && !(TQS_LEVEL >= 4 && (len == 50 || mixed_radix_whole(len))) &&
       ((reinterpret_cast<uintptr_t>(in) | reinterpret_cast<uintptr_t>(out)) & 15) == 0) {
     const CplxKernelScaled k = (forward ? complex_length_forward : complex_length_backward)[len];
     if (k != nullptr) {

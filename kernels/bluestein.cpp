@@ -288,12 +288,6 @@ int64_t bluestein_length(int64_t n) {
   return l;
 }
 
-// Unused bytes after the spectrum and its tables, the plan's last
-// allocation: every thread of a team reads them, and the descriptor's work
-// buffer, whose first slice one thread writes, often comes next (see the
-// power-of-two plans).
-constexpr uint64_t GUARD_BYTES = 4096;
-
 int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
   const int64_t l = bluestein_length(n);
   p->chirp_length = (int32_t)l;
@@ -319,7 +313,9 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
   }
   const bool quarters = complex_data && quarter_plan(p, n) != nullptr;
   const int64_t extra = quarters ? quarter_table_doubles(n, l) : 0;
-  double* b = (double*)tqs_mm_allocate((uint64_t)(2 * l + extra) * sizeof(double) + GUARD_BYTES, 64);
+  // The spectrum and its tables are the plan's last allocation.
+  double* b =
+      (double*)tqs_mm_allocate((uint64_t)(2 * l + extra) * sizeof(double) + PLAN_GUARD_BYTES, 64);
   if (b == nullptr) {
     tqs_mm_free(roots);
     return PLAN_NO_MEMORY;

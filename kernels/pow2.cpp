@@ -111,14 +111,6 @@ constexpr int SPLIT_TWIDDLE_LOG2 = 18;
 // gain from prefetching below, 8-13% at 2^20 and 2^21).
 constexpr int PREFETCH_LOG2 = 20;
 
-// Unused bytes after the tables. Every thread of a team reads the tables,
-// and the allocation that follows them is often the descriptor's work
-// buffer, whose first slice one thread writes all the time: the other
-// core's prefetchers, running on past the end of the tables, kept pulling
-// those lines away from it (1000 x 256 complex on two threads: 340 us a
-// call; with a guard of 768 bytes or more, 240).
-constexpr int64_t GUARD_BYTES = 4096;
-
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
 // Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
@@ -317,7 +309,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     tw_size += 2 * (n / 4 + 1);
   }
   const int64_t total = (head + tw_size) * 8;
-  char* mem = static_cast<char*>(tqs_mm_allocate(uint64_t(total + GUARD_BYTES), 64));
+  char* mem = static_cast<char*>(tqs_mm_allocate(uint64_t(total) + PLAN_GUARD_BYTES, 64));
   if (mem == nullptr) return PLAN_NO_MEMORY;
   memset(mem, 0, sizeof(Pow2Plan));
   Pow2Plan* p = reinterpret_cast<Pow2Plan*>(mem);

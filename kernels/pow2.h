@@ -9,6 +9,15 @@
 
 TQS_LEVEL_BEGIN
 
+// Unused bytes after a plan's last table. Every thread of a team reads the
+// tables, and the allocation that follows them is often the descriptor's
+// work buffer, whose first slice one thread writes all the time: the other
+// core's prefetchers, running on past the end of the tables, kept pulling
+// those lines away from it (1000 x 256 complex on two threads: 340 us a
+// call; with a guard of 768 bytes or more, 240). The power-of-two and the
+// chirp-z plans keep it.
+constexpr uint64_t PLAN_GUARD_BYTES = 4096;
+
 struct Pow2Plan;  // layout private to the power-of-two engine
 
 // log2n in 0..27, else PLAN_BAD_EXPONENT; mode as for the general plans.
