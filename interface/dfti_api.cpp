@@ -208,20 +208,23 @@ long get_value(EngineDescriptor* d, int parameter, void* out) {
   return status;
 }
 
-long compute(DftiHandle handle, bool forward, va_list args) {
+// Inlined into both entries: a tiny transform costs little more than its
+// kernel, so the arrays are taken from the argument list without a copy.
+[[gnu::always_inline]] inline long compute(DftiHandle handle, bool forward, va_list args) {
   EngineDescriptor* d = live(handle);
   if (d == nullptr) return BAD_DESCRIPTOR;
-  int n = d->array_argument_count;
-  void* arrays[4] = {nullptr, nullptr, nullptr, nullptr};
-  arrays[0] = va_arg(args, void*);
-  for (int i = 1; i < n && i < 4; ++i) arrays[i] = va_arg(args, void*);
-  ComputeEntry entry = forward ? d->compute_forward : d->compute_backward;
+  const int n = d->array_argument_count;
+  const ComputeEntry entry = forward ? d->compute_forward : d->compute_backward;
+  void* a1 = va_arg(args, void*);
+  void* a2 = n > 1 ? va_arg(args, void*) : nullptr;
+  void* a3 = n > 2 ? va_arg(args, void*) : nullptr;
+  void* a4 = n > 3 ? va_arg(args, void*) : nullptr;
   if (entry == nullptr) return DFTI_STATUS_INVALID_CONFIGURATION;
   // A missing data array is a bad argument, never a crash inside a kernel.
-  for (int i = 0; i < n && i < 4; ++i) {
-    if (arrays[i] == nullptr) return DFTI_STATUS_INVALID_CONFIGURATION;
-  }
-  return entry(d, arrays[0], arrays[1], arrays[2], arrays[3]);
+  if (a1 == nullptr || (n > 1 && a2 == nullptr) || (n > 2 && a3 == nullptr) ||
+      (n > 3 && a4 == nullptr))
+    return DFTI_STATUS_INVALID_CONFIGURATION;
+  return entry(d, a1, a2, a3, a4);
 }
 
 }  // namespace
