@@ -116,7 +116,11 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
 // Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
 // passes at the top where the bits do not divide by three; at 2^18 a radix-8
-// top (eight sub-transforms side by side) measured clearly faster than 4.
+// top (eight sub-transforms side by side) measured clearly faster than 4,
+// and so it does at 2^20 and 2^21, whose sub-transforms then stay within or
+// near the second-level cache (level 5: complex 2^20 13 % and 2^21 17 %
+// faster, real 2^22 15-20 %; level 0: 3-14 %). At 2^17 it gained nothing, at
+// 2^23 (8 x 2^20) it lost 3 %, and a radix-16 top at 2^20 gained only 2-5 %.
 //
 // At the AVX levels the chains from 2^8, 2^9, 2^11, 2^12 and 2^14 end in
 // generated 64-point leaves instead (two lanes, 64 values: fewer twiddle
@@ -130,7 +134,7 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 int radix_bits(int L) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
-  if (L == 18) return 3;
+  if (L == 18 || L == 20 || L == 21) return 3;
 #if TQS_AVX
   if (L == 6) return 0;
   if (L >= 8 && L <= 12) return L % 3 == 2 ? 2 : 3;
