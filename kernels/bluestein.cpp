@@ -277,6 +277,180 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
   return PLAN_OK;
 }
 
+// ---- Half the convolution, just above a quarter --------------------------
+//
+// For n = Q + d, Q = L/4 and d small (4099 = 4096 + 3), the input is zero
+// from n on, so its L-point transform at the even bins is the transform of
+// length L/2; and the sum over the even bins alone of the product with the
+// spectrum gives (v[t] + v[t + L/2]) / 2, v the convolution. Of the folded
+// terms v[t + L/2], t < n, only the 2(2d - 1) at t < 2d - 1 and t > Q - d
+// are not zero, each a sum of at most 2d - 1 products: formed directly and
+// taken off, they leave a convolution of length L/2, half the work.
+//
+// Forward (length L/2 by decimation in frequency, two transforms of Q):
+//   y_0[u] = a[u] + a[u+Q],  y_1[u] = w^u (a[u] - a[u+Q]),  w = w_(L/2),
+// a = x c, with the chirp folded into the tables T[u] = (c[u], c[u] w^u);
+// a[u+Q] only for u < d. Their outputs k are bins 2k and 2k+1, multiplied
+// by the spectrum's even bins. Backward (decimation in time, two
+// transforms of Q over the even and the odd products):
+//   X[t] = c[t] (2 (E[t] + w^-t O[t]) - v[t + L/2]),
+// and X[t + Q] the same with E - w^-t O, t < d; the tables hold
+// D[t] = (2 c[t], 2 c[t] w^-t) and, for t < d, F[t] = (2 c[t+Q], 2 c[t+Q] w^-t).
+//
+// The tables follow the spectrum: T and D (Q pairs each), the even bins of
+// the spectrum (L/2), F (d pairs).
+constexpr int64_t kHalfReach = 8;  // largest d: up to 15 folded terms each
+
+const Pow2Plan* half_plan(const PlanRecord* p, int64_t n) {
+  const PlanRecord* inner = p->inner_plan;
+  const int64_t l = p->chirp_length;
+  if (inner == nullptr || inner->power_of_two_plan == nullptr || n <= l / 4 ||
+      n > l / 4 + kHalfReach)
+    return nullptr;
+  const Pow2Plan* pl = (const Pow2Plan*)inner->power_of_two_plan;
+  return pow2_complex_top_bits(pl) == 2 ? pl : nullptr;
+}
+
+int64_t half_table_doubles(int64_t n, int64_t l) { return 3 * l + 4 * (n - l / 4); }
+
+// After the spectrum s (l complex values) is complete.
+bool fill_half_tables(double* t, int64_t n, int64_t l, const double* c, const double* s) {
+  const int64_t q = l / 4, d = n - q;
+  double* tt = t;
+  double* dt = t + l;
+  double* se = t + 2 * l;
+  double* ft = t + 3 * l;
+  double* qs = (double*)tqs_mm_allocate((uint64_t)(q + 1) * sizeof(double), 64);
+  if (qs == nullptr) return false;
+  quarter_sine_table(qs, l);
+  const int qbits = __builtin_ctzll((uint64_t)q);
+  for (int64_t u = 0; u < q; ++u) {
+    const int64_t k = 2 * u, r = k & (q - 1);
+    double w[2];  // w_(L/2)^u = w_L^(2u)
+    quadrant_root(k >> qbits, qs[r], qs[q - r], w);
+    const double cr = c[2 * u], ci = c[2 * u + 1];
+    tt[4 * u] = cr;
+    tt[4 * u + 1] = ci;
+    cmul_scalar(cr, ci, w[0], w[1], tt + 4 * u + 2, tt + 4 * u + 3);
+    dt[4 * u] = 2 * cr;
+    dt[4 * u + 1] = 2 * ci;
+    cmul_scalar(2 * cr, 2 * ci, w[0], -w[1], dt + 4 * u + 2, dt + 4 * u + 3);
+    if (u < d) {
+      const double er = 2 * c[2 * (u + q)], ei = 2 * c[2 * (u + q) + 1];
+      ft[4 * u] = er;
+      ft[4 * u + 1] = ei;
+      cmul_scalar(er, ei, w[0], -w[1], ft + 4 * u + 2, ft + 4 * u + 3);
+    }
+  }
+  tqs_mm_free(qs);
+  for (int64_t k = 0; k < l / 2; ++k) {
+    se[2 * k] = s[4 * k];
+    se[2 * k + 1] = s[4 * k + 1];
+  }
+  return true;
+}
+
+// c[t] v[t + L/2] for the 2(2d - 1) outputs t where it is not zero, into
+// fold (in that order: t < 2d - 1, then t > Q - d); b is the mirrored
+// conjugate chirp, read as conj(c[s]) or conj(c[L - s]).
+void folded_terms(const double* in, const double* c, int64_t n, int64_t l, double* fold) {
+  const int64_t q = l / 4, w = 2 * (n - q) - 1, half = l / 2;
+  for (int64_t i = 0; i < 2 * w; ++i) {
+    const int64_t t = i < w ? i : n - 2 * w + i;
+    double sr = 0.0, si = 0.0;
+    // The kernel's index e = t + L/2 - j (mod L) within [0, n) or (L - n, L).
+    const int64_t ranges[2][2] = {{t + half - n + 1, t + half}, {t + half - l + 1, t + half - l + n - 1}};
+    for (const auto& r : ranges) {
+      for (int64_t j = r[0] > 0 ? r[0] : 0; j <= r[1] && j < n; ++j) {
+        int64_t e = t + half - j;
+        if (e >= l) e -= l;
+        if (e < 0) e += l;
+        const int64_t ci = e < n ? e : l - e;
+        double ar, ai, pr, pi;
+        cmul_scalar(in[2 * j], in[2 * j + 1], c[2 * j], c[2 * j + 1], &ar, &ai);
+        cmul_scalar(ar, ai, c[2 * ci], -c[2 * ci + 1], &pr, &pi);
+        sr += pr;
+        si += pi;
+      }
+    }
+    cmul_scalar(sr, si, c[2 * t], c[2 * t + 1], fold + 2 * i, fold + 2 * i + 1);
+  }
+}
+
+int run_halves(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const double* in, double* out,
+               bool forward, double* work) {
+  const int64_t l = p->chirp_length, q = l / 4, d = n - q, w = 2 * d - 1;
+  const double* c = (const double*)p->chirp;
+  const double* tt = (const double*)p->chirp_spectrum + 2 * l;
+  const double* dt = tt + l;
+  const double* se = tt + 2 * l;
+  const double* ft = tt + 3 * l;
+  double* y = work;
+  double* g = work + l;
+  // Before anything is written: in and out may coincide.
+  double fold[4 * (2 * kHalfReach - 1)];
+  folded_terms(in, c, n, l, fold);
+  for (int64_t u = 0; u < q; ++u) {
+    const C1 x = load1(in + 2 * u);
+#if TQS_LEVEL >= 4
+    C2 v = cmul(join(x, x), load2(tt + 4 * u));
+    if (u < d) {
+      // a[u+Q] = x[u+Q] c[u+Q], and w^u from the table: (a[u], a[u] w^u)
+      // become (a[u] + a[u+Q], w^u (a[u] - a[u+Q])).
+      const C1 b = cmul(load1(in + 2 * (u + q)), load1(c + 2 * (u + q)));
+      const C1 wu = cmul(high(load2(tt + 4 * u)), conj(load1(c + 2 * u)));
+      v = join(low(v) + b, high(v) - cmul(b, wu));
+    }
+    store2(y + 4 * u, v);
+#else
+    C1 v0 = cmul(x, load1(tt + 4 * u)), v1 = cmul(x, load1(tt + 4 * u + 2));
+    if (u < d) {
+      const C1 b = cmul(load1(in + 2 * (u + q)), load1(c + 2 * (u + q)));
+      const C1 wu = cmul(load1(tt + 4 * u + 2), conj(load1(c + 2 * u)));
+      v0 = v0 + b;
+      v1 = v1 - cmul(b, wu);
+    }
+    store1(y + 4 * u, v0);
+    store1(y + 4 * u + 2, v1);
+#endif
+  }
+  pow2_complex_sub_pair(y, g, pl, false);
+  // Bin 2k + j is output k of transform j; the products go back in natural
+  // order, which is the order the backward pair reads.
+  for (int64_t k = 0; k < q; ++k) {
+    for (int64_t j = 0; j < 2; j += CV_WIDTH) {
+      const int64_t at = pow2_sub_index(j, k, q);
+      storev(y + 2 * (2 * k + j), cmul(loadv(g + 2 * at), loadv(se + 2 * (2 * k + j))));
+    }
+  }
+  pow2_complex_sub_pair(y, g, pl, true);
+  for (int64_t t = 0; t < q; ++t) {
+#if TQS_LEVEL >= 4
+    const C2 eo = load2(g + 4 * t);
+    const C2 pr = cmul(eo, load2(dt + 4 * t));
+    store1(out + 2 * out_at(t, n, forward), low(pr) + high(pr));
+    if (t < d) {
+      const C2 pf = cmul(eo, load2(ft + 4 * t));
+      store1(out + 2 * out_at(t + q, n, forward), low(pf) - high(pf));
+    }
+#else
+    const C1 e = load1(g + 2 * t), o = load1(g + 2 * (q + t));
+    store1(out + 2 * out_at(t, n, forward),
+           cmul(e, load1(dt + 4 * t)) + cmul(o, load1(dt + 4 * t + 2)));
+    if (t < d)
+      store1(out + 2 * out_at(t + q, n, forward),
+             cmul(e, load1(ft + 4 * t)) - cmul(o, load1(ft + 4 * t + 2)));
+#endif
+  }
+  for (int64_t i = 0; i < 2 * w; ++i) {
+    const int64_t t = i < w ? i : n - 2 * w + i;
+    double* o = out + 2 * out_at(t, n, forward);
+    o[0] -= fold[2 * i];
+    o[1] -= fold[2 * i + 1];
+  }
+  return PLAN_OK;
+}
+
 }  // namespace
 
 int64_t bluestein_length(int64_t n) {
@@ -311,8 +485,10 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     tqs_mm_free(roots);
     return code;
   }
-  const bool quarters = complex_data && quarter_plan(p, n) != nullptr;
-  const int64_t extra = quarters ? quarter_table_doubles(n, l) : 0;
+  const bool halves = complex_data && half_plan(p, n) != nullptr;
+  const bool quarters = !halves && complex_data && quarter_plan(p, n) != nullptr;
+  const int64_t extra =
+      halves ? half_table_doubles(n, l) : quarters ? quarter_table_doubles(n, l) : 0;
   // The spectrum and its tables are the plan's last allocation.
   double* b =
       (double*)tqs_mm_allocate((uint64_t)(2 * l + extra) * sizeof(double) + PLAN_GUARD_BYTES, 64);
@@ -324,18 +500,20 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
   const bool filled = !quarters || fill_quarter_tables(b + 2 * l, n, l, chirp, roots);
   tqs_mm_free(roots);
   if (!filled) return PLAN_NO_MEMORY;
-  if (l <= kExtendedSpectrumUpTo && extended_spectrum(b, n, l)) return PLAN_OK;
-  for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
-  b[0] = chirp[0];
-  b[1] = -chirp[1];
-  for (int64_t k = 1; k < n; ++k) {
-    b[2 * k] = b[2 * (l - k)] = chirp[2 * k];
-    b[2 * k + 1] = b[2 * (l - k) + 1] = -chirp[2 * k + 1];
+  if (l > kExtendedSpectrumUpTo || !extended_spectrum(b, n, l)) {
+    for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
+    b[0] = chirp[0];
+    b[1] = -chirp[1];
+    for (int64_t k = 1; k < n; ++k) {
+      b[2 * k] = b[2 * (l - k)] = chirp[2 * k];
+      b[2 * k + 1] = b[2 * (l - k) + 1] = -chirp[2 * k + 1];
+    }
+    code = complex_plan_forward(b, b, p->inner_plan, nullptr);
+    if (code != PLAN_OK) return code;
+    const double inv = 1.0 / (double)l;
+    for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
   }
-  code = complex_plan_forward(b, b, p->inner_plan, nullptr);
-  if (code != PLAN_OK) return code;
-  const double inv = 1.0 / (double)l;
-  for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
+  if (halves && !fill_half_tables(b + 2 * l, n, l, chirp, b)) return PLAN_NO_MEMORY;
   return PLAN_OK;
 }
 
@@ -346,6 +524,8 @@ int64_t bluestein_work_bytes(const PlanRecord* p) {
 int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind, double* out,
                   int out_kind, bool forward, double* work) {
   if (in_kind == BLUESTEIN_COMPLEX && out_kind == BLUESTEIN_COMPLEX) {
+    if (const Pow2Plan* halves = half_plan(p, n))
+      return run_halves(p, halves, n, in, out, forward, work);
     const Pow2Plan* quarters = quarter_plan(p, n);
     if (quarters != nullptr) return run_quarters(p, quarters, n, in, out, forward, work);
   }

@@ -753,6 +753,22 @@ void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, boo
     run_subs<false, false>(in, work, plan->log2n, plan, 1.0);
 }
 
+void pow2_complex_sub_pair(const double* in, double* work, const Pow2Plan* plan, bool inverse) {
+  const int L = plan->log2n - plan->bits[plan->log2n];
+  const ptrdiff_t m = ptrdiff_t(1) << L;
+#if TQS_AVX
+  if (inverse)
+    rec<true, false, C2>(in, 4, work, L, plan, 1.0, 1, 4 * m);
+  else
+    rec<false, false, C2>(in, 4, work, L, plan, 1.0, 1, 4 * m);
+#else
+  if (inverse)
+    rec<true, false, C1>(in, 4, work, L, plan, 1.0, 2, 2 * m);
+  else
+    rec<false, false, C1>(in, 4, work, L, plan, 1.0, 2, 2 * m);
+#endif
+}
+
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;

@@ -82,6 +82,25 @@ TEST(PlanAccuracy, LargerLengths) {
   }
 }
 
+// Just above a quarter of the convolution length the complex plans fold the
+// convolution to half its length and correct the few terms that fold onto
+// the wanted outputs: every distance d = n - L/4 the fold serves (1 to 8),
+// each output checked, and the first lengths past it.
+TEST(PlanAccuracy, ChirpLengthsJustAboveAQuarter) {
+  int chirped = 0;
+  for (int64_t n = 4097; n <= 4106 && !HasFailure(); ++n) {
+    Plan probe(COMPLEX, n, tqs::SCALE_NONE);
+    ASSERT_EQ(probe.code, 0) << n;
+    if (probe.p->chirp_length == 0) continue;
+    EXPECT_EQ(probe.p->chirp_length, 16384) << n;
+    ++chirped;
+    check_everything(make_case(n, 3 * n + 5));
+  }
+  EXPECT_GE(chirped, 6);
+  if (kSanitized) return;
+  for (int64_t n : {8193, 16411}) check_everything(make_case(n, n));
+}
+
 }  // namespace
 
 TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
