@@ -279,79 +279,103 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
 
 // ---- Half the convolution, just above a quarter --------------------------
 //
-// For n = Q + d, Q = L/4 and d small (4099 = 4096 + 3), the input is zero
-// from n on, so its L-point transform at the even bins is the transform of
-// length L/2; and the sum over the even bins alone of the product with the
-// spectrum gives (v[t] + v[t + L/2]) / 2, v the convolution. Of the folded
-// terms v[t + L/2], t < n, only the 2(2d - 1) at t < 2d - 1 and t > Q - d
-// are not zero, each a sum of at most 2d - 1 products: formed directly and
-// taken off, they leave a convolution of length L/2, half the work.
+// For n = L/4 + d, d small (4099 = 4096 + 3, 65537 = 65536 + 1), the input
+// is zero from n on, so its L-point transform at the even bins is the
+// transform of length H = L/2; and the sum over the even bins alone of the
+// product with the spectrum gives (v[t] + v[t + H]) / 2, v the convolution.
+// Of the folded terms v[t + H], t < n, only the 2(2d - 1) at t < 2d - 1 and
+// t > H/2 - d are not zero, each a sum of at most 2d - 1 products: formed
+// directly and taken off, they leave a convolution of length H, half the
+// work.
 //
-// Forward (length L/2 by decimation in frequency, two transforms of Q):
-//   y_0[u] = a[u] + a[u+Q],  y_1[u] = w^u (a[u] - a[u+Q]),  w = w_(L/2),
-// a = x c, with the chirp folded into the tables T[u] = (c[u], c[u] w^u);
-// a[u+Q] only for u < d. Their outputs k are bins 2k and 2k+1, multiplied
-// by the spectrum's even bins. Backward (decimation in time, two
-// transforms of Q over the even and the odd products):
-//   X[t] = c[t] (2 (E[t] + w^-t O[t]) - v[t + L/2]),
-// and X[t + Q] the same with E - w^-t O, t < d; the tables hold
-// D[t] = (2 c[t], 2 c[t] w^-t) and, for t < d, F[t] = (2 c[t+Q], 2 c[t+Q] w^-t).
+// The length-H transforms are r = 2 or 4 sub-transforms of m = H/r points
+// from the inner plan (the ones below its closing pass of radix 2r).
+// Forward, by decimation in frequency, with a = x c:
+//   y_q[u] = w^(qu) sum_p a[u + pm] w_r^(pq),  w = w_H,  q < r, u < m,
+// where the input rows p < r/2 are whole and row r/2 has d values. With
+// the chirp folded into the tables, T_q[u] = c[u] w^(qu) and the ratios
+// e_p[u] = c[u + pm] / c[u] (a whole row for 0 < p < r/2, d values for
+// p = r/2), y_q[u] = T_q[u] sum_p w_r^(pq) e_p[u] x[u + pm]. Output k of
+// sub-transform q is bin rk + q, multiplied by the spectrum's bin 2(rk + q).
+// Backward, by decimation in time over the products in natural order, with
+// P_q = D_q[t] G_q[t], D_q[t] = 2 c[t] w^(-qt), the outputs are the rows
+//   X[t + sm] = e_s[t] sum_q w_r^(-sq) P_q - c[t + sm] v[t + sm + H]
+// for s < r/2, and s = r/2 for t < d.
 //
-// The tables follow the spectrum: T and D (Q pairs each), the even bins of
-// the spectrum (L/2), F (d pairs).
+// The tables follow the spectrum: T (H values, T[ru + q]), D (H, in the
+// order the sub-transforms leave their outputs, see pow2_sub_index), the
+// spectrum's even bins (H), then e_1 .. e_(r/2-1) (m each) and e_(r/2) (d).
 constexpr int64_t kHalfReach = 8;  // largest d: up to 15 folded terms each
 
-const Pow2Plan* half_plan(const PlanRecord* p, int64_t n) {
+// The inner plan when it has this shape, and its r.
+const Pow2Plan* half_plan(const PlanRecord* p, int64_t n, int* r) {
   const PlanRecord* inner = p->inner_plan;
   const int64_t l = p->chirp_length;
   if (inner == nullptr || inner->power_of_two_plan == nullptr || n <= l / 4 ||
       n > l / 4 + kHalfReach)
     return nullptr;
   const Pow2Plan* pl = (const Pow2Plan*)inner->power_of_two_plan;
-  return pow2_complex_top_bits(pl) == 2 ? pl : nullptr;
+  const int bits = pow2_complex_top_bits(pl);
+  if (bits != 2 && bits != 3) return nullptr;
+  *r = 1 << (bits - 1);
+  return pl;
 }
 
-int64_t half_table_doubles(int64_t n, int64_t l) { return 3 * l + 4 * (n - l / 4); }
+int64_t half_table_doubles(int64_t n, int64_t l, int r) {
+  const int64_t h = l / 2, m = h / r;
+  return 2 * (3 * h + (r / 2 - 1) * m + (n - l / 4));
+}
 
-// After the spectrum s (l complex values) is complete.
-bool fill_half_tables(double* t, int64_t n, int64_t l, const double* c, const double* s) {
-  const int64_t q = l / 4, d = n - q;
+// The tables but the spectrum's bins (roots2n: the 2n-th roots).
+bool fill_half_tables(double* t, int64_t n, int64_t l, int r, const double* c,
+                      const double* roots2n) {
+  const int64_t h = l / 2, m = h / r, d = n - l / 4, q4 = l / 4;
   double* tt = t;
-  double* dt = t + l;
-  double* se = t + 2 * l;
-  double* ft = t + 3 * l;
-  double* qs = (double*)tqs_mm_allocate((uint64_t)(q + 1) * sizeof(double), 64);
+  double* dt = t + 2 * h;
+  double* et = t + 6 * h;
+  double* qs = (double*)tqs_mm_allocate((uint64_t)(q4 + 1) * sizeof(double), 64);
   if (qs == nullptr) return false;
   quarter_sine_table(qs, l);
-  const int qbits = __builtin_ctzll((uint64_t)q);
-  for (int64_t u = 0; u < q; ++u) {
-    const int64_t k = 2 * u, r = k & (q - 1);
-    double w[2];  // w_(L/2)^u = w_L^(2u)
-    quadrant_root(k >> qbits, qs[r], qs[q - r], w);
+  const int qbits = __builtin_ctzll((uint64_t)q4);
+  for (int64_t u = 0; u < m; ++u) {
     const double cr = c[2 * u], ci = c[2 * u + 1];
-    tt[4 * u] = cr;
-    tt[4 * u + 1] = ci;
-    cmul_scalar(cr, ci, w[0], w[1], tt + 4 * u + 2, tt + 4 * u + 3);
-    dt[4 * u] = 2 * cr;
-    dt[4 * u + 1] = 2 * ci;
-    cmul_scalar(2 * cr, 2 * ci, w[0], -w[1], dt + 4 * u + 2, dt + 4 * u + 3);
-    if (u < d) {
-      const double er = 2 * c[2 * (u + q)], ei = 2 * c[2 * (u + q) + 1];
-      ft[4 * u] = er;
-      ft[4 * u + 1] = ei;
-      cmul_scalar(er, ei, w[0], -w[1], ft + 4 * u + 2, ft + 4 * u + 3);
+    for (int q = 0; q < r; ++q) {
+      const int64_t k = 2 * q * u, rr = k & (q4 - 1);  // w_H^(qu) = w_L^(2qu)
+      double w[2];
+      quadrant_root(k >> qbits, qs[rr], qs[q4 - rr], w);
+      cmul_scalar(cr, ci, w[0], w[1], tt + 2 * (r * u + q), tt + 2 * (r * u + q) + 1);
+      const int64_t at = pow2_sub_index(q, u, m);
+      cmul_scalar(2 * cr, 2 * ci, w[0], -w[1], dt + 2 * at, dt + 2 * at + 1);
     }
   }
   tqs_mm_free(qs);
-  for (int64_t k = 0; k < l / 2; ++k) {
-    se[2 * k] = s[4 * k];
-    se[2 * k + 1] = s[4 * k + 1];
+  // c[u + pm] / c[u] = exp(-i pi ((u + pm)^2 - u^2) / n), the exponent
+  // (2pm u + (pm)^2) taken mod 2n.
+  double* e = et;
+  for (int p = 1; p <= r / 2; ++p) {
+    const int64_t pm = (p * m) % (2 * n), count = p < r / 2 ? m : d;
+    const int64_t step = (2 * pm) % (2 * n);
+    int64_t x = pm * pm % (2 * n);
+    for (int64_t u = 0; u < count; ++u, e += 2) {
+      e[0] = roots2n[2 * x];
+      e[1] = roots2n[2 * x + 1];
+      x += step;
+      if (x >= 2 * n) x -= 2 * n;
+    }
   }
   return true;
 }
 
+void fill_half_spectrum(double* t, int64_t l, const double* s) {
+  double* se = t + 2 * l;  // behind T and D (l/2 values each)
+  for (int64_t k = 0; k < l / 2; ++k) {
+    se[2 * k] = s[4 * k];
+    se[2 * k + 1] = s[4 * k + 1];
+  }
+}
+
 // c[t] v[t + L/2] for the 2(2d - 1) outputs t where it is not zero, into
-// fold (in that order: t < 2d - 1, then t > Q - d); b is the mirrored
+// fold (in that order: t < 2d - 1, then t > L/4 - d); b is the mirrored
 // conjugate chirp, read as conj(c[s]) or conj(c[L - s]).
 void folded_terms(const double* in, const double* c, int64_t n, int64_t l, double* fold) {
   const int64_t q = l / 4, w = 2 * (n - q) - 1, half = l / 2;
@@ -377,71 +401,132 @@ void folded_terms(const double* in, const double* c, int64_t n, int64_t l, doubl
   }
 }
 
-int run_halves(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const double* in, double* out,
-               bool forward, double* work) {
-  const int64_t l = p->chirp_length, q = l / 4, d = n - q, w = 2 * d - 1;
+// The sums over q of w_r^(-sq) P_q for the rows s = 0, 1 (r = 4) or 0 (r = 2),
+// and the last row s = r/2.
+template <int R>
+inline void half_rows(const C1* pr, C1* row0, C1* row1, C1* last) {
+  if constexpr (R == 2) {
+    *row0 = pr[0] + pr[1];
+    *last = pr[0] - pr[1];
+  } else {
+    const C1 s02 = pr[0] + pr[2], s13 = pr[1] + pr[3];
+    *row0 = s02 + s13;
+    *row1 = add_i(pr[0] - pr[2], pr[1] - pr[3]);
+    *last = s02 - s13;
+  }
+}
+
+template <int R>
+void halves_pre(const double* in, const double* tt, const double* e1,
+                const double* elast, int64_t m, int64_t d, double* y) {
+  for (int64_t u = 0; u < m; ++u) {
+    C1 s[R];
+    const C1 x = load1(in + 2 * u);
+    const C1 b = R == 4 ? cmul(load1(in + 2 * (u + m)), load1(e1 + 2 * u)) : C1{};
+    if constexpr (R == 2) {
+      s[0] = s[1] = x;
+    } else {
+      const C1 ib = mul_neg_i(b);  // w_4^q b: b, -ib, -b, ib
+      s[0] = x + b;
+      s[1] = x + ib;
+      s[2] = x - b;
+      s[3] = x - ib;
+    }
+    if (u < d) {  // row r/2, times (-1)^q
+      const C1 z = cmul(load1(in + 2 * (u + R / 2 * m)), load1(elast + 2 * u));
+      for (int q = 0; q < R; ++q) s[q] = q % 2 == 0 ? s[q] + z : s[q] - z;
+    }
+#if TQS_LEVEL >= 4
+    for (int q = 0; q < R; q += 2)
+      store2(y + 2 * (R * u + q), cmul(join(s[q], s[q + 1]), load2(tt + 2 * (R * u + q))));
+#else
+    for (int q = 0; q < R; ++q) store1(y + 2 * (R * u + q), cmul(s[q], load1(tt + 2 * (R * u + q))));
+#endif
+  }
+}
+
+template <int R>
+void halves_post(const double* g, const double* dt, const double* e1, const double* elast,
+                 int64_t m, int64_t n, int64_t d, bool forward, double* out) {
+  for (int64_t t = 0; t < m; ++t) {
+    C1 pr[R];
+#if TQS_LEVEL >= 4
+    for (int q = 0; q < R; q += 2) {
+      const int64_t at = pow2_sub_index(q, t, m);
+      const C2 p2 = cmul(load2(g + 2 * at), load2(dt + 2 * at));
+      pr[q] = low(p2);
+      pr[q + 1] = high(p2);
+    }
+#else
+    for (int q = 0; q < R; ++q) {
+      const int64_t at = pow2_sub_index(q, t, m);
+      pr[q] = cmul(load1(g + 2 * at), load1(dt + 2 * at));
+    }
+#endif
+    C1 row0, row1, last;
+    half_rows<R>(pr, &row0, &row1, &last);
+    store1(out + 2 * out_at(t, n, forward), row0);
+    if constexpr (R == 4) store1(out + 2 * out_at(t + m, n, forward), cmul(row1, load1(e1 + 2 * t)));
+    if (t < d)
+      store1(out + 2 * out_at(t + R / 2 * m, n, forward), cmul(last, load1(elast + 2 * t)));
+  }
+}
+
+// n complex values from input of the given kind (packed: odd n, the upper
+// half the conjugates of the lower).
+void expand_input(const double* in, int kind, int64_t n, double* x) {
+  for (int64_t k = 0; k < n; ++k) {
+    if (kind == BLUESTEIN_COMPLEX) {
+      x[2 * k] = in[2 * k];
+      x[2 * k + 1] = in[2 * k + 1];
+    } else if (kind == BLUESTEIN_REAL) {
+      x[2 * k] = in[k];
+      x[2 * k + 1] = 0.0;
+    } else if (k == 0) {
+      x[0] = in[0];
+      x[1] = 0.0;
+    } else if (k <= n / 2) {
+      x[2 * k] = in[2 * k - 1];
+      x[2 * k + 1] = in[2 * k];
+    } else {
+      x[2 * k] = in[2 * (n - k) - 1];
+      x[2 * k + 1] = -in[2 * (n - k)];
+    }
+  }
+}
+
+int run_halves(const PlanRecord* p, const Pow2Plan* pl, int r, int64_t n, const double* in,
+               double* out, bool forward, double* work) {
+  const int64_t l = p->chirp_length, h = l / 2, m = h / r, d = n - l / 4, w = 2 * d - 1;
   const double* c = (const double*)p->chirp;
   const double* tt = (const double*)p->chirp_spectrum + 2 * l;
-  const double* dt = tt + l;
-  const double* se = tt + 2 * l;
-  const double* ft = tt + 3 * l;
+  const double* dt = tt + 2 * h;
+  const double* se = tt + 4 * h;
+  const double* e1 = tt + 6 * h;
+  const double* elast = e1 + 2 * (r / 2 - 1) * m;
   double* y = work;
-  double* g = work + l;
+  double* g = work + 2 * h;
   // Before anything is written: in and out may coincide.
   double fold[4 * (2 * kHalfReach - 1)];
   folded_terms(in, c, n, l, fold);
-  for (int64_t u = 0; u < q; ++u) {
-    const C1 x = load1(in + 2 * u);
-#if TQS_LEVEL >= 4
-    C2 v = cmul(join(x, x), load2(tt + 4 * u));
-    if (u < d) {
-      // a[u+Q] = x[u+Q] c[u+Q], and w^u from the table: (a[u], a[u] w^u)
-      // become (a[u] + a[u+Q], w^u (a[u] - a[u+Q])).
-      const C1 b = cmul(load1(in + 2 * (u + q)), load1(c + 2 * (u + q)));
-      const C1 wu = cmul(high(load2(tt + 4 * u)), conj(load1(c + 2 * u)));
-      v = join(low(v) + b, high(v) - cmul(b, wu));
-    }
-    store2(y + 4 * u, v);
-#else
-    C1 v0 = cmul(x, load1(tt + 4 * u)), v1 = cmul(x, load1(tt + 4 * u + 2));
-    if (u < d) {
-      const C1 b = cmul(load1(in + 2 * (u + q)), load1(c + 2 * (u + q)));
-      const C1 wu = cmul(load1(tt + 4 * u + 2), conj(load1(c + 2 * u)));
-      v0 = v0 + b;
-      v1 = v1 - cmul(b, wu);
-    }
-    store1(y + 4 * u, v0);
-    store1(y + 4 * u + 2, v1);
-#endif
-  }
-  pow2_complex_sub_pair(y, g, pl, false);
-  // Bin 2k + j is output k of transform j; the products go back in natural
-  // order, which is the order the backward pair reads.
-  for (int64_t k = 0; k < q; ++k) {
-    for (int64_t j = 0; j < 2; j += CV_WIDTH) {
-      const int64_t at = pow2_sub_index(j, k, q);
-      storev(y + 2 * (2 * k + j), cmul(loadv(g + 2 * at), loadv(se + 2 * (2 * k + j))));
+  if (r == 2)
+    halves_pre<2>(in, tt, e1, elast, m, d, y);
+  else
+    halves_pre<4>(in, tt, e1, elast, m, d, y);
+  pow2_complex_sub_group(y, g, pl, r, false);
+  // Bin rk + q is output k of sub-transform q; the products go back in
+  // natural order, which is the order the backward group reads.
+  for (int64_t k = 0; k < m; ++k) {
+    for (int q = 0; q < r; q += CV_WIDTH) {
+      const int64_t at = pow2_sub_index(q, k, m);
+      storev(y + 2 * (r * k + q), cmul(loadv(g + 2 * at), loadv(se + 2 * (r * k + q))));
     }
   }
-  pow2_complex_sub_pair(y, g, pl, true);
-  for (int64_t t = 0; t < q; ++t) {
-#if TQS_LEVEL >= 4
-    const C2 eo = load2(g + 4 * t);
-    const C2 pr = cmul(eo, load2(dt + 4 * t));
-    store1(out + 2 * out_at(t, n, forward), low(pr) + high(pr));
-    if (t < d) {
-      const C2 pf = cmul(eo, load2(ft + 4 * t));
-      store1(out + 2 * out_at(t + q, n, forward), low(pf) - high(pf));
-    }
-#else
-    const C1 e = load1(g + 2 * t), o = load1(g + 2 * (q + t));
-    store1(out + 2 * out_at(t, n, forward),
-           cmul(e, load1(dt + 4 * t)) + cmul(o, load1(dt + 4 * t + 2)));
-    if (t < d)
-      store1(out + 2 * out_at(t + q, n, forward),
-             cmul(e, load1(ft + 4 * t)) - cmul(o, load1(ft + 4 * t + 2)));
-#endif
-  }
+  pow2_complex_sub_group(y, g, pl, r, true);
+  if (r == 2)
+    halves_post<2>(g, dt, e1, elast, m, n, d, forward, out);
+  else
+    halves_post<4>(g, dt, e1, elast, m, n, d, forward, out);
   for (int64_t i = 0; i < 2 * w; ++i) {
     const int64_t t = i < w ? i : n - 2 * w + i;
     double* o = out + 2 * out_at(t, n, forward);
@@ -485,10 +570,11 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     tqs_mm_free(roots);
     return code;
   }
-  const bool halves = complex_data && half_plan(p, n) != nullptr;
+  int r = 0;
+  const bool halves = half_plan(p, n, &r) != nullptr;
   const bool quarters = !halves && complex_data && quarter_plan(p, n) != nullptr;
   const int64_t extra =
-      halves ? half_table_doubles(n, l) : quarters ? quarter_table_doubles(n, l) : 0;
+      halves ? half_table_doubles(n, l, r) : quarters ? quarter_table_doubles(n, l) : 0;
   // The spectrum and its tables are the plan's last allocation.
   double* b =
       (double*)tqs_mm_allocate((uint64_t)(2 * l + extra) * sizeof(double) + PLAN_GUARD_BYTES, 64);
@@ -497,7 +583,9 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     return PLAN_NO_MEMORY;
   }
   p->chirp_spectrum = b;
-  const bool filled = !quarters || fill_quarter_tables(b + 2 * l, n, l, chirp, roots);
+  const bool filled = quarters  ? fill_quarter_tables(b + 2 * l, n, l, chirp, roots)
+                      : halves  ? fill_half_tables(b + 2 * l, n, l, r, chirp, roots)
+                                : true;
   tqs_mm_free(roots);
   if (!filled) return PLAN_NO_MEMORY;
   if (l > kExtendedSpectrumUpTo || !extended_spectrum(b, n, l)) {
@@ -513,7 +601,7 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     const double inv = 1.0 / (double)l;
     for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
   }
-  if (halves && !fill_half_tables(b + 2 * l, n, l, chirp, b)) return PLAN_NO_MEMORY;
+  if (halves) fill_half_spectrum(b + 2 * l, l, b);
   return PLAN_OK;
 }
 
@@ -523,9 +611,28 @@ int64_t bluestein_work_bytes(const PlanRecord* p) {
 
 int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind, double* out,
                   int out_kind, bool forward, double* work) {
+  int r;
+  if (const Pow2Plan* halves = half_plan(p, n, &r)) {
+    if (in_kind == BLUESTEIN_COMPLEX && out_kind == BLUESTEIN_COMPLEX)
+      return run_halves(p, halves, r, n, in, out, forward, work);
+    // Real data through the complex path, in complex form behind its work.
+    double* x = work + 2 * (int64_t)p->chirp_length;
+    double* y = x + 2 * n;
+    expand_input(in, in_kind, n, x);
+    run_halves(p, halves, r, n, x, y, forward, work);
+    for (int64_t k = 0; k < n; ++k) {
+      if (out_kind == BLUESTEIN_REAL) {
+        out[k] = y[2 * k];
+      } else if (k == 0) {
+        out[0] = y[0];
+      } else if (k <= n / 2) {
+        out[2 * k - 1] = y[2 * k];
+        out[2 * k] = y[2 * k + 1];
+      }
+    }
+    return PLAN_OK;
+  }
   if (in_kind == BLUESTEIN_COMPLEX && out_kind == BLUESTEIN_COMPLEX) {
-    if (const Pow2Plan* halves = half_plan(p, n))
-      return run_halves(p, halves, n, in, out, forward, work);
     const Pow2Plan* quarters = quarter_plan(p, n);
     if (quarters != nullptr) return run_quarters(p, quarters, n, in, out, forward, work);
   }

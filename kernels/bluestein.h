@@ -13,7 +13,8 @@ int64_t bluestein_length(int64_t n);
 // Builds chirp, chirp_spectrum, inner_plan and chirp_length in the plan for
 // length n; answers a plan code (what was built stays for destroy). With
 // complex_data the plan will only ever run complex input to complex output,
-// and gets the tables of that path where its shape allows one.
+// and gets the tables of that path where its shape allows one; lengths just
+// above a quarter of the convolution get the tables of theirs either way.
 int bluestein_build(PlanRecord* plan, int64_t n, bool complex_data);
 // Bytes of work one run needs (alignment slack included).
 int64_t bluestein_work_bytes(const PlanRecord* plan);

@@ -753,19 +753,20 @@ void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, boo
     run_subs<false, false>(in, work, plan->log2n, plan, 1.0);
 }
 
-void pow2_complex_sub_pair(const double* in, double* work, const Pow2Plan* plan, bool inverse) {
+void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan, int r,
+                            bool inverse) {
   const int L = plan->log2n - plan->bits[plan->log2n];
   const ptrdiff_t m = ptrdiff_t(1) << L;
 #if TQS_AVX
   if (inverse)
-    rec<true, false, C2>(in, 4, work, L, plan, 1.0, 1, 4 * m);
+    rec<true, false, C2>(in, 2 * r, work, L, plan, 1.0, r / 2, 4 * m);
   else
-    rec<false, false, C2>(in, 4, work, L, plan, 1.0, 1, 4 * m);
+    rec<false, false, C2>(in, 2 * r, work, L, plan, 1.0, r / 2, 4 * m);
 #else
   if (inverse)
-    rec<true, false, C1>(in, 4, work, L, plan, 1.0, 2, 2 * m);
+    rec<true, false, C1>(in, 2 * r, work, L, plan, 1.0, r, 2 * m);
   else
-    rec<false, false, C1>(in, 4, work, L, plan, 1.0, 2, 2 * m);
+    rec<false, false, C1>(in, 2 * r, work, L, plan, 1.0, r, 2 * m);
 #endif
 }
 

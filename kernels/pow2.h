@@ -43,11 +43,12 @@ int pow2_complex_top_bits(const Pow2Plan* plan);
 // and leaves its output k at complex index pow2_sub_index(j, k, m) of work
 // (2^log2n complex values, 32-byte aligned, not overlapping in).
 void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, bool inverse);
-// Two sub-transforms of that same length m only, sub-transform j reading
-// in[j + 2*u] (u < m) and leaving output k at pow2_sub_index(j, k, m) of
-// work (2m complex values): half of a 2m-point transform for callers that
-// split it themselves.
-void pow2_complex_sub_pair(const double* in, double* work, const Pow2Plan* plan, bool inverse);
+// The first r (2 or 4, below R) sub-transforms of that same length m only,
+// sub-transform j reading in[j + r*u] (u < m) and leaving output k at
+// pow2_sub_index(j, k, m) of work (r*m complex values): the subs of an
+// r*m-point transform for callers that close it themselves.
+void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan, int r,
+                            bool inverse);
 // At the AVX levels sub-transforms 2p and 2p+1 share a block, one lane
 // each, column by column; below, each has a block of its own.
 inline int64_t pow2_sub_index(int64_t j, int64_t k, int64_t m) {
