@@ -1690,12 +1690,16 @@ def file_pow2_leaves():
 # Whole transforms of the mixed-radix engine at levels 4 and 5: n = p x q
 # (both even) in two passes through a local buffer, two columns per
 # simd::C2 in each, literal twiddles. Kept where they beat the plan's blocks
-# and passes at level 5: 80 15 %, 100 9-12 %, 112 8-9 %, 144 15 %, 160 9 %,
-# 196 5-6 %; 108, 120, 180, 200 and 240 came out even or slower. Up to 64
-# points they replace the one-lane straight-line kernels: 36 19 %, 48 11 %,
-# 60 10 %; 40 and 56 lost.
-WHOLE = {36: (6, 6), 48: (6, 8), 60: (6, 10), 80: (8, 10), 100: (10, 10), 112: (8, 14), 144: (12, 12),
-         160: (10, 16), 196: (14, 14)}
+# and passes at level 5: 72 20 %, 80 15 %, 84 4-9 %, 96 15-17 % (inside the
+# real 192), 100 9-12 %, 112 8-9 %, 120 9 % (10 x 12; 8-9 % of the real
+# 240), 140 9-11 %, 144 15 %, 160 9 %, 168 5 % (inside the real 336), 192
+# 15-16 %, 196 5-6 %, 216 6 %, 224 6-7 %; 108, 180, 200, 240, 252, 288 and
+# 320 came out even or slower. Up to 64 points they replace the one-lane
+# straight-line kernels: 36 19 %, 48 11 %, 60 10 %; 24 gained 2-5 % at a
+# fifth more rounding error, 40 and 56 lost.
+WHOLE = {36: (6, 6), 48: (6, 8), 60: (6, 10), 72: (6, 12), 80: (8, 10), 84: (6, 14), 96: (8, 12),
+         100: (10, 10), 112: (8, 14), 120: (10, 12), 140: (10, 14), 144: (12, 12), 160: (10, 16),
+         168: (12, 14), 192: (12, 16), 196: (14, 14), 216: (12, 18), 224: (14, 16)}
 
 
 def file_whole():
