@@ -154,6 +154,28 @@ const Pow2Plan* quarter_plan(const PlanRecord* p, int64_t n) {
 
 int64_t quarter_table_doubles(int64_t n, int64_t l) { return 4 * l + 2 * (n - l / 4); }
 
+// The l-th roots w_l^k, 0 <= k < l, from a quarter-wave table of sines.
+class QuarterRoots {
+ public:
+  explicit QuarterRoots(int64_t l) : q4_(l / 4), bits_(__builtin_ctzll((uint64_t)(l / 4))) {
+    qs_ = (double*)tqs_mm_allocate((uint64_t)(q4_ + 1) * sizeof(double), 64);
+    if (qs_ != nullptr) quarter_sine_table(qs_, l);
+  }
+  ~QuarterRoots() { tqs_mm_free(qs_); }
+  QuarterRoots(const QuarterRoots&) = delete;
+  QuarterRoots& operator=(const QuarterRoots&) = delete;
+  bool ok() const { return qs_ != nullptr; }
+  void root(int64_t k, double* w) const {
+    const int64_t r = k & (q4_ - 1);
+    quadrant_root(k >> bits_, qs_[r], qs_[q4_ - r], w);
+  }
+
+ private:
+  int64_t q4_;
+  int bits_;
+  double* qs_;
+};
+
 // roots2n: the 2n-th roots, c: the chirp; false without memory. Products
 // in double: the rounding they add is that of the products the transform
 // would otherwise form at run time, and in extended precision the tables
@@ -164,17 +186,13 @@ bool fill_quarter_tables(double* t, int64_t n, int64_t l, const double* c,
   double* tt = t;
   double* dt = t + 2 * l;
   double* et = t + 4 * l;
-  // The roots w^k, k < 3Q, from quarter-wave sines.
-  double* qs = (double*)tqs_mm_allocate((uint64_t)(q4 + 1) * sizeof(double), 64);
-  if (qs == nullptr) return false;
-  quarter_sine_table(qs, l);
-  const int qbits = __builtin_ctzll((uint64_t)q4);
+  const QuarterRoots roots(l);  // w^k, k < 3Q
+  if (!roots.ok()) return false;
   for (int64_t u = 0; u < q4; ++u) {
     const double cr = c[2 * u], ci = c[2 * u + 1];
     for (int64_t q = 0; q < 4; ++q) {
-      const int64_t k = u * q, r = k & (q4 - 1);
       double w[2];
-      quadrant_root(k >> qbits, qs[r], qs[q4 - r], w);
+      roots.root(u * q, w);
       tt[2 * (4 * u + q)] = cr * w[0] - ci * w[1];
       tt[2 * (4 * u + q) + 1] = cr * w[1] + ci * w[0];
       const int64_t d = pow2_sub_index(q, u, q4);
@@ -182,7 +200,6 @@ bool fill_quarter_tables(double* t, int64_t n, int64_t l, const double* c,
       dt[2 * d + 1] = ci * w[0] - cr * w[1];
     }
   }
-  tqs_mm_free(qs);
   // c[u+Q] / c[u] = exp(-i pi ((u+Q)^2 - u^2) / n), the exponent taken mod 2n.
   const int64_t step = (2 * q4) % (2 * n);
   int64_t e = (q4 % (2 * n)) * (q4 % (2 * n)) % (2 * n);
@@ -329,26 +346,22 @@ int64_t half_table_doubles(int64_t n, int64_t l, int r) {
 // The tables but the spectrum's bins (roots2n: the 2n-th roots).
 bool fill_half_tables(double* t, int64_t n, int64_t l, int r, const double* c,
                       const double* roots2n) {
-  const int64_t h = l / 2, m = h / r, d = n - l / 4, q4 = l / 4;
+  const int64_t h = l / 2, m = h / r, d = n - l / 4;
   double* tt = t;
   double* dt = t + 2 * h;
   double* et = t + 6 * h;
-  double* qs = (double*)tqs_mm_allocate((uint64_t)(q4 + 1) * sizeof(double), 64);
-  if (qs == nullptr) return false;
-  quarter_sine_table(qs, l);
-  const int qbits = __builtin_ctzll((uint64_t)q4);
+  const QuarterRoots roots(l);
+  if (!roots.ok()) return false;
   for (int64_t u = 0; u < m; ++u) {
     const double cr = c[2 * u], ci = c[2 * u + 1];
     for (int q = 0; q < r; ++q) {
-      const int64_t k = 2 * q * u, rr = k & (q4 - 1);  // w_H^(qu) = w_L^(2qu)
       double w[2];
-      quadrant_root(k >> qbits, qs[rr], qs[q4 - rr], w);
+      roots.root(2 * q * u, w);  // w_H^(qu) = w_L^(2qu)
       cmul_scalar(cr, ci, w[0], w[1], tt + 2 * (r * u + q), tt + 2 * (r * u + q) + 1);
       const int64_t at = pow2_sub_index(q, u, m);
       cmul_scalar(2 * cr, 2 * ci, w[0], -w[1], dt + 2 * at, dt + 2 * at + 1);
     }
   }
-  tqs_mm_free(qs);
   // c[u + pm] / c[u] = exp(-i pi ((u + pm)^2 - u^2) / n), the exponent
   // (2pm u + (pm)^2) taken mod 2n.
   double* e = et;
