@@ -176,6 +176,19 @@ class QuarterRoots {
   double* qs_;
 };
 
+// The chirp's ratios c[u + s] / c[u] = exp(-i pi ((u + s)^2 - u^2) / n),
+// u < count, the exponent (2su + s^2) taken mod 2n in the 2n-th roots.
+void chirp_ratios(double* e, int64_t s, int64_t count, int64_t n, const double* roots2n) {
+  const int64_t sm = s % (2 * n), step = (2 * sm) % (2 * n);
+  int64_t x = sm * sm % (2 * n);
+  for (int64_t u = 0; u < count; ++u) {
+    e[2 * u] = roots2n[2 * x];
+    e[2 * u + 1] = roots2n[2 * x + 1];
+    x += step;
+    if (x >= 2 * n) x -= 2 * n;
+  }
+}
+
 // roots2n: the 2n-th roots, c: the chirp; false without memory. Products
 // in double: the rounding they add is that of the products the transform
 // would otherwise form at run time, and in extended precision the tables
@@ -200,15 +213,7 @@ bool fill_quarter_tables(double* t, int64_t n, int64_t l, const double* c,
       dt[2 * d + 1] = ci * w[0] - cr * w[1];
     }
   }
-  // c[u+Q] / c[u] = exp(-i pi ((u+Q)^2 - u^2) / n), the exponent taken mod 2n.
-  const int64_t step = (2 * q4) % (2 * n);
-  int64_t e = (q4 % (2 * n)) * (q4 % (2 * n)) % (2 * n);
-  for (int64_t u = 0; u < nq; ++u) {
-    et[2 * u] = roots2n[2 * e];
-    et[2 * u + 1] = roots2n[2 * e + 1];
-    e += step;
-    if (e >= 2 * n) e -= 2 * n;
-  }
+  chirp_ratios(et, q4, nq, n, roots2n);
   return true;
 }
 
@@ -255,7 +260,7 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
     store1(y + 8 * u + 6, cmul(s3, load1(tt + 8 * u + 6)));
 #endif
   }
-  pow2_complex_subs(y, g, pl, false);
+  pow2_complex_sub_group(y, g, pl, 4, false);
   // Spectrum bin 4k + q is output k of quarter q; the products go back in
   // natural order, which is the order the backward quarters read.
   for (int64_t k = 0; k < q4; ++k) {
@@ -264,7 +269,7 @@ int run_quarters(const PlanRecord* p, const Pow2Plan* pl, int64_t n, const doubl
       storev(y + 2 * (4 * k + q), cmul(loadv(g + 2 * at), loadv(s + 2 * (4 * k + q))));
     }
   }
-  pow2_complex_subs(y, g, pl, true);
+  pow2_complex_sub_group(y, g, pl, 4, true);
   // The rows of the closing butterfly that land below n.
   for (int64_t t = 0; t < q4; ++t) {
 #if TQS_LEVEL >= 4
@@ -362,19 +367,11 @@ bool fill_half_tables(double* t, int64_t n, int64_t l, int r, const double* c,
       cmul_scalar(2 * cr, 2 * ci, w[0], -w[1], dt + 2 * at, dt + 2 * at + 1);
     }
   }
-  // c[u + pm] / c[u] = exp(-i pi ((u + pm)^2 - u^2) / n), the exponent
-  // (2pm u + (pm)^2) taken mod 2n.
   double* e = et;
   for (int p = 1; p <= r / 2; ++p) {
-    const int64_t pm = (p * m) % (2 * n), count = p < r / 2 ? m : d;
-    const int64_t step = (2 * pm) % (2 * n);
-    int64_t x = pm * pm % (2 * n);
-    for (int64_t u = 0; u < count; ++u, e += 2) {
-      e[0] = roots2n[2 * x];
-      e[1] = roots2n[2 * x + 1];
-      x += step;
-      if (x >= 2 * n) x -= 2 * n;
-    }
+    const int64_t count = p < r / 2 ? m : d;
+    chirp_ratios(e, p * m, count, n, roots2n);
+    e += 2 * count;
   }
   return true;
 }
@@ -485,26 +482,40 @@ void halves_post(const double* g, const double* dt, const double* e1, const doub
   }
 }
 
-// n complex values from input of the given kind (packed: odd n, the upper
-// half the conjugates of the lower).
-void expand_input(const double* in, int kind, int64_t n, double* x) {
-  for (int64_t k = 0; k < n; ++k) {
-    if (kind == BLUESTEIN_COMPLEX) {
-      x[2 * k] = in[2 * k];
-      x[2 * k + 1] = in[2 * k + 1];
-    } else if (kind == BLUESTEIN_REAL) {
-      x[2 * k] = in[k];
-      x[2 * k + 1] = 0.0;
-    } else if (k == 0) {
-      x[0] = in[0];
-      x[1] = 0.0;
-    } else if (k <= n / 2) {
-      x[2 * k] = in[2 * k - 1];
-      x[2 * k + 1] = in[2 * k];
-    } else {
-      x[2 * k] = in[2 * (n - k) - 1];
-      x[2 * k + 1] = -in[2 * (n - k)];
-    }
+// Value k (< n) of input of the given kind (packed: odd n, the upper half
+// the conjugates of the lower).
+inline void input_value(const double* in, int kind, int64_t n, int64_t k, double* v) {
+  if (kind == BLUESTEIN_COMPLEX) {
+    v[0] = in[2 * k];
+    v[1] = in[2 * k + 1];
+  } else if (kind == BLUESTEIN_REAL) {
+    v[0] = in[k];
+    v[1] = 0.0;
+  } else if (k == 0) {
+    v[0] = in[0];
+    v[1] = 0.0;
+  } else if (k <= n / 2) {
+    v[0] = in[2 * k - 1];
+    v[1] = in[2 * k];
+  } else {
+    v[0] = in[2 * (n - k) - 1];
+    v[1] = -in[2 * (n - k)];
+  }
+}
+
+// Output value dst in the given kind (real: its real part; packed: only
+// the lower half, whose upper half the conjugates repeat).
+inline void output_value(double* out, int kind, int64_t n, int64_t dst, double yr, double yi) {
+  if (kind == BLUESTEIN_COMPLEX) {
+    out[2 * dst] = yr;
+    out[2 * dst + 1] = yi;
+  } else if (kind == BLUESTEIN_REAL) {
+    out[dst] = yr;
+  } else if (dst == 0) {
+    out[0] = yr;
+  } else if (dst <= n / 2) {
+    out[2 * dst - 1] = yr;
+    out[2 * dst] = yi;
   }
 }
 
@@ -631,18 +642,9 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
     // Real data through the complex path, in complex form behind its work.
     double* x = work + 2 * (int64_t)p->chirp_length;
     double* y = x + 2 * n;
-    expand_input(in, in_kind, n, x);
+    for (int64_t k = 0; k < n; ++k) input_value(in, in_kind, n, k, x + 2 * k);
     run_halves(p, halves, r, n, x, y, forward, work);
-    for (int64_t k = 0; k < n; ++k) {
-      if (out_kind == BLUESTEIN_REAL) {
-        out[k] = y[2 * k];
-      } else if (k == 0) {
-        out[0] = y[0];
-      } else if (k <= n / 2) {
-        out[2 * k - 1] = y[2 * k];
-        out[2 * k] = y[2 * k + 1];
-      }
-    }
+    for (int64_t k = 0; k < n; ++k) output_value(out, out_kind, n, k, y[2 * k], y[2 * k + 1]);
     return PLAN_OK;
   }
   if (in_kind == BLUESTEIN_COMPLEX && out_kind == BLUESTEIN_COMPLEX) {
@@ -654,7 +656,6 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
   const double* spectrum = (const double*)p->chirp_spectrum;
   double* a = work;
   double* inner_work = work + 2 * l;
-  const int64_t h = n / 2;
   int64_t k0 = 0;
   if (in_kind == BLUESTEIN_COMPLEX) {
 #if TQS_LEVEL >= 4
@@ -665,24 +666,9 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
     for (; k0 < n; ++k0) store1(a + 2 * k0, cmul(load1(in + 2 * k0), load1(c + 2 * k0)));
   }
   for (int64_t k = k0; k < n; ++k) {
-    double xr, xi;
-    if (in_kind == BLUESTEIN_COMPLEX) {
-      xr = in[2 * k];
-      xi = in[2 * k + 1];
-    } else if (in_kind == BLUESTEIN_REAL) {
-      xr = in[k];
-      xi = 0.0;
-    } else if (k == 0) {
-      xr = in[0];
-      xi = 0.0;
-    } else if (k <= h) {
-      xr = in[2 * k - 1];
-      xi = in[2 * k];
-    } else {
-      xr = in[2 * (n - k) - 1];
-      xi = -in[2 * (n - k)];
-    }
-    cmul_scalar(xr, xi, c[2 * k], c[2 * k + 1], a + 2 * k, a + 2 * k + 1);
+    double x[2];
+    input_value(in, in_kind, n, k, x);
+    cmul_scalar(x[0], x[1], c[2 * k], c[2 * k + 1], a + 2 * k, a + 2 * k + 1);
   }
   for (int64_t k = 2 * n; k < 2 * l; ++k) a[k] = 0.0;
   int code = complex_plan_forward(a, a, p->inner_plan, inner_work);
@@ -705,20 +691,9 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
     for (; k1 < n; ++k1) store1(out + 2 * k1, cmul(load1(a + 2 * k1), load1(c + 2 * k1)));
   }
   for (int64_t k = k1; k < n; ++k) {
-    int64_t dst = (forward || k == 0) ? k : n - k;
     double yr, yi;
     cmul_scalar(a[2 * k], a[2 * k + 1], c[2 * k], c[2 * k + 1], &yr, &yi);
-    if (out_kind == BLUESTEIN_COMPLEX) {
-      out[2 * dst] = yr;
-      out[2 * dst + 1] = yi;
-    } else if (out_kind == BLUESTEIN_REAL) {
-      out[dst] = yr;
-    } else if (dst == 0) {
-      out[0] = yr;
-    } else if (dst <= h) {
-      out[2 * dst - 1] = yr;
-      out[2 * dst] = yi;
-    }
+    output_value(out, out_kind, n, out_at(k, n, forward), yr, yi);
   }
   return PLAN_OK;
 }

@@ -560,15 +560,18 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
 #endif
 }
 
-// The sub-transforms of a 2^L-point transform (L > CODELET_LOG2), in -> work.
+// The sub-transforms of a 2^L-point transform (L > CODELET_LOG2), in -> work:
+// all R of them, or the first r of an (r/R) 2^L-point transform.
 template <bool INV, bool SC>
-void run_subs(const double* in, double* work, int L, const Pow2Plan* pl, double scale) {
+void run_subs(const double* in, double* work, int L, const Pow2Plan* pl, double scale,
+              int r = 0) {
   const int rb = pl->bits[L];
-  const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << (L - rb);
+  const ptrdiff_t m = ptrdiff_t(1) << (L - rb);
+  if (r == 0) r = 1 << rb;
 #if TQS_AVX
-  rec<INV, SC, C2>(in, 2 * R, work, L - rb, pl, scale, int(R / 2), 4 * m);
+  rec<INV, SC, C2>(in, 2 * r, work, L - rb, pl, scale, r / 2, 4 * m);
 #else
-  rec<INV, SC, C1>(in, 2 * R, work, L - rb, pl, scale, int(R), 2 * m);
+  rec<INV, SC, C1>(in, 2 * r, work, L - rb, pl, scale, r, 2 * m);
 #endif
 }
 
@@ -746,28 +749,12 @@ int pow2_complex_top_bits(const Pow2Plan* plan) {
   return plan->bits[plan->log2n];
 }
 
-void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, bool inverse) {
-  if (inverse)
-    run_subs<true, false>(in, work, plan->log2n, plan, 1.0);
-  else
-    run_subs<false, false>(in, work, plan->log2n, plan, 1.0);
-}
-
 void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan, int r,
                             bool inverse) {
-  const int L = plan->log2n - plan->bits[plan->log2n];
-  const ptrdiff_t m = ptrdiff_t(1) << L;
-#if TQS_AVX
   if (inverse)
-    rec<true, false, C2>(in, 2 * r, work, L, plan, 1.0, r / 2, 4 * m);
+    run_subs<true, false>(in, work, plan->log2n, plan, 1.0, r);
   else
-    rec<false, false, C2>(in, 2 * r, work, L, plan, 1.0, r / 2, 4 * m);
-#else
-  if (inverse)
-    rec<true, false, C1>(in, 2 * r, work, L, plan, 1.0, r, 2 * m);
-  else
-    rec<false, false, C1>(in, 2 * r, work, L, plan, 1.0, r, 2 * m);
-#endif
+    run_subs<false, false>(in, work, plan->log2n, plan, 1.0, r);
 }
 
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {

@@ -39,14 +39,11 @@ int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, v
 int pow2_complex_top_bits(const Pow2Plan* plan);
 // Only the sub-transforms of a complex plan with a closing pass, unscaled,
 // for callers that close the transform themselves: with R = 2^top_bits and
-// m = 2^log2n / R, sub-transform j reads in[j + R*u] (u < m, complex units)
-// and leaves its output k at complex index pow2_sub_index(j, k, m) of work
-// (2^log2n complex values, 32-byte aligned, not overlapping in).
-void pow2_complex_subs(const double* in, double* work, const Pow2Plan* plan, bool inverse);
-// The first r (2 or 4, below R) sub-transforms of that same length m only,
-// sub-transform j reading in[j + r*u] (u < m) and leaving output k at
-// pow2_sub_index(j, k, m) of work (r*m complex values): the subs of an
-// r*m-point transform for callers that close it themselves.
+// m = 2^log2n / R, the first r of them (r = R, or 2 or 4 below it: those of
+// an r*m-point transform), sub-transform j reading in[j + r*u] (u < m,
+// complex units) and leaving its output k at complex index
+// pow2_sub_index(j, k, m) of work (r*m complex values, 32-byte aligned, not
+// overlapping in).
 void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan, int r,
                             bool inverse);
 // At the AVX levels sub-transforms 2p and 2p+1 share a block, one lane
