@@ -113,7 +113,8 @@ constexpr int PREFETCH_LOG2 = 20;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
-// Radix bits of the pass that closes a 2^L-point sub-transform; 0 = leaf.
+// Radix bits of the pass that closes a 2^L-point sub-transform of a
+// 2^cl-point transform; 0 = leaf.
 // Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
 // passes at the top where the bits do not divide by three; at 2^18 a radix-8
 // top (eight sub-transforms side by side) measured clearly faster than 4,
@@ -122,18 +123,33 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // faster, real 2^22 15-20 %; level 0: 3-14 %). At 2^17 it gained nothing, at
 // 2^23 (8 x 2^20) it lost 3 %, and a radix-16 top at 2^20 gained only 2-5 %.
 //
-// At the AVX levels the chains from 2^8, 2^9, 2^11, 2^12 and 2^14 end in
+// At the AVX levels the chains from 2^8, 2^9, 2^11 and 2^12 end in
 // generated 64-point leaves instead (two lanes, 64 values: fewer twiddle
 // products and one sweep less where the bits allow), with radix-8 passes
 // and a radix-4 top. Measured at level 5 against the 16-point chains:
-// 256 and 512 points 9 % faster, 4096 7 %, 16384 6 %, 2048 2 %. A radix-4
+// 256 and 512 points 9 % faster, 4096 7 %, 2048 2 %. A radix-4
 // pass inside the recursion (1024 = 4 x 4 x 64, 8192, 65536) or a 64-point
 // leaf read a megabyte and more apart (2^20: 64 pages per leaf) lost, so
-// 2^10, 2^13 and every chain from 2^13 up that does not pass through 2^12
-// keep the 16-point leaves.
-int radix_bits(int L) {
+// 2^10 and the lengths from 2^17 up keep the 16-point leaves.
+int radix_bits(int cl, int L) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
+  // Up to 2^16 points the transform stays in the second-level cache, but its
+  // leaves read points 8 KB and more apart: all of them fall in one set of
+  // the first-level cache, and a leaf of 16 or 64 points evicts its own lines
+  // before the lanes beside it come for the rest of them. Leaves of 8 points
+  // keep their lines (level 5, against the rule below: 8192 14 % faster,
+  // 16384 18 %, 32768 16 %, 65536 12 %, with a radix-4 pass in place of the
+  // radix-8 one closing 2^13, which gained most; 2^17 on gained nothing).
+  // A chirp-z transform that computes half of a 2^14-point one (4099 points)
+  // lost 6-11 %, those of 5003 to 16411 points gained 7-14 %.
+  // Without AVX a radix-16 pass over them replaces 8 x 16 (level 0: 4096
+  // 17 % faster, 8192 22 %, 16384 20 %, 65536 3-10 %).
+#if TQS_AVX
+  if (cl >= 13 && cl <= 16 && (L == 13 || L == 6)) return L == 13 ? 2 : 3;
+#else
+  if (cl >= 12 && cl <= 16 && L == 7) return 4;
+#endif
   if (L == 18 || L == 20 || L == 21) return 3;
 #if TQS_AVX
   if (L == 6) return 0;
@@ -153,11 +169,12 @@ int radix_bits(int L) {
 // 2^9 and with the radix-16 top, where the shuffles crowd the butterfly;
 // from 2^10 on with the radix-8 top, the larger table costs more in cache
 // traffic than the shuffles it saves.
-bool group_top(int L) {
+bool group_top(int L, int rb) {
 #if TQS_AVX
-  return L <= 9 || radix_bits(L) == 4;
+  return L <= 9 || rb == 4;
 #else
   (void)L;
+  (void)rb;
   return false;
 #endif
 }
@@ -165,8 +182,8 @@ bool group_top(int L) {
 // Twiddle table of a radix pass closing a 2^L-point transform: for each
 // column k, the R-1 roots w^(j*k), j = 1..R-1 (columns k*kmul, k < count).
 template <class Source>
-void fill_pass(double* t, int L, const Source& roots, int64_t count = -1, int64_t kmul = 1) {
-  int rb = radix_bits(L);
+void fill_pass(double* t, int L, int rb, const Source& roots, int64_t count = -1,
+               int64_t kmul = 1) {
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
   if (count < 0) count = m;
@@ -187,12 +204,12 @@ constexpr bool PASS_GROUPS = true;
 
 // The table of an unsplit pass, as groups at the one-lane levels.
 template <class Source>
-void fill_pass_table(double* t, int L, const Source& roots) {
+void fill_pass_table(double* t, int L, int rb, const Source& roots) {
   if (!PASS_GROUPS) {
-    fill_pass(t, L, roots);
+    fill_pass(t, L, rb, roots);
     return;
   }
-  const int64_t R = int64_t(1) << radix_bits(L), m = int64_t(1) << (L - radix_bits(L));
+  const int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   const int64_t step = roots.n >> L;
   for (int64_t k = 0; k < m; ++k)
     for (int64_t j = 1; j < R; ++j, t += 4) {
@@ -208,8 +225,7 @@ void fill_pass_table(double* t, int L, const Source& roots) {
 // The same roots for two neighbouring columns side by side (first count
 // columns).
 template <class Source>
-void fill_pass_pairs(double* t, int L, const Source& roots, int64_t count = -1) {
-  int rb = radix_bits(L);
+void fill_pass_pairs(double* t, int L, int rb, const Source& roots, int64_t count = -1) {
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
   if (count < 0) count = m;
@@ -225,8 +241,7 @@ void fill_pass_pairs(double* t, int L, const Source& roots, int64_t count = -1) 
 // (see cmul_group), so the closing pass multiplies without shuffling the
 // twiddles. Twice the size of the plain table.
 template <class Source>
-void fill_pass_groups(double* t, int L, const Source& roots) {
-  int rb = radix_bits(L);
+void fill_pass_groups(double* t, int L, int rb, const Source& roots) {
   int64_t R = int64_t(1) << rb, m = int64_t(1) << (L - rb);
   int64_t step = roots.n >> L;
   for (int64_t k = 0; k < m; k += 2)
@@ -250,20 +265,19 @@ void fill_pass_groups(double* t, int L, const Source& roots) {
 // load straddles two cache lines, which pays only while the table stays in
 // the first-level cache (measured: 2^10 3-5 % faster; 2^12 and 2^13, whose
 // tables are 48 and 112 KB, 2-4 % slower).
-bool dup_top(int L) { return !group_top(L) && L <= 10; }
+bool dup_top(int L, int rb) { return !group_top(L, rb) && L <= 10; }
 #endif
 
-int64_t pass_table_doubles(int L) {
-  int rb = radix_bits(L);
+int64_t pass_table_doubles(int L, int rb) {
   return 2 * ((int64_t(1) << L) - (int64_t(1) << (L - rb)));
 }
 
 // The two tables of a split pass (2^L points, L >= SPLIT_TWIDDLE_LOG2): the
 // fine one covers the first 2^split_lo_bits(L) columns, the coarse one has
 // an entry per block of that many.
-int split_lo_bits(int L) { return (L - radix_bits(L) + 1) / 2; }
-int64_t split_table_doubles(int L, bool coarse) {
-  const int rb = radix_bits(L), lo = split_lo_bits(L);
+int split_lo_bits(int L, int rb) { return (L - rb + 1) / 2; }
+int64_t split_table_doubles(int L, int rb, bool coarse) {
+  const int lo = split_lo_bits(L, rb);
   return 2 * ((int64_t(1) << rb) - 1) * (int64_t(1) << (coarse ? L - rb - lo : lo));
 }
 
@@ -276,6 +290,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     return PLAN_BAD_MODE;
   const int64_t n = int64_t(1) << log2n;
   const int cl = real ? log2n - 1 : log2n;
+  auto bits = [cl](int L) { return radix_bits(cl, L); };
 
   // Sizes, in doubles, of everything behind the record.
   const int64_t head = align_up(sizeof(Pow2Plan), 64) / 8;
@@ -289,22 +304,22 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (cl > CODELET_LOG2) {
     top_off = tw_size;
     if (split_top) {
-      tw_size += split_table_doubles(cl, false);
+      tw_size += split_table_doubles(cl, bits(cl), false);
       top_hi_off = tw_size;
-      tw_size += split_table_doubles(cl, true);
+      tw_size += split_table_doubles(cl, bits(cl), true);
     } else {
       // A spare pair behind it: a TW_DUP closing pass loads one double past
       // its last twiddle pair.
-      tw_size += pass_table_doubles(cl) * (group_top(cl) || PASS_GROUPS ? 2 : 1) + 2;
+      tw_size += pass_table_doubles(cl, bits(cl)) * (group_top(cl, bits(cl)) || PASS_GROUPS ? 2 : 1) + 2;
     }
-    for (int L = cl - radix_bits(cl); radix_bits(L) > 0; L -= radix_bits(L)) {
+    for (int L = cl - bits(cl); bits(L) > 0; L -= bits(L)) {
       pass_off[L] = tw_size;
       if (L >= SPLIT_TWIDDLE_LOG2) {
-        tw_size += split_table_doubles(L, false);
+        tw_size += split_table_doubles(L, bits(L), false);
         pass_hi_off[L] = tw_size;
-        tw_size += split_table_doubles(L, true);
+        tw_size += split_table_doubles(L, bits(L), true);
       } else {
-        tw_size += pass_table_doubles(L) * (PASS_GROUPS ? 2 : 1);
+        tw_size += pass_table_doubles(L, bits(L)) * (PASS_GROUPS ? 2 : 1);
       }
     }
   }
@@ -327,7 +342,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   p->scale = mode == SCALE_BOTH_SQRT ? 1.0 / sqrt(double(n)) : 1.0 / double(n);
   if (mode == SCALE_NONE) p->scale = 1.0;
   p->work_size = cl > CODELET_LOG2 ? (int64_t(16) << cl) + 32 : 0;
-  for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(radix_bits(L));
+  for (int L = 0; L <= POW2_MAX_LOG2; ++L) p->bits[L] = int8_t(bits(L));
   p->prefetch = cl >= PREFETCH_LOG2 ? 1 : 0;
 
   double* tw = base + head;
@@ -366,20 +381,20 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   // The two tables of a split pass; the fine one of the AVX closing pass
   // holds its columns in pairs.
   auto fill_split = [&](int L, double* fine, double* coarse, bool pairs) {
-    const int lo_bits = split_lo_bits(L);
+    const int rb = bits(L), lo_bits = split_lo_bits(L, rb);
     const int64_t lo = int64_t(1) << lo_bits;
-    const int64_t hi = (int64_t(1) << (L - radix_bits(L))) >> lo_bits;
+    const int64_t hi = (int64_t(1) << (L - rb)) >> lo_bits;
     auto from = [&](const auto& source) {
 #if TQS_AVX
       if (pairs)
-        fill_pass_pairs(fine, L, source, lo);
+        fill_pass_pairs(fine, L, rb, source, lo);
       else
-        fill_pass(fine, L, source, lo);
+        fill_pass(fine, L, rb, source, lo);
 #else
       (void)pairs;
-      fill_pass(fine, L, source, lo);
+      fill_pass(fine, L, rb, source, lo);
 #endif
-      fill_pass(coarse, L, source, hi, lo);
+      fill_pass(coarse, L, rb, source, hi, lo);
     };
     if (real)
       from(roots);
@@ -390,28 +405,28 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     if (pass_off[L] < 0) continue;
     p->pass_tw[L] = tw + pass_off[L];
     if (pass_hi_off[L] < 0) {
-      fill_pass_table(tw + pass_off[L], L, roots);
+      fill_pass_table(tw + pass_off[L], L, bits(L), roots);
       continue;
     }
     fill_split(L, tw + pass_off[L], tw + pass_hi_off[L], false);
     p->pass_hi[L] = tw + pass_hi_off[L];
-    p->pass_lo_bits[L] = int8_t(split_lo_bits(L));
+    p->pass_lo_bits[L] = int8_t(split_lo_bits(L, bits(L)));
   }
   if (top_off >= 0) {
     p->top_tw = tw + top_off;
     if (split_top) {
       fill_split(cl, tw + top_off, tw + top_hi_off, true);
       p->top_hi = tw + top_hi_off;
-      p->top_lo_bits = split_lo_bits(cl);
+      p->top_lo_bits = split_lo_bits(cl, bits(cl));
     } else {
 #if TQS_AVX
-      if (group_top(cl))
-        fill_pass_groups(tw + top_off, cl, roots);
+      if (group_top(cl, bits(cl)))
+        fill_pass_groups(tw + top_off, cl, bits(cl), roots);
       else
-        fill_pass_pairs(tw + top_off, cl, roots);
-      p->top_groups = group_top(cl) ? 1 : 0;
+        fill_pass_pairs(tw + top_off, cl, bits(cl), roots);
+      p->top_groups = group_top(cl, bits(cl)) ? 1 : 0;
 #else
-      fill_pass_table(tw + top_off, cl, roots);
+      fill_pass_table(tw + top_off, cl, bits(cl), roots);
 #endif
     }
   }
@@ -587,7 +602,7 @@ void run_top(const double* work, double* out, int L, const Pow2Plan* pl, ptrdiff
 #if TQS_AVX
   else if (pl->top_groups)
     top_pass<INV, TW_GROUPS>(rb, work, out, m, pl, c0, c1);
-  else if (dup_top(L))
+  else if (dup_top(L, rb))
     top_pass<INV, TW_DUP>(rb, work, out, m, pl, c0, c1);
 #endif
   else
