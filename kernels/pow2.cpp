@@ -149,8 +149,9 @@ int radix_bits(int cl, int L) {
   // radix-8 one closing 2^13, which gained most; 2^17 on gained nothing).
   // A chirp-z transform that computes half of a 2^14-point one (4099 points)
   // lost 6-11 %, those of 5003 to 16411 points gained 7-14 %.
-  // Without AVX a radix-16 pass over them replaces 8 x 16 (level 0: 4096
-  // 17 % faster, 8192 22 %, 16384 20 %, 65536 3-10 %).
+  // Without AVX, 8-point leaves under a radix-16 pass replace a radix-8 pass
+  // over 16-point leaves (level 0: 4096 17 % faster, 8192 22 %, 16384 20 %,
+  // 65536 3-10 %).
 #if TQS_AVX
   if (cl >= 13 && cl <= 16 && (L == 13 || L == 6)) return L == 13 ? 2 : 3;
 #else
