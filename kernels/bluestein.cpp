@@ -594,6 +594,12 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     tqs_mm_free(roots);
     return code;
   }
+  // The convolution transforms the chirp products just written to the work
+  // area, which up to this length stays in the second-level cache (4099
+  // and 5003 points 3-12 % faster without the leaf prefetches, 12289 the
+  // same; with convolutions of 65536 points and more they gain 2-10 %).
+  if (l <= 32768 && p->inner_plan->power_of_two_plan != nullptr)
+    pow2_plan_input_in_cache((Pow2Plan*)p->inner_plan->power_of_two_plan);
   int r = 0;
   const bool halves = half_plan(p, n, &r) != nullptr;
   const bool quarters = !halves && complex_data && quarter_plan(p, n) != nullptr;

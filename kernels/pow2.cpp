@@ -107,15 +107,16 @@ constexpr int SPLIT_TWIDDLE_LOG2 = 14;
 #else
 constexpr int SPLIT_TWIDDLE_LOG2 = 18;
 #endif
-// From 2^16 points on, the input no longer stays in the second-level cache
-// between transforms, and the leaves, which read it in a scattered order no
-// hardware prefetcher follows, fetch their neighbour's lines ahead into the
-// second-level cache (measured at level 5: complex 65536 3-6 % faster on
-// data in cache and 10-15 % on data out of it, 2^19 35 %, 2^22 13 %; real
-// 2^20 20-30 %). Below, the prefetches only cost (16384 and 32768: up to
-// 20 % slower out of cache); fetched into the first-level cache instead,
-// the lines evict the leaves' own and 2^16 to 2^22 lose 5-20 %.
-constexpr int PREFETCH_LOG2 = 16;
+// From 2^13 points on, the input of a transform in a batch, or of a long
+// one, is not in the second-level cache, and the leaves, which read it in a
+// scattered order no hardware prefetcher follows, fetch their neighbour's
+// lines ahead into that cache (measured at level 5: complex 65536 3-6 %
+// faster on data in cache, 2^19 35 %, 2^22 13 %, real 2^20 20-30 %;
+// batches of 8192 to 65536 points 7-20 %, level 0 22 % at 64 x 16384; on
+// data in cache from 2^13 to 2^15 it neither gained nor lost, and batches
+// of 4096 gained nothing). Fetched into the first-level cache instead, the
+// lines evict the leaves' own and 2^16 to 2^22 lose 5-20 %.
+constexpr int PREFETCH_LOG2 = 13;
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
@@ -766,6 +767,10 @@ int pow2_complex_forward(const double* in, double* out, const Pow2Plan* plan, vo
 
 int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
   return complex_exec<true>(in, out, plan, work);
+}
+
+void pow2_plan_input_in_cache(Pow2Plan* plan) {
+  if (plan != nullptr) plan->prefetch = 0;
 }
 
 int pow2_complex_top_bits(const Pow2Plan* plan) {

@@ -34,6 +34,9 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
 // (see real_split_backward); lengths up to 64 take the packed order only.
 int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
                           int64_t nyquist_at);
+// For a plan whose input is always still in cache (the caller has just
+// written it): its leaves fetch nothing ahead.
+void pow2_plan_input_in_cache(Pow2Plan* plan);
 // The radix bits of a complex plan's closing pass: 0 up to 64 points,
 // where straight-line kernels do the whole transform and there is none.
 int pow2_complex_top_bits(const Pow2Plan* plan);
