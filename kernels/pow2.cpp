@@ -318,7 +318,8 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     } else {
       // A spare pair behind it: a TW_DUP closing pass loads one double past
       // its last twiddle pair.
-      tw_size += pass_table_doubles(cl, bits(cl)) * (group_top(cl, bits(cl)) || PASS_GROUPS ? 2 : 1) + 2;
+      const int rb = bits(cl);
+      tw_size += pass_table_doubles(cl, rb) * (group_top(cl, rb) || PASS_GROUPS ? 2 : 1) + 2;
     }
     for (int L = cl - bits(cl); bits(L) > 0; L -= bits(L)) {
       pass_off[L] = tw_size;
