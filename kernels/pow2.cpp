@@ -299,6 +299,7 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   const int64_t n = int64_t(1) << log2n;
   const int cl = real ? log2n - 1 : log2n;
   auto bits = [cl](int L) { return radix_bits(cl, L); };
+  const int top_rb = bits(cl);
 
   // Sizes, in doubles, of everything behind the record.
   const int64_t head = align_up(sizeof(Pow2Plan), 64) / 8;
@@ -312,16 +313,16 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
   if (cl > CODELET_LOG2) {
     top_off = tw_size;
     if (split_top) {
-      tw_size += split_table_doubles(cl, bits(cl), false);
+      tw_size += split_table_doubles(cl, top_rb, false);
       top_hi_off = tw_size;
-      tw_size += split_table_doubles(cl, bits(cl), true);
+      tw_size += split_table_doubles(cl, top_rb, true);
     } else {
       // A spare pair behind it: a TW_DUP closing pass loads one double past
       // its last twiddle pair.
-      const int rb = bits(cl);
-      tw_size += pass_table_doubles(cl, rb) * (group_top(cl, rb) || PASS_GROUPS ? 2 : 1) + 2;
+      tw_size +=
+          pass_table_doubles(cl, top_rb) * (group_top(cl, top_rb) || PASS_GROUPS ? 2 : 1) + 2;
     }
-    for (int L = cl - bits(cl); bits(L) > 0; L -= bits(L)) {
+    for (int L = cl - top_rb; bits(L) > 0; L -= bits(L)) {
       pass_off[L] = tw_size;
       if (L >= SPLIT_TWIDDLE_LOG2) {
         tw_size += split_table_doubles(L, bits(L), false);
@@ -426,16 +427,16 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     if (split_top) {
       fill_split(cl, tw + top_off, tw + top_hi_off, true);
       p->top_hi = tw + top_hi_off;
-      p->top_lo_bits = split_lo_bits(cl, bits(cl));
+      p->top_lo_bits = split_lo_bits(cl, top_rb);
     } else {
 #if TQS_AVX
-      if (group_top(cl, bits(cl)))
-        fill_pass_groups(tw + top_off, cl, bits(cl), roots);
+      if (group_top(cl, top_rb))
+        fill_pass_groups(tw + top_off, cl, top_rb, roots);
       else
-        fill_pass_pairs(tw + top_off, cl, bits(cl), roots);
-      p->top_groups = group_top(cl, bits(cl)) ? 1 : 0;
+        fill_pass_pairs(tw + top_off, cl, top_rb, roots);
+      p->top_groups = group_top(cl, top_rb) ? 1 : 0;
 #else
-      fill_pass_table(tw + top_off, cl, bits(cl), roots);
+      fill_pass_table(tw + top_off, cl, top_rb, roots);
 #endif
     }
   }
