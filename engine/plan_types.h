@@ -62,6 +62,9 @@ struct PlanRecord {
   int32_t group_start;
   // Complex length the factor records describe (n, or n/2 for even real).
   int32_t core_length;
+  // Leading stages whose twiddles are the product of a fine and a coarse
+  // table (complex plans only).
+  int32_t split_stages;
 };
 
 }  // namespace tqs

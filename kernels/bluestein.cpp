@@ -376,6 +376,8 @@ bool fill_half_tables(double* t, int64_t n, int64_t l, int r, const double* c,
   return true;
 }
 
+// The even bins of the spectrum s into their place among the tables t (s
+// may be t: the bins move up).
 void fill_half_spectrum(double* t, int64_t l, const double* s) {
   double* se = t + 2 * l;  // behind T and D (l/2 values each)
   for (int64_t k = 0; k < l / 2; ++k) {
@@ -523,7 +525,7 @@ int run_halves(const PlanRecord* p, const Pow2Plan* pl, int r, int64_t n, const 
                double* out, bool forward, double* work) {
   const int64_t l = p->chirp_length, h = l / 2, m = h / r, d = n - l / 4, w = 2 * d - 1;
   const double* c = (const double*)p->chirp;
-  const double* tt = (const double*)p->chirp_spectrum + 2 * l;
+  const double* tt = (const double*)p->chirp_spectrum;
   const double* dt = tt + 2 * h;
   const double* se = tt + 4 * h;
   const double* e1 = tt + 6 * h;
@@ -605,19 +607,22 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
   const bool quarters = !halves && complex_data && quarter_plan(p, n) != nullptr;
   const int64_t extra =
       halves ? half_table_doubles(n, l, r) : quarters ? quarter_table_doubles(n, l) : 0;
-  // The spectrum and its tables are the plan's last allocation.
-  double* b =
-      (double*)tqs_mm_allocate((uint64_t)(2 * l + extra) * sizeof(double) + PLAN_GUARD_BYTES, 64);
+  // The spectrum and its tables are the plan's last allocation. The half
+  // transforms read only the spectrum's even bins, which they keep among
+  // their tables: the whole spectrum is formed where the other tables go
+  // afterwards, and the plan writes a third less memory (4099 points:
+  // 256 KB).
+  const int64_t keep = halves ? extra : 2 * l + extra;
+  double* b = (double*)tqs_mm_allocate((uint64_t)keep * sizeof(double) + PLAN_GUARD_BYTES, 64);
   if (b == nullptr) {
     tqs_mm_free(roots);
     return PLAN_NO_MEMORY;
   }
   p->chirp_spectrum = b;
-  const bool filled = quarters  ? fill_quarter_tables(b + 2 * l, n, l, chirp, roots)
-                      : halves  ? fill_half_tables(b + 2 * l, n, l, r, chirp, roots)
-                                : true;
-  tqs_mm_free(roots);
-  if (!filled) return PLAN_NO_MEMORY;
+  if (quarters && !fill_quarter_tables(b + 2 * l, n, l, chirp, roots)) {
+    tqs_mm_free(roots);
+    return PLAN_NO_MEMORY;
+  }
   if (l > kExtendedSpectrumUpTo || !extended_spectrum(b, n, l)) {
     for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
     b[0] = chirp[0];
@@ -627,11 +632,21 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
       b[2 * k + 1] = b[2 * (l - k) + 1] = -chirp[2 * k + 1];
     }
     code = complex_plan_forward(b, b, p->inner_plan, nullptr);
-    if (code != PLAN_OK) return code;
+    if (code != PLAN_OK) {
+      tqs_mm_free(roots);
+      return code;
+    }
     const double inv = 1.0 / (double)l;
     for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
   }
-  if (halves) fill_half_spectrum(b + 2 * l, l, b);
+  if (halves) {
+    fill_half_spectrum(b, l, b);
+    const bool filled = fill_half_tables(b, n, l, r, chirp, roots);
+    tqs_mm_free(roots);
+    if (!filled) return PLAN_NO_MEMORY;
+  } else {
+    tqs_mm_free(roots);
+  }
   return PLAN_OK;
 }
 

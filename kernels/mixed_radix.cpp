@@ -99,6 +99,20 @@ inline C2 twiddle(C2 a, const double* w) {
 }
 #endif
 
+// a times the product of the fine twiddle w and the coarse one v (see
+// pass_split).
+template <bool F>
+inline C1 split_twiddle(C1 a, const double* w, const double* v) {
+  const C1 p = cmul_mem(load1(w), v);
+  return F ? cmul(a, p) : cmulj(a, p);
+}
+#if TQS_LEVEL >= 4
+template <bool F>
+inline C2 split_twiddle(C2 a, const double* w, const double* v) {
+  return cmul_pair_then_mem(a, w, v, !F);
+}
+#endif
+
 // Two-column passes whose table stays small read a group per column pair
 // and j instead, {c0, c0, c1, c1, -s0, s0, -s1, s1}: two shuffles fewer per
 // product for twice the table, which only pays while the table is cached.
@@ -119,17 +133,21 @@ inline V twiddle_grouped(V a, const double* g) {
 // One column k of a block: element j*m + k times its twiddle, R-point DFT,
 // result q stored at q*m + k. tw points at the column's twiddles, tstep
 // doubles apart per j (the table holds the forward twiddles; backward uses
-// their conjugates). R == 0: a radix known only at run time.
-template <int R, bool F, class V, bool G = false>
+// their conjugates). With S the twiddle is the product of the fine one at
+// tw and the coarse one at th (see pass_split). R == 0: a radix known only
+// at run time.
+template <int R, bool F, class V, bool G = false, bool S = false>
 inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, int r,
-                        const double* cs) {
+                        const double* cs, const double* th = nullptr) {
   constexpr int kCap = R == 0 ? kMaxGeneric : R;
   const int rr = R == 0 ? r : R;
   V x[kCap];
   x[0] = Lanes<V>::load_pair(col);
   for (int j = 1; j < rr; ++j) {
     const V a = Lanes<V>::load_pair(col + j * m2);
-    if constexpr (G) {
+    if constexpr (S) {
+      x[j] = split_twiddle<F>(a, tw + (j - 1) * tstep, th + 2 * (j - 1));
+    } else if constexpr (G) {
       x[j] = twiddle_grouped<F>(a, tw + (j - 1) * tstep);
     } else {
       x[j] = twiddle<F>(a, tw + (j - 1) * tstep);
@@ -143,10 +161,61 @@ inline void pass_column(double* col, int64_t m2, const double* tw, int tstep, in
   for (int j = 0; j < rr; ++j) Lanes<V>::store_pair(col + j * m2, x[j]);
 }
 
-// Twiddles: 4 doubles per column and j, or at the two-column width (even
-// m, levels 4 and 5) 8 per column pair and j while grouped, else 4.
+// A stage whose table would hold (r-1)*m twiddles from this many on forms
+// them as products of a fine table (w^(j*kl), kl < 2^b, about the square
+// root of m) and a coarse one (w^(j*kh*2^b), one entry per run of 2^b
+// columns). The full table is the largest thing a long transform's plan
+// writes, and its page faults and roots cost more than the transform at
+// commit (complex 10^5: a 1.3 MB table); read back at every run it also
+// competes with the data for the cache.
+constexpr int64_t kSplitTwiddlesFrom = 65536;
+
+int split_bits(int64_t m) {
+  int bits = 0;
+  while ((int64_t(1) << bits) < m) ++bits;
+  return bits < 2 ? 1 : (bits + 1) / 2;
+}
+
+// Fine table of a split stage: 2^b columns in the layout of its width ({c0,
+// s0, c1, s1} per column pair and j at the two-column width, else {c, s}
+// per column and j); the coarse table behind it, {c, s} per run and j.
 template <int R, bool F>
-void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs) {
+void pass_split(double* data, int64_t m, int64_t blocks, const double* tw, int r,
+                const double* cs, int b) {
+  const int rr = R == 0 ? r : R;
+  const int64_t m2 = 2 * m, B = int64_t(1) << b, per = 2 * (int64_t)(rr - 1);
+  const double* coarse = tw + per * B;
+  for (int64_t bl = 0; bl < blocks; ++bl) {
+    double* blk = data + bl * rr * m2;
+    const double* th = coarse;
+    for (int64_t k0 = 0; k0 < m; k0 += B, th += per) {
+      const int64_t k1 = k0 + B < m ? k0 + B : m;
+      const double* t = tw;
+#if TQS_LEVEL >= 4
+      if ((m & 1) == 0) {
+        for (int64_t k = k0; k < k1; k += 2, t += 2 * per) {
+          pass_column<R, F, C2, false, true>(blk + 2 * k, m2, t, 4, r, cs, th);
+        }
+        continue;
+      }
+#endif
+      for (int64_t k = k0; k < k1; ++k, t += per) {
+        pass_column<R, F, C1, false, true>(blk + 2 * k, m2, t, 2, r, cs, th);
+      }
+    }
+  }
+}
+
+// Twiddles: 4 doubles per column and j, or at the two-column width (even
+// m, levels 4 and 5) 8 per column pair and j while grouped, else 4; b > 0:
+// a split stage (pass_split).
+template <int R, bool F>
+void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs,
+          int b) {
+  if (b > 0) {
+    pass_split<R, F>(data, m, blocks, tw, r, cs, b);
+    return;
+  }
   const int rr = R == 0 ? r : R;
   const int64_t m2 = 2 * m, col_step = 4 * (int64_t)(rr - 1);
   for (int64_t b = 0; b < blocks; ++b) {
@@ -175,18 +244,20 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
 }
 
 template <bool F>
-void run_pass(const FactorRecord& f, double* data) {
+void run_pass(const PlanRecord* p, int i, double* data) {
+  const FactorRecord& f = p->factors[i];
   const double* tw = (const double*)f.twiddles;
   const double* cs = (const double*)f.generic_table;
   int64_t m = f.m, blocks = f.blocks;
+  const int b = i < p->split_stages ? split_bits(m) : 0;
   switch (f.radix) {
 #define TQS_PASS_CASE(r_)                                 \
   case r_:                                                \
-    pass<r_, F>(data, m, blocks, tw, r_, cs);             \
+    pass<r_, F>(data, m, blocks, tw, r_, cs, b);          \
     break;
     TQS_BUTTERFLY_RADICES(TQS_PASS_CASE)
 #undef TQS_PASS_CASE
-    default: pass<0, F>(data, m, blocks, tw, (int)f.radix, cs); break;
+    default: pass<0, F>(data, m, blocks, tw, (int)f.radix, cs, b); break;
   }
 }
 
@@ -417,7 +488,7 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out, int np
                      in_step, out_step);
       }
     }
-    for (int q = 0; q < np; ++q) run_pass<F>(f, out + q * out_step);
+    for (int q = 0; q < np; ++q) run_pass<F>(p, i, out + q * out_step);
     return;
   }
   int deepest_pass = p->last_factor_index;
@@ -427,7 +498,7 @@ void run_stage(const PlanRecord* p, int i, const double* in, double* out, int np
     run_leaves<F>(p, in, out, np, in_step, out_step);
   }
   for (int q = 0; q < np; ++q) {
-    for (int t = deepest_pass; t >= i; --t) run_pass<F>(p->factors[t], out + q * out_step);
+    for (int t = deepest_pass; t >= i; --t) run_pass<F>(p, t, out + q * out_step);
   }
 }
 
@@ -524,11 +595,43 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
   }
   *generic_out = generic;
 
+  // The leading stages with the longest tables split them (see
+  // pass_split). The deepest stage never does: the blocks may do its pass.
+  int split = 0;
+  while (!breadth_first && split + 1 < stages &&
+         (int64_t)(p->factors[split].radix - 1) * p->factors[split].m >= kSplitTwiddlesFrom) {
+    ++split;
+  }
+  p->split_stages = split;
+  if (split > 0) {
+    const RootGenerator g(len);
+    for (int i = 0; i < split; ++i) {
+      FactorRecord& f = p->factors[i];
+      const int64_t rr = f.radix, mm = f.m, ss = f.s, per = 2 * (rr - 1);
+      const int b = split_bits(mm);
+      const int64_t B = int64_t(1) << b, runs = (mm + B - 1) / B;
+      double* tw = alloc_doubles(per * (B + runs) + 2);
+      if (tw == nullptr) return PLAN_NO_MEMORY;
+      f.twiddles = tw;
+      const bool pairs = TQS_LEVEL >= 4 && (mm & 1) == 0;
+      for (int64_t j = 1; j < rr; ++j) {
+        for (int64_t k = 0; k < B; ++k) {
+          const int64_t pos = pairs ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
+                                    : (k * (rr - 1) + (j - 1)) * 2;
+          g.root(j * k * ss, tw + pos);
+        }
+        for (int64_t h = 0; h < runs; ++h) g.root(j * h * B * ss, tw + per * (B + h) + 2 * (j - 1));
+      }
+    }
+  }
+  // Every later stage's exponents are multiples of its stride, so the
+  // (len / stride)-th roots serve them.
+  const int64_t unit = p->factors[split].s;
   RootSource roots;
-  if (!roots.build(len)) return PLAN_NO_MEMORY;
-  for (int i = 0; i < stages; ++i) {
+  if (!roots.build(len / unit)) return PLAN_NO_MEMORY;
+  for (int i = split; i < stages; ++i) {
     FactorRecord& f = p->factors[i];
-    int64_t rr = f.radix, mm = f.m, ss = f.s;
+    int64_t rr = f.radix, mm = f.m, ss = f.s / unit;
     // The odd real engine reads (c, s) per column, the complex passes the
     // layout of their width (see twiddle).
     const bool grouped = !breadth_first && grouped_twiddles(rr, mm);

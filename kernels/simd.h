@@ -312,6 +312,13 @@ inline C2 cmul_pair_mem(C2 a, const double* w) {
 inline C2 cmulj_pair_mem(C2 a, const double* w) {
   return alternating_product(a, dup_real(w), dup_imag(w), true);
 }
+// a times a pair of twiddles w[0..3] (read as by cmul_pair_mem) and then
+// times one twiddle v[0..1] for both lanes, or times their conjugates: two
+// products on duplicated parts, each with a's swap the only shuffle.
+inline C2 cmul_pair_then_mem(C2 a, const double* w, const double* v, bool conjugate) {
+  const C2 b = alternating_product(a, dup_real(w), dup_imag(w), conjugate);
+  return alternating_product(b, _mm256_broadcast_sd(v), _mm256_broadcast_sd(v + 1), conjugate);
+}
 inline C2 cmul_neg_i_mem(C2 a, const double* w) {
   return alternating_product(a, dup_imag(w), dup_real(w), true);
 }
