@@ -72,13 +72,13 @@ struct GeneratedRoots {
 void fill_quarter_roots(double* w, const RootGenerator& g) {
   const int64_t n = g.length(), q4 = n / 4, q8 = n / 8;
   for (int64_t k = 0; k <= q8; ++k) {
-    long double c, s;
+    double c, s;
     g.octant(4 * k, &c, &s);
-    w[2 * k] = double(c);
-    w[2 * k + 1] = -double(s);
+    w[2 * k] = c;
+    w[2 * k + 1] = -s;
     if (k < q8) {
-      w[2 * (q4 - k)] = double(s);
-      w[2 * (q4 - k) + 1] = -double(c);
+      w[2 * (q4 - k)] = s;
+      w[2 * (q4 - k) + 1] = -c;
     }
   }
 }
@@ -87,10 +87,10 @@ void fill_quarter_roots(double* w, const RootGenerator& g) {
 void fill_quarter_sine(double* qs, const RootGenerator& g) {
   const int64_t n = g.length(), q4 = n / 4, q8 = n / 8;
   for (int64_t j = 0; j <= q8; ++j) {
-    long double c, s;
+    double c, s;
     g.octant(4 * j, &c, &s);
-    qs[j] = double(s);
-    if (j < q8) qs[q4 - j] = double(c);
+    qs[j] = s;
+    if (j < q8) qs[q4 - j] = c;
   }
 }
 

@@ -48,6 +48,8 @@ class RootGenerator {
   // cos and sin of 2*pi*num4/(4n) for 0 <= num4 <= n/2 (at most pi/4): the
   // octant every root is reduced to.
   void octant(int64_t num4, long double* c, long double* s) const;
+  // The same rounded to double.
+  void octant(int64_t num4, double* c, double* s) const;
 
  private:
   int64_t n_;
@@ -55,6 +57,11 @@ class RootGenerator {
   int64_t mask_ = 0;
   long double* lo_ = nullptr;  // (cos, sin) of num4 = 0 .. 2^shift - 1
   long double* hi_ = nullptr;  // (cos, sin) of num4 = j * 2^shift
+  // With fused multiply-adds, the same tables as pairs of doubles (cos high
+  // and low part, sin high and low part), whose products in double-double
+  // arithmetic cost a third of the extended-precision ones.
+  double* lo2_ = nullptr;
+  double* hi2_ = nullptr;
 };
 
 // w = (cos, -sin)(2*pi*(quad*q4 + r)/(4*q4)) from s = sin and c = cos of
