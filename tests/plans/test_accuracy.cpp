@@ -72,9 +72,11 @@ TEST(PlanAccuracy, LargerLengths) {
   // (7776, 46656), odd lengths with several odd radices (7875, 7 over 3^9,
   // whose leading pass has an odd column count), a direct radix over an
   // even rest (2890 = 17 * 170, 37 * 2^12) and five odd primes over a 2 (30030).
+  // From 2^18 points the longest stages form their twiddles as products of
+  // two short tables: 10^6 over column pairs, 3^12 over an odd column count.
   const int64_t lengths[] = {97,   2053,   4099,    65537, 2 * 151, 97 * 101, 3000,  10000,
                              100000, 1000000, 4096, 1 << 15, 1 << 17, 1 << 18, 7776, 46656,
-                             7875, 2890,  30030, 7 * 19683, 37 * 4096};
+                             7875, 2890,  30030, 7 * 19683, 37 * 4096, 531441};
   int salt = 0;
   for (int64_t n : lengths) {
     if (kSanitized && n > 70000) continue;
