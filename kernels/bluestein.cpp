@@ -619,10 +619,6 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
     return PLAN_NO_MEMORY;
   }
   p->chirp_spectrum = b;
-  if (quarters && !fill_quarter_tables(b + 2 * l, n, l, chirp, roots)) {
-    tqs_mm_free(roots);
-    return PLAN_NO_MEMORY;
-  }
   if (l > kExtendedSpectrumUpTo || !extended_spectrum(b, n, l)) {
     for (int64_t k = 0; k < 2 * l; ++k) b[k] = 0.0;
     b[0] = chirp[0];
@@ -632,22 +628,19 @@ int bluestein_build(PlanRecord* p, int64_t n, bool complex_data) {
       b[2 * k + 1] = b[2 * (l - k) + 1] = -chirp[2 * k + 1];
     }
     code = complex_plan_forward(b, b, p->inner_plan, nullptr);
-    if (code != PLAN_OK) {
-      tqs_mm_free(roots);
-      return code;
-    }
     const double inv = 1.0 / (double)l;
     for (int64_t k = 0; k < 2 * l; ++k) b[k] *= inv;
   }
-  if (halves) {
+  bool filled = true;
+  if (code == PLAN_OK && quarters) {
+    filled = fill_quarter_tables(b + 2 * l, n, l, chirp, roots);
+  } else if (code == PLAN_OK && halves) {
     fill_half_spectrum(b, l, b);
-    const bool filled = fill_half_tables(b, n, l, r, chirp, roots);
-    tqs_mm_free(roots);
-    if (!filled) return PLAN_NO_MEMORY;
-  } else {
-    tqs_mm_free(roots);
+    filled = fill_half_tables(b, n, l, r, chirp, roots);
   }
-  return PLAN_OK;
+  tqs_mm_free(roots);
+  if (code != PLAN_OK) return code;
+  return filled ? PLAN_OK : PLAN_NO_MEMORY;
 }
 
 int64_t bluestein_work_bytes(const PlanRecord* p) {

@@ -24,8 +24,9 @@ void root_cos_sin(int64_t k, int64_t n, double* c, double* s);
 // w^m = w^(hi*B) * w^lo with B about sqrt(n), formed in a few ns and within
 // about an ulp of the correctly rounded value (each factor carries an error
 // of a few 2^-64, being itself a product of library values, and the root a
-// few times that, far below half an ulp of a double). Angles are first reduced to the octant [0, pi/4], where neither
-// the cosine nor the sine of a product cancels. Without memory for the
+// few times that, far below half an ulp of a double). Angles are first
+// reduced to the octant [0, pi/4], where neither the cosine nor the sine of
+// a product cancels. Without memory for the
 // tables (or for short lengths, where they would not pay) every root comes
 // from the library instead, with the same accuracy.
 class RootGenerator {
