@@ -9,7 +9,8 @@ tools/install_deps.sh tests
 jobs=$(nproc)
 status=0
 
-step() { echo; echo "==== $*"; }
+start=$SECONDS
+step() { echo; echo "==== [$((SECONDS - start)) s] $*"; }
 
 step "Release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTQS_BUILD_TESTS=ON > /dev/null
@@ -49,5 +50,6 @@ step "Call-sequence fuzzer, 10000 runs at levels 5 and 0"
 tools/fuzz.sh --runs 10000 || status=1
 
 echo
+echo "==== [$((SECONDS - start)) s] done"
 if [ $status -eq 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status
