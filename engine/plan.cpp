@@ -218,11 +218,9 @@ int run_core(const PlanRecord* p, const double* in, double* out, bool forward, d
   }
   // Up to 64 points one straight-line kernel beats any pass structure; it
   // wants aligned data, which the plan's own tables below still serve. The
-  // exceptions measured (every length up to 64 at level 5) are at the AVX
-  // levels: the lengths with a two-lane whole transform, and 50, whose five
-  // 10-point blocks go through two at a time, 7-9 % faster than the kernel
-  // (real 100, which runs it, 6-9 %).
-  if (len <= 64 && !(TQS_LEVEL >= 4 && (len == 50 || mixed_radix_whole(len))) &&
+  // exceptions measured (every length up to 64 at level 5) are the lengths
+  // with a two-lane whole transform at the AVX levels.
+  if (len <= 64 && !(TQS_LEVEL >= 4 && mixed_radix_whole(len)) &&
       ((reinterpret_cast<uintptr_t>(in) | reinterpret_cast<uintptr_t>(out)) & 15) == 0) {
     const CplxKernelScaled k = (forward ? complex_length_forward : complex_length_backward)[len];
     if (k != nullptr) {

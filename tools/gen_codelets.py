@@ -1688,18 +1688,33 @@ def file_pow2_leaves():
     return L
 
 # Whole transforms of the mixed-radix engine at levels 4 and 5: n = p x q
-# (both even) in two passes through a local buffer, two columns per
-# simd::C2 in each, literal twiddles. Kept where they beat the plan's blocks
-# and passes at level 5: 72 20 %, 80 15 %, 84 4-9 %, 96 15-17 % (inside the
-# real 192), 100 9-12 %, 112 8-9 %, 120 9 % (10 x 12; 8-9 % of the real
-# 240), 140 9-11 %, 144 15 %, 160 9 %, 168 5 % (inside the real 336), 192
-# 15-16 %, 196 5-6 %, 216 6 %, 224 6-7 %; 108, 180, 200, 240, 252, 288 and
-# 320 came out even or slower. Up to 64 points they replace the one-lane
-# straight-line kernels: 36 19 %, 48 11 %, 60 10 %; 24 gained 2-5 % at a
-# fifth more rounding error, 40 and 56 lost.
-WHOLE = {36: (6, 6), 48: (6, 8), 60: (6, 10), 72: (6, 12), 80: (8, 10), 84: (6, 14), 96: (8, 12),
-         100: (10, 10), 112: (8, 14), 120: (10, 12), 140: (10, 14), 144: (12, 12), 160: (10, 16),
-         168: (12, 14), 192: (12, 16), 196: (14, 14), 216: (12, 18), 224: (14, 16)}
+# (q even; an odd p pads each buffer row with a copy of its last entry) in
+# two passes through a local buffer, two columns per simd::C2 in each,
+# literal twiddles. Kept where they beat the plan's blocks and passes at
+# level 5: 72 20 %, 80 15 %, 84 4-9 %, 96 15-17 % (inside the real 192), 100
+# 9-12 %, 112 8-9 %, 120 9 % (10 x 12; 8-9 % of the real 240), 140 9-11 %,
+# 144 15 %, 160 9 %, 168 5 % (inside the real 336), 192 15-16 %, 196 5-6 %,
+# 216 6 %, 224 6-7 %; with an odd p 70 13 %, 90 29 %, 98 10 %, 110 16 %, 126
+# 22 %, 130 11 %, 154 5 %, 162 19 %, 182 8 %, 88 and 104 15 %, and those
+# with a prime p of 17 and more 19-48 % (68, 74, 76, 82, 86, 92, 94, 102,
+# 114, 116, 124, 136, 138, 152); 108, 150 (15 x 10), 180, 198 (11 x 18),
+# 200, 234, 240, 252, 288 and 320 came out even or slower. Up to 64 points they replace the one-lane
+# straight-line kernels: 36 19 %, 48 11 %, 60 10 %, 18 15 %, 20 and 28 8 %,
+# 22 22 %, 26 24 %, 30 14 %, 42 19 %, 44 13 %, 50 15-20 % (real 100 4-12 %),
+# 52 21 %, 54 26 %, 34 to 62 with a prime p 34-39 %; 24 gained 2-5 % at a
+# fifth more rounding error, 40 and 56 gained nothing. The rounding error
+# stays within an eighth of the path's it replaces (a fifth for a prime p
+# of 37 to 47).
+WHOLE = {18: (3, 6), 20: (5, 4), 22: (11, 2), 26: (13, 2), 28: (7, 4), 30: (5, 6), 34: (17, 2),
+         36: (6, 6), 38: (19, 2), 42: (7, 6), 44: (11, 4), 46: (23, 2), 48: (6, 8), 50: (5, 10),
+         52: (13, 4), 54: (9, 6), 58: (29, 2), 60: (6, 10), 62: (31, 2), 66: (11, 6), 68: (17, 4),
+         70: (7, 10), 72: (6, 12), 74: (37, 2), 76: (19, 4), 78: (13, 6), 80: (8, 10),
+         82: (41, 2), 84: (6, 14), 86: (43, 2), 88: (11, 8), 90: (9, 10), 92: (23, 4),
+         94: (47, 2), 96: (8, 12), 98: (7, 14), 100: (10, 10), 102: (17, 6), 104: (13, 8),
+         110: (11, 10), 112: (8, 14), 114: (19, 6), 116: (29, 4), 120: (10, 12), 124: (31, 4),
+         126: (9, 14), 130: (13, 10), 136: (17, 8), 138: (23, 6), 140: (10, 14), 144: (12, 12),
+         152: (19, 8), 154: (11, 14), 160: (10, 16), 162: (9, 18), 168: (12, 14), 182: (13, 14),
+         192: (12, 16), 196: (14, 14), 216: (12, 18), 224: (14, 16)}
 
 
 def file_whole():
@@ -1711,11 +1726,25 @@ def file_whole():
          "// Every input is read before out is written, so in may equal out.",
          "// Lengths: " + ", ".join("%d = %d x %d" % (n, pq[0], pq[1]) for n, pq in WHOLE.items()) + "."],
         ("TQS_WHOLE_LENGTHS", list(WHOLE)), avx_only=True)
+    for n in WHOLE:
+        for dn in ("forward", "backward"):
+            L.append("void whole%d_%s(const double* in, double* out);" % (n, dn))
+    L += ["", "#endif", "TQS_LEVEL_END"]
+    return L
+
+
+def file_whole_cpp():
+    # Their own source file, not the engine's: compiled like the other
+    # generated kernels, which keeps sanitizer builds of the engine fast.
+    L = [HEADER.rstrip(), '#include "kernels/generated/whole.h"', "", "TQS_LEVEL_BEGIN",
+         "#if TQS_LEVEL >= 4", ""]
     for n, (p, q) in WHOLE.items():
         for dn, sign in (("forward", -1), ("backward", 1)):
-            L.append("[[gnu::noinline]] inline void whole%d_%s(const double* in, double* out) {"
-                     % (n, dn))
-            L.append("  alignas(32) double buf[%d];" % (2 * n))
+            L.append("void whole%d_%s(const double* in, double* out) {" % (n, dn))
+            # Rows of the buffer hold P = p rounded up to even entries, so that
+            # an odd p's last column pairs with a pad entry (a copy of it).
+            P = p + (p & 1)
+            L.append("  alignas(32) double buf[%d];" % (2 * q * P))
             # Pass 1: inputs x[a + q*b], lanes a, a+1; row a of the buffer holds
             # Y_a[k1], k1 < p.
             A = VecAlgebra()
@@ -1723,30 +1752,39 @@ def file_whole():
             for a in range(0, q, 2):
                 y = dft(A, [A.input(a + q * b) for b in range(p)], sign)
                 for k1 in range(0, p, 2):
-                    outs += [A.lows(y[k1], y[k1 + 1]), A.highs(y[k1], y[k1 + 1])]
-                    where += [a * p + k1, (a + 1) * p + k1]
+                    y1 = y[k1 + 1] if k1 + 1 < p else y[k1]
+                    outs += [A.lows(y[k1], y1), A.highs(y[k1], y1)]
+                    where += [a * P + k1, (a + 1) * P + k1]
             L.append("  {")
             L += A.emit(outs, "simd::C2", lambda j: "simd::load2(in + %d)" % (2 * j),
                         lambda k, e: "simd::store2(buf + %d, %s);" % (2 * where[k], e), "    ")
             L.append("  }")
             # Pass 2: columns k1, k1+1 of every row a, times w_n^(a*k1), q-point
-            # transforms over a; output k1 + p*k2.
+            # transforms over a; output k1 + p*k2. The pad column's lane is
+            # computed and dropped.
             A = VecAlgebra()
             outs, where = [], []
             for k1 in range(0, p, 2):
+                pad = k1 + 1 == p
                 x = []
                 for a in range(q):
-                    v = A.input(a * p + k1)
+                    v = A.input(a * P + k1)
                     w0 = constant(Fraction(sign * a * k1, n))
-                    w1 = constant(Fraction(sign * a * (k1 + 1), n))
+                    w1 = w0 if pad else constant(Fraction(sign * a * (k1 + 1), n))
                     x.append(A.lane_twiddle(v, w0, w1))
                 z = dft(A, x, sign)
                 for k2 in range(q):
                     outs.append(z[k2])
-                    where.append(k1 + p * k2)
+                    where.append((k1 + p * k2, pad))
+
+            def store2(k, e):
+                at, pad = where[k]
+                if pad:
+                    return "simd::store1(out + %d, simd::low(%s));" % (2 * at, e)
+                return "simd::store2(out + %d, %s);" % (2 * at, e)
             L.append("  {")
-            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(buf + %d)" % (2 * j),
-                        lambda k, e: "simd::store2(out + %d, %s);" % (2 * where[k], e), "    ")
+            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(buf + %d)" % (2 * j), store2,
+                        "    ")
             L.append("  }")
             L.append("}")
             L.append("")
@@ -1766,6 +1804,7 @@ def all_files():
         "butterflies.h": file_butterflies(),
         "blocks.h": file_blocks(),
         "whole.h": file_whole(),
+        "whole.cpp": file_whole_cpp(),
         "pow2_leaves.h": file_pow2_leaves(),
         "codelets_complex_128.cpp": file_cplx_128(),
         "codelets_fixed.cpp": file_fixed(),
