@@ -1688,33 +1688,37 @@ def file_pow2_leaves():
     return L
 
 # Whole transforms of the mixed-radix engine at levels 4 and 5: n = p x q
-# (q even; an odd p pads each buffer row with a copy of its last entry) in
-# two passes through a local buffer, two columns per simd::C2 in each,
-# literal twiddles. Kept where they beat the plan's blocks and passes at
-# level 5: 72 20 %, 80 15 %, 84 4-9 %, 96 15-17 % (inside the real 192), 100
-# 9-12 %, 112 8-9 %, 120 9 % (10 x 12; 8-9 % of the real 240), 140 9-11 %,
-# 144 15 %, 160 9 %, 168 5 % (inside the real 336), 192 15-16 %, 196 5-6 %,
-# 216 6 %, 224 6-7 %; with an odd p 70 13 %, 90 29 %, 98 10 %, 110 16 %, 126
-# 22 %, 130 11 %, 154 5 %, 162 19 %, 182 8 %, 88 and 104 15 %, and those
-# with a prime p of 17 and more 19-48 % (68, 74, 76, 82, 86, 92, 94, 102,
-# 114, 116, 124, 136, 138, 152); 108, 150 (15 x 10), 180, 198 (11 x 18),
-# 200, 234, 240, 252, 288 and 320 came out even or slower. Up to 64 points they replace the one-lane
-# straight-line kernels: 36 19 %, 48 11 %, 60 10 %, 18 15 %, 20 and 28 8 %,
-# 22 22 %, 26 24 %, 30 14 %, 42 19 %, 44 13 %, 50 15-20 % (real 100 4-12 %),
-# 52 21 %, 54 26 %, 34 to 62 with a prime p 34-39 %; 24 gained 2-5 % at a
-# fifth more rounding error, 40 and 56 gained nothing. The rounding error
-# stays within an eighth of the path's it replaces (a fifth for a prime p
-# of 37 to 47).
-WHOLE = {18: (3, 6), 20: (5, 4), 22: (11, 2), 26: (13, 2), 28: (7, 4), 30: (5, 6), 34: (17, 2),
-         36: (6, 6), 38: (19, 2), 42: (7, 6), 44: (11, 4), 46: (23, 2), 48: (6, 8), 50: (5, 10),
-         52: (13, 4), 54: (9, 6), 58: (29, 2), 60: (6, 10), 62: (31, 2), 66: (11, 6), 68: (17, 4),
-         70: (7, 10), 72: (6, 12), 74: (37, 2), 76: (19, 4), 78: (13, 6), 80: (8, 10),
-         82: (41, 2), 84: (6, 14), 86: (43, 2), 88: (11, 8), 90: (9, 10), 92: (23, 4),
-         94: (47, 2), 96: (8, 12), 98: (7, 14), 100: (10, 10), 102: (17, 6), 104: (13, 8),
-         110: (11, 10), 112: (8, 14), 114: (19, 6), 116: (29, 4), 120: (10, 12), 124: (31, 4),
-         126: (9, 14), 130: (13, 10), 136: (17, 8), 138: (23, 6), 140: (10, 14), 144: (12, 12),
-         152: (19, 8), 154: (11, 14), 160: (10, 16), 162: (9, 18), 168: (12, 14), 182: (13, 14),
-         192: (12, 16), 196: (14, 14), 216: (12, 18), 224: (14, 16)}
+# (an odd p pads each buffer row with a copy of its last entry, an odd q
+# adds a row) in two passes through a local buffer, two columns per
+# simd::C2 in each, literal twiddles. Kept where they beat the plan's blocks
+# and passes at level 5: 72 20 %, 80 15 %, 84 4-9 %, 96 15-17 % (inside the
+# real 192), 100 9-12 %, 112 8-9 %, 120 9 % (10 x 12; 8-9 % of the real
+# 240), 140 9-11 %, 144 15 %, 160 9 %, 168 5 % (inside the real 336), 192
+# 15-16 %, 196 5-6 %, 216 6 %, 224 6-7 %; with an odd p 70 13 %, 90 29 %,
+# 98 10 %, 110 16 %, 126 22 %, 130 11 %, 154 5 %, 162 19 %, 182 8 %, 88 and
+# 104 15 %, and those with a prime p of 17 and more 19-48 % (68, 74, 76,
+# 82, 86, 92, 94, 102, 114, 116, 124, 136, 138, 152); with both odd 75 19 %,
+# 81 28 %, 99 31 %, 105 15 %. 108, 150 (15 x 10), 180, 198 (11 x 18), 200,
+# 234, 240, 252, 288 and 320 came out even or slower. Up to 64 points they
+# replace the one-lane straight-line kernels: 36 19 %, 48 11 %, 60 10 %, 18
+# 15 %, 20 and 28 8 %, 22 22 %, 26 24 %, 30 14 %, 42 19 %, 44 13 %, 50
+# 15-20 % (real 100 4-12 %), 52 21 %, 54 26 %, 34 to 62 with a prime p
+# 34-39 %, and with both odd 25 9-12 % (real 50 6-7 %), 27 7 %, 45 10 %
+# (real 90 8 %), 49 19 %, 63 15 %; 24 gained 2-5 % at a fifth more rounding
+# error, 40, 55 and 56 gained nothing, 35 lost 6 %. The rounding error stays
+# within an eighth of the path's it replaces (a fifth for a prime p of 37
+# to 47).
+WHOLE = {18: (3, 6), 20: (5, 4), 22: (11, 2), 25: (5, 5), 26: (13, 2), 27: (3, 9), 28: (7, 4),
+         30: (5, 6), 34: (17, 2), 36: (6, 6), 38: (19, 2), 42: (7, 6), 44: (11, 4), 45: (9, 5),
+         46: (23, 2), 48: (6, 8), 49: (7, 7), 50: (5, 10), 52: (13, 4), 54: (9, 6), 58: (29, 2),
+         60: (6, 10), 62: (31, 2), 63: (9, 7), 66: (11, 6), 68: (17, 4), 70: (7, 10), 72: (6, 12),
+         74: (37, 2), 75: (15, 5), 76: (19, 4), 78: (13, 6), 80: (8, 10), 81: (9, 9), 82: (41, 2),
+         84: (6, 14), 86: (43, 2), 88: (11, 8), 90: (9, 10), 92: (23, 4), 94: (47, 2),
+         96: (8, 12), 98: (7, 14), 99: (11, 9), 100: (10, 10), 102: (17, 6), 104: (13, 8),
+         105: (15, 7), 110: (11, 10), 112: (8, 14), 114: (19, 6), 116: (29, 4), 120: (10, 12),
+         124: (31, 4), 126: (9, 14), 130: (13, 10), 136: (17, 8), 138: (23, 6), 140: (10, 14),
+         144: (12, 12), 152: (19, 8), 154: (11, 14), 160: (10, 16), 162: (9, 18), 168: (12, 14),
+         182: (13, 14), 192: (12, 16), 196: (14, 14), 216: (12, 18), 224: (14, 16)}
 
 
 def file_whole():
@@ -1742,21 +1746,31 @@ def file_whole_cpp():
         for dn, sign in (("forward", -1), ("backward", 1)):
             L.append("void whole%d_%s(const double* in, double* out) {" % (n, dn))
             # Rows of the buffer hold P = p rounded up to even entries, so that
-            # an odd p's last column pairs with a pad entry (a copy of it).
+            # an odd p's last column pairs with a pad entry (a copy of it); an
+            # odd q adds a pad row, the second lane of its last row pair.
             P = p + (p & 1)
-            L.append("  alignas(32) double buf[%d];" % (2 * q * P))
+            Q = q + (q & 1)
+            L.append("  alignas(32) double buf[%d];" % (2 * Q * P))
             # Pass 1: inputs x[a + q*b], lanes a, a+1; row a of the buffer holds
-            # Y_a[k1], k1 < p.
+            # Y_a[k1], k1 < p. Input j >= n stands for x[j - n] in both lanes
+            # (the last row of an odd q, whose second lane has no input).
             A = VecAlgebra()
             outs, where = [], []
             for a in range(0, q, 2):
-                y = dft(A, [A.input(a + q * b) for b in range(p)], sign)
+                last = a + 1 == q
+                y = dft(A, [A.input(a + q * b + (n if last else 0)) for b in range(p)], sign)
                 for k1 in range(0, p, 2):
                     y1 = y[k1 + 1] if k1 + 1 < p else y[k1]
                     outs += [A.lows(y[k1], y1), A.highs(y[k1], y1)]
                     where += [a * P + k1, (a + 1) * P + k1]
+
+            def load1(j):
+                if j < n:
+                    return "simd::load2(in + %d)" % (2 * j)
+                return "simd::join(simd::load1(in + %d), simd::load1(in + %d))" % (
+                    2 * (j - n), 2 * (j - n))
             L.append("  {")
-            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(in + %d)" % (2 * j),
+            L += A.emit(outs, "simd::C2", load1,
                         lambda k, e: "simd::store2(buf + %d, %s);" % (2 * where[k], e), "    ")
             L.append("  }")
             # Pass 2: columns k1, k1+1 of every row a, times w_n^(a*k1), q-point

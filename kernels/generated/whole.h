@@ -4,7 +4,7 @@
 // two at a time into a local buffer (rows exchanged on the way), then the
 // twiddles and the q-point transforms two columns at a time into out.
 // Every input is read before out is written, so in may equal out.
-// Lengths: 18 = 3 x 6, 20 = 5 x 4, 22 = 11 x 2, 26 = 13 x 2, 28 = 7 x 4, 30 = 5 x 6, 34 = 17 x 2, 36 = 6 x 6, 38 = 19 x 2, 42 = 7 x 6, 44 = 11 x 4, 46 = 23 x 2, 48 = 6 x 8, 50 = 5 x 10, 52 = 13 x 4, 54 = 9 x 6, 58 = 29 x 2, 60 = 6 x 10, 62 = 31 x 2, 66 = 11 x 6, 68 = 17 x 4, 70 = 7 x 10, 72 = 6 x 12, 74 = 37 x 2, 76 = 19 x 4, 78 = 13 x 6, 80 = 8 x 10, 82 = 41 x 2, 84 = 6 x 14, 86 = 43 x 2, 88 = 11 x 8, 90 = 9 x 10, 92 = 23 x 4, 94 = 47 x 2, 96 = 8 x 12, 98 = 7 x 14, 100 = 10 x 10, 102 = 17 x 6, 104 = 13 x 8, 110 = 11 x 10, 112 = 8 x 14, 114 = 19 x 6, 116 = 29 x 4, 120 = 10 x 12, 124 = 31 x 4, 126 = 9 x 14, 130 = 13 x 10, 136 = 17 x 8, 138 = 23 x 6, 140 = 10 x 14, 144 = 12 x 12, 152 = 19 x 8, 154 = 11 x 14, 160 = 10 x 16, 162 = 9 x 18, 168 = 12 x 14, 182 = 13 x 14, 192 = 12 x 16, 196 = 14 x 14, 216 = 12 x 18, 224 = 14 x 16.
+// Lengths: 18 = 3 x 6, 20 = 5 x 4, 22 = 11 x 2, 25 = 5 x 5, 26 = 13 x 2, 27 = 3 x 9, 28 = 7 x 4, 30 = 5 x 6, 34 = 17 x 2, 36 = 6 x 6, 38 = 19 x 2, 42 = 7 x 6, 44 = 11 x 4, 45 = 9 x 5, 46 = 23 x 2, 48 = 6 x 8, 49 = 7 x 7, 50 = 5 x 10, 52 = 13 x 4, 54 = 9 x 6, 58 = 29 x 2, 60 = 6 x 10, 62 = 31 x 2, 63 = 9 x 7, 66 = 11 x 6, 68 = 17 x 4, 70 = 7 x 10, 72 = 6 x 12, 74 = 37 x 2, 75 = 15 x 5, 76 = 19 x 4, 78 = 13 x 6, 80 = 8 x 10, 81 = 9 x 9, 82 = 41 x 2, 84 = 6 x 14, 86 = 43 x 2, 88 = 11 x 8, 90 = 9 x 10, 92 = 23 x 4, 94 = 47 x 2, 96 = 8 x 12, 98 = 7 x 14, 99 = 11 x 9, 100 = 10 x 10, 102 = 17 x 6, 104 = 13 x 8, 105 = 15 x 7, 110 = 11 x 10, 112 = 8 x 14, 114 = 19 x 6, 116 = 29 x 4, 120 = 10 x 12, 124 = 31 x 4, 126 = 9 x 14, 130 = 13 x 10, 136 = 17 x 8, 138 = 23 x 6, 140 = 10 x 14, 144 = 12 x 12, 152 = 19 x 8, 154 = 11 x 14, 160 = 10 x 16, 162 = 9 x 18, 168 = 12 x 14, 182 = 13 x 14, 192 = 12 x 16, 196 = 14 x 14, 216 = 12 x 18, 224 = 14 x 16.
 #pragma once
 #include <cstdint>
 
@@ -12,7 +12,7 @@
 #include "kernels/simd.h"
 
 // X(n) for every length above, for the dispatch switch of the engine.
-#define TQS_WHOLE_LENGTHS(X) X(18) X(20) X(22) X(26) X(28) X(30) X(34) X(36) X(38) X(42) X(44) X(46) X(48) X(50) X(52) X(54) X(58) X(60) X(62) X(66) X(68) X(70) X(72) X(74) X(76) X(78) X(80) X(82) X(84) X(86) X(88) X(90) X(92) X(94) X(96) X(98) X(100) X(102) X(104) X(110) X(112) X(114) X(116) X(120) X(124) X(126) X(130) X(136) X(138) X(140) X(144) X(152) X(154) X(160) X(162) X(168) X(182) X(192) X(196) X(216) X(224)
+#define TQS_WHOLE_LENGTHS(X) X(18) X(20) X(22) X(25) X(26) X(27) X(28) X(30) X(34) X(36) X(38) X(42) X(44) X(45) X(46) X(48) X(49) X(50) X(52) X(54) X(58) X(60) X(62) X(63) X(66) X(68) X(70) X(72) X(74) X(75) X(76) X(78) X(80) X(81) X(82) X(84) X(86) X(88) X(90) X(92) X(94) X(96) X(98) X(99) X(100) X(102) X(104) X(105) X(110) X(112) X(114) X(116) X(120) X(124) X(126) X(130) X(136) X(138) X(140) X(144) X(152) X(154) X(160) X(162) X(168) X(182) X(192) X(196) X(216) X(224)
 
 TQS_LEVEL_BEGIN
 #if TQS_LEVEL >= 4
@@ -23,8 +23,12 @@ void whole20_forward(const double* in, double* out);
 void whole20_backward(const double* in, double* out);
 void whole22_forward(const double* in, double* out);
 void whole22_backward(const double* in, double* out);
+void whole25_forward(const double* in, double* out);
+void whole25_backward(const double* in, double* out);
 void whole26_forward(const double* in, double* out);
 void whole26_backward(const double* in, double* out);
+void whole27_forward(const double* in, double* out);
+void whole27_backward(const double* in, double* out);
 void whole28_forward(const double* in, double* out);
 void whole28_backward(const double* in, double* out);
 void whole30_forward(const double* in, double* out);
@@ -39,10 +43,14 @@ void whole42_forward(const double* in, double* out);
 void whole42_backward(const double* in, double* out);
 void whole44_forward(const double* in, double* out);
 void whole44_backward(const double* in, double* out);
+void whole45_forward(const double* in, double* out);
+void whole45_backward(const double* in, double* out);
 void whole46_forward(const double* in, double* out);
 void whole46_backward(const double* in, double* out);
 void whole48_forward(const double* in, double* out);
 void whole48_backward(const double* in, double* out);
+void whole49_forward(const double* in, double* out);
+void whole49_backward(const double* in, double* out);
 void whole50_forward(const double* in, double* out);
 void whole50_backward(const double* in, double* out);
 void whole52_forward(const double* in, double* out);
@@ -55,6 +63,8 @@ void whole60_forward(const double* in, double* out);
 void whole60_backward(const double* in, double* out);
 void whole62_forward(const double* in, double* out);
 void whole62_backward(const double* in, double* out);
+void whole63_forward(const double* in, double* out);
+void whole63_backward(const double* in, double* out);
 void whole66_forward(const double* in, double* out);
 void whole66_backward(const double* in, double* out);
 void whole68_forward(const double* in, double* out);
@@ -65,12 +75,16 @@ void whole72_forward(const double* in, double* out);
 void whole72_backward(const double* in, double* out);
 void whole74_forward(const double* in, double* out);
 void whole74_backward(const double* in, double* out);
+void whole75_forward(const double* in, double* out);
+void whole75_backward(const double* in, double* out);
 void whole76_forward(const double* in, double* out);
 void whole76_backward(const double* in, double* out);
 void whole78_forward(const double* in, double* out);
 void whole78_backward(const double* in, double* out);
 void whole80_forward(const double* in, double* out);
 void whole80_backward(const double* in, double* out);
+void whole81_forward(const double* in, double* out);
+void whole81_backward(const double* in, double* out);
 void whole82_forward(const double* in, double* out);
 void whole82_backward(const double* in, double* out);
 void whole84_forward(const double* in, double* out);
@@ -89,12 +103,16 @@ void whole96_forward(const double* in, double* out);
 void whole96_backward(const double* in, double* out);
 void whole98_forward(const double* in, double* out);
 void whole98_backward(const double* in, double* out);
+void whole99_forward(const double* in, double* out);
+void whole99_backward(const double* in, double* out);
 void whole100_forward(const double* in, double* out);
 void whole100_backward(const double* in, double* out);
 void whole102_forward(const double* in, double* out);
 void whole102_backward(const double* in, double* out);
 void whole104_forward(const double* in, double* out);
 void whole104_backward(const double* in, double* out);
+void whole105_forward(const double* in, double* out);
+void whole105_backward(const double* in, double* out);
 void whole110_forward(const double* in, double* out);
 void whole110_backward(const double* in, double* out);
 void whole112_forward(const double* in, double* out);
