@@ -26,9 +26,9 @@ void root_cos_sin(int64_t k, int64_t n, double* c, double* s);
 // of a few 2^-64, being itself a product of library values, and the root a
 // few times that, far below half an ulp of a double). Angles are first
 // reduced to the octant [0, pi/4], where neither the cosine nor the sine of
-// a product cancels. Without memory for the
-// tables (or for short lengths, where they would not pay) every root comes
-// from the library instead, with the same accuracy.
+// a product cancels. Without memory for the tables (or for short lengths,
+// where they would not pay) every root comes from the library instead, with
+// the same accuracy.
 class RootGenerator {
  public:
   explicit RootGenerator(int64_t n);

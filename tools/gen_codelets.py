@@ -1727,6 +1727,7 @@ def file_whole():
          "// by decimation in time, the p-point transforms of the q decimated inputs",
          "// two at a time into a local buffer (rows exchanged on the way), then the",
          "// twiddles and the q-point transforms two columns at a time into out.",
+         "// An odd p or q pads the buffer to an even number of columns or rows.",
          "// Every input is read before out is written, so in may equal out.",
          "// Lengths: " + ", ".join("%d = %d x %d" % (n, pq[0], pq[1]) for n, pq in WHOLE.items()) + "."],
         ("TQS_WHOLE_LENGTHS", list(WHOLE)), avx_only=True)
@@ -1764,13 +1765,13 @@ def file_whole_cpp():
                     outs += [A.lows(y[k1], y1), A.highs(y[k1], y1)]
                     where += [a * P + k1, (a + 1) * P + k1]
 
-            def load1(j):
+            def load_input(j):
                 if j < n:
                     return "simd::load2(in + %d)" % (2 * j)
                 return "simd::join(simd::load1(in + %d), simd::load1(in + %d))" % (
                     2 * (j - n), 2 * (j - n))
             L.append("  {")
-            L += A.emit(outs, "simd::C2", load1,
+            L += A.emit(outs, "simd::C2", load_input,
                         lambda k, e: "simd::store2(buf + %d, %s);" % (2 * where[k], e), "    ")
             L.append("  }")
             # Pass 2: columns k1, k1+1 of every row a, times w_n^(a*k1), q-point
@@ -1791,13 +1792,14 @@ def file_whole_cpp():
                     outs.append(z[k2])
                     where.append((k1 + p * k2, pad))
 
-            def store2(k, e):
+            def store_output(k, e):
                 at, pad = where[k]
                 if pad:
                     return "simd::store1(out + %d, simd::low(%s));" % (2 * at, e)
                 return "simd::store2(out + %d, %s);" % (2 * at, e)
             L.append("  {")
-            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(buf + %d)" % (2 * j), store2,
+            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(buf + %d)" % (2 * j),
+                        store_output,
                         "    ")
             L.append("  }")
             L.append("}")

@@ -3,6 +3,7 @@
 // by decimation in time, the p-point transforms of the q decimated inputs
 // two at a time into a local buffer (rows exchanged on the way), then the
 // twiddles and the q-point transforms two columns at a time into out.
+// An odd p or q pads the buffer to an even number of columns or rows.
 // Every input is read before out is written, so in may equal out.
 // Lengths: 18 = 3 x 6, 20 = 5 x 4, 22 = 11 x 2, 25 = 5 x 5, 26 = 13 x 2, 27 = 3 x 9, 28 = 7 x 4, 30 = 5 x 6, 34 = 17 x 2, 36 = 6 x 6, 38 = 19 x 2, 42 = 7 x 6, 44 = 11 x 4, 45 = 9 x 5, 46 = 23 x 2, 48 = 6 x 8, 49 = 7 x 7, 50 = 5 x 10, 52 = 13 x 4, 54 = 9 x 6, 58 = 29 x 2, 60 = 6 x 10, 62 = 31 x 2, 63 = 9 x 7, 66 = 11 x 6, 68 = 17 x 4, 70 = 7 x 10, 72 = 6 x 12, 74 = 37 x 2, 75 = 15 x 5, 76 = 19 x 4, 78 = 13 x 6, 80 = 8 x 10, 81 = 9 x 9, 82 = 41 x 2, 84 = 6 x 14, 86 = 43 x 2, 88 = 11 x 8, 90 = 9 x 10, 92 = 23 x 4, 94 = 47 x 2, 96 = 8 x 12, 98 = 7 x 14, 99 = 11 x 9, 100 = 10 x 10, 102 = 17 x 6, 104 = 13 x 8, 105 = 15 x 7, 110 = 11 x 10, 112 = 8 x 14, 114 = 19 x 6, 116 = 29 x 4, 120 = 10 x 12, 124 = 31 x 4, 126 = 9 x 14, 130 = 13 x 10, 136 = 17 x 8, 138 = 23 x 6, 140 = 10 x 14, 144 = 12 x 12, 152 = 19 x 8, 154 = 11 x 14, 160 = 10 x 16, 162 = 9 x 18, 168 = 12 x 14, 182 = 13 x 14, 192 = 12 x 16, 196 = 14 x 14, 216 = 12 x 18, 224 = 14 x 16.
 #pragma once
