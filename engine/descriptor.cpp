@@ -12,7 +12,7 @@ constexpr int LIST_ALIGNMENT = 16;
 
 DimensionRecord* allocate_records(int32_t count) {
   return static_cast<DimensionRecord*>(
-      tqs_mm_allocate(static_cast<uint64_t>(count) * sizeof(DimensionRecord), LIST_ALIGNMENT));
+      tqs_mm_allocate_direct(static_cast<uint64_t>(count) * sizeof(DimensionRecord), LIST_ALIGNMENT));
 }
 
 long get_input_strides(EngineDescriptor* d, int64_t* out) {
