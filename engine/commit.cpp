@@ -122,6 +122,7 @@ const Strategy* find_strategy(const char* name) {
 long normalise_dimension_list(DimensionList* destination, const DimensionList* source,
                               int flags) {
   if (source->count > destination->count || destination->records == nullptr) {
+    // Direct, like the descriptor's own lists (see allocate_records).
     auto* records = static_cast<DimensionRecord*>(tqs_mm_allocate_direct(
         static_cast<uint64_t>(source->count > 0 ? source->count : 1) * sizeof(DimensionRecord),
         16));

@@ -10,9 +10,12 @@ namespace {
 
 constexpr int LIST_ALIGNMENT = 16;
 
+// Never from the thread's cached blocks: a few bytes held for the
+// descriptor's lifetime would keep a block from the tables and work areas
+// that commits and computes allocate again and again.
 DimensionRecord* allocate_records(int32_t count) {
-  return static_cast<DimensionRecord*>(
-      tqs_mm_allocate_direct(static_cast<uint64_t>(count) * sizeof(DimensionRecord), LIST_ALIGNMENT));
+  return static_cast<DimensionRecord*>(tqs_mm_allocate_direct(
+      static_cast<uint64_t>(count) * sizeof(DimensionRecord), LIST_ALIGNMENT));
 }
 
 long get_input_strides(EngineDescriptor* d, int64_t* out) {
