@@ -45,34 +45,52 @@ struct RootSource {
   ~RootSource() { tqs_mm_free(table); }
 };
 
-// The roots w^(k*step) = (cos, -sin)(2 pi k*step/len), k = 0, 1, ... of a
-// RootSource in turn (k*step below its length): the exponent's quadrant
-// and offset advance with it.
-struct RootWalk {
-  const RootSource& src;
-  int64_t step, e = 0, quad = 0, r = 0;
-  RootWalk(const RootSource& s, int64_t st) : src(s), step(st) {}
-  void get(double* w) const {
-    if (src.q4 == 0) {
-      w[0] = src.table[2 * e];
-      w[1] = src.table[2 * e + 1];
-    } else {
-      quadrant_root(quad, src.table[r], src.table[src.q4 - r], w);
-    }
-  }
-  void next() {
-    if (src.q4 == 0) {
+// The roots w^(k*step) = (cos, -sin)(2 pi k*step/len), k = 0 .. count-1,
+// of a RootSource (k*step below its length), handed to put(k, cos, -sin)
+// a quadrant at a time: inside one, the place in the quarter-wave table
+// moves by step with no wrap test and no quadrant switch per root (complex
+// 10^5 fills 100000 twiddles; its commit 0.31 -> 0.2 ms).
+template <class Put>
+void walk_row(const RootSource& src, int64_t step, int64_t count, Put put) {
+  const double* t = src.table;
+  if (src.q4 == 0) {
+    int64_t e = 0;
+    for (int64_t k = 0; k < count; ++k) {
+      put(k, t[2 * e], t[2 * e + 1]);
       e += step;
       if (e >= src.len) e -= src.len;
-      return;
     }
-    r += step;
-    while (r >= src.q4) {
-      r -= src.q4;
+    return;
+  }
+  const int64_t q4 = src.q4;
+  int64_t r = 0, quad = 0, k = 0;
+  while (k < count) {
+    int64_t run = (q4 - r + step - 1) / step;  // steps while r stays below q4
+    if (run > count - k) run = count - k;
+    const double* sn = t + r;       // sin, forwards
+    const double* cs = t + q4 - r;  // cos, backwards
+    switch (quad) {
+      case 0:
+        for (int64_t i = 0; i < run; ++i) put(k + i, cs[-i * step], -sn[i * step]);
+        break;
+      case 1:
+        for (int64_t i = 0; i < run; ++i) put(k + i, -sn[i * step], -cs[-i * step]);
+        break;
+      case 2:
+        for (int64_t i = 0; i < run; ++i) put(k + i, -cs[-i * step], sn[i * step]);
+        break;
+      default:
+        for (int64_t i = 0; i < run; ++i) put(k + i, sn[i * step], cs[-i * step]);
+        break;
+    }
+    k += run;
+    r += run * step;
+    while (r >= q4) {
+      r -= q4;
       quad = (quad + 1) & 3;
     }
   }
-};
+}
 
 // ---- radix passes ---------------------------------------------------------
 
@@ -646,28 +664,39 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
     // Row by row, the exponent j*k*s (below len: j < r, k < m, r*m*s = len)
     // advances by j*s from column to column, and its place in the root
     // table with it: no multiplication or quadrant search per root.
+    const int64_t per = rr - 1;
     for (int64_t j = 1; j < rr; ++j) {
-      RootWalk walk(roots, j * ss);
-      for (int64_t k = 0; k < mm; ++k, walk.next()) {
-        double wv[2];
-        walk.get(wv);
-        const double c = wv[0], sn = wv[1];
-        if (pairs) {
-          int64_t pos = (mm & 1) == 0 ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
-                                      : (k * (rr - 1) + (j - 1)) * 2;
-          tw[pos] = c;
-          tw[pos + 1] = sn;
-        } else if (grouped) {
-          int64_t pos = ((k >> 1) * (rr - 1) + (j - 1)) * 8 + (k & 1) * 2;
-          tw[pos] = tw[pos + 1] = c;
-          tw[pos + 4] = -sn;
-          tw[pos + 5] = sn;
-        } else {
-          int64_t pos = (k * (rr - 1) + (j - 1)) * 4;
-          tw[pos] = tw[pos + 1] = c;
-          tw[pos + 2] = -sn;
-          tw[pos + 3] = sn;
-        }
+      const int64_t step = j * ss;
+      if (pairs && (mm & 1) == 0) {  // {c0, s0, c1, s1} per column pair and j
+        double* row = tw + 4 * (j - 1);
+        walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          double* at = row + (k >> 1) * 4 * per + (k & 1) * 2;
+          at[0] = c;
+          at[1] = sn;
+        });
+      } else if (pairs) {  // {c, s} per column and j
+        double* row = tw + 2 * (j - 1);
+        walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          double* at = row + k * 2 * per;
+          at[0] = c;
+          at[1] = sn;
+        });
+      } else if (grouped) {  // {c0, c0, c1, c1, -s0, s0, -s1, s1}
+        double* row = tw + 8 * (j - 1);
+        walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          double* at = row + (k >> 1) * 8 * per + (k & 1) * 2;
+          at[0] = at[1] = c;
+          at[4] = -sn;
+          at[5] = sn;
+        });
+      } else {  // {c, c, -s, s}
+        double* row = tw + 4 * (j - 1);
+        walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          double* at = row + k * 4 * per;
+          at[0] = at[1] = c;
+          at[2] = -sn;
+          at[3] = sn;
+        });
       }
     }
     f.twiddles = tw;
