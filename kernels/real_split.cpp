@@ -27,7 +27,9 @@ void real_split_forward_pairs(double* z, int64_t n, const double* w, double scal
   const double half = 0.5 * scale;
   int64_t k = k0;
 #if TQS_AVX
-  for (; k + 1 < k1 && k + 1 < h - k - 1; k += 2) {
+  // While k + 1 < k1 and the back pair h-k-1, h-k-2 lies beyond k + 1.
+  const int64_t lim = k1 - 1 < (h - 1) / 2 ? k1 - 1 : (h - 1) / 2;
+  for (; k < lim; k += 2) {
     const int64_t j = h - k - 1;
     C2 a = load2(z + 2 * k);
     C2 b = reverse_lanes(load2(z + 2 * j));
@@ -74,7 +76,8 @@ void real_split_backward(const double* in, double* z, int64_t n, const double* w
   // both addresses stay inside the output. Two iterations share a line, so
   // every second one asks (1-2 % less time than asking every time).
   const bool ahead = h >= 64;
-  for (; k + 1 < h - k - 1; k += 2) {
+  const int64_t lim = (h - 1) / 2;  // while k + 1 < h - k - 1
+  for (; k < lim; k += 2) {
     const int64_t j = h - k - 1;
     if (ahead && (k & 2) == 0) {
       __builtin_prefetch(z + 2 * k + 64, 1);
