@@ -158,6 +158,10 @@ long plan_real_descriptor(EngineDescriptor* head) {
           head->active_forward_scale == 1.0 && head->active_backward_scale == 1.0) {
         head->compute_forward = real_compute_short_cce_forward_out;
         head->compute_backward = real_compute_short_cce_backward_out;
+        if (head->input_offset == 0 && head->output_offset == 0) {
+          real_short_cce_kernel_entries(head->length, &head->compute_forward,
+                                        &head->compute_backward);
+        }
       }
     }
     head->array_argument_count = 2;

@@ -3,9 +3,11 @@
 // working in a fixed area on the caller's stack. No driver, no work buffer.
 #include <cstring>
 
+#include "engine/kernel_entries.h"
 #include "engine/plan.h"
 #include "engine/strategies.h"
 #include "kernels/codelets.h"
+#include "kernels/generated/codelet_kernels.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -35,8 +37,8 @@ long run(EngineDescriptor* d, void* a1, void* a2) {
   return translate_plan_status(code);
 }
 
-// Lengths up to 16: the plan holds no tables, so its kernel is called
-// straight away; this keeps the cost of a tiny transform to the calls.
+// Scaled lengths up to 16 (the unscaled ones have an entry per kernel,
+// below): the plan holds no tables, so its kernel is called straight away.
 template <bool Forward>
 long run_short(EngineDescriptor* d, void* a1, void* a2) {
   if (a1 == nullptr || a2 == nullptr) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
@@ -52,6 +54,27 @@ long run_short(EngineDescriptor* d, void* a1, void* a2) {
   }
   return 0;
 }
+
+// Unscaled lengths up to 16 (index: the length).
+constexpr KernelEntries kShortEntries[LONGEST_CODELET + 1] = {
+    {},
+    kernel_entries<cplx_copy_1, cplx_copy_1>(),
+    kernel_entries<cplx_2, cplx_2>(),
+    kernel_entries<cplx_fwd_3, cplx_bwd_3>(),
+    kernel_entries<cplx_fwd_4, cplx_bwd_4>(),
+    kernel_entries<cplx_fwd_5, cplx_bwd_5>(),
+    kernel_entries<cplx_fwd_6, cplx_bwd_6>(),
+    kernel_entries<cplx_fwd_7, cplx_bwd_7>(),
+    kernel_entries<cplx_fwd_8, cplx_bwd_8>(),
+    kernel_entries<cplx_fwd_9, cplx_bwd_9>(),
+    kernel_entries<cplx_fwd_10, cplx_bwd_10>(),
+    kernel_entries<cplx_fwd_11, cplx_bwd_11>(),
+    kernel_entries<cplx_fwd_12, cplx_bwd_12>(),
+    kernel_entries<cplx_fwd_13, cplx_bwd_13>(),
+    kernel_entries<cplx_fwd_14, cplx_bwd_14>(),
+    kernel_entries<cplx_fwd_15, cplx_bwd_15>(),
+    kernel_entries<cplx_fwd_16, cplx_bwd_16>(),
+};
 
 long short_forward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
   return run_short<true>(d, a1, a1);
@@ -120,7 +143,12 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     free_plan(d);
     return STRATEGY_DECLINED_SMALL;
   }
-  if (d->length <= LONGEST_CODELET) {
+  const PlanRecord* plan = p->plan;
+  if (d->length <= LONGEST_CODELET && !plan->forward_scaled && !plan->backward_scaled) {
+    const KernelEntries& e = kShortEntries[d->length];
+    install_compute_entries(d, e.forward_inplace, e.forward_out, e.backward_inplace,
+                            e.backward_out);
+  } else if (d->length <= LONGEST_CODELET) {
     install_compute_entries(d, short_forward_inplace, short_forward_out, short_backward_inplace,
                             short_backward_out);
   } else {
@@ -149,7 +177,7 @@ const Strategy small_complex_strategy = {try_commit, release};
 bool small_complex_owns(const EngineDescriptor* d) {
   const ComputeEntry f = d->compute_forward;
   return f == forward_inplace || f == forward_out || f == short_forward_inplace ||
-         f == short_forward_out;
+         f == short_forward_out || among_kernel_entries(kShortEntries, f);
 }
 
 TQS_LEVEL_END

@@ -32,6 +32,12 @@ long real_compute_short_forward_out(EngineDescriptor* d, void* a1, void* a2, voi
 long real_compute_short_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
 long real_compute_short_cce_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
 long real_compute_short_cce_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*);
+// The same without offsets: an entry per length that calls its kernel by
+// name (lengths 2..16; false for the others, which leave the entries as
+// they were).
+bool real_short_cce_kernel_entries(int64_t n, ComputeEntry* forward, ComputeEntry* backward);
+// Whether f is a forward entry of those.
+bool real_short_cce_kernel_entry(ComputeEntry f);
 
 // Storage routines: the real plan in permuted packed order, converted to or
 // from the chosen layout. Answer plan-level codes.

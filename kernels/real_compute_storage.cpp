@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "engine/kernel_entries.h"
 #include "engine/plan.h"
 #include "kernels/codelets.h"
+#include "kernels/generated/codelet_kernels.h"
 #include "kernels/real_compute.h"
 #include "tqs_dfti.h"
 
@@ -226,6 +228,42 @@ long real_compute_short_cce_backward_out(EngineDescriptor* d, void* a1, void* a2
   codelets.real_backward_cce[d->length](static_cast<const double*>(a1) + 2 * d->input_offset,
                                         static_cast<double*>(a2) + d->output_offset);
   return 0;
+}
+
+namespace {
+
+// Lengths 2..16 (index: the length).
+constexpr KernelEntries kShortCceEntries[17] = {
+    {},
+    {},
+    kernel_entries<real_cce_fwd_2, real_cce_bwd_2>(),
+    kernel_entries<real_cce_fwd_3, real_cce_bwd_3>(),
+    kernel_entries<real_cce_fwd_4, real_cce_bwd_4>(),
+    kernel_entries<real_cce_fwd_5, real_cce_bwd_5>(),
+    kernel_entries<real_cce_fwd_6, real_cce_bwd_6>(),
+    kernel_entries<real_cce_fwd_7, real_cce_bwd_7>(),
+    kernel_entries<real_cce_fwd_8, real_cce_bwd_8>(),
+    kernel_entries<real_cce_fwd_9, real_cce_bwd_9>(),
+    kernel_entries<real_cce_fwd_10, real_cce_bwd_10>(),
+    kernel_entries<real_cce_fwd_11, real_cce_bwd_11>(),
+    kernel_entries<real_cce_fwd_12, real_cce_bwd_12>(),
+    kernel_entries<real_cce_fwd_13, real_cce_bwd_13>(),
+    kernel_entries<real_cce_fwd_14, real_cce_bwd_14>(),
+    kernel_entries<real_cce_fwd_15, real_cce_bwd_15>(),
+    kernel_entries<real_cce_fwd_16, real_cce_bwd_16>(),
+};
+
+}  // namespace
+
+bool real_short_cce_kernel_entries(int64_t n, ComputeEntry* forward, ComputeEntry* backward) {
+  if (n < 2 || n > 16) return false;
+  *forward = kShortCceEntries[n].forward_out;
+  *backward = kShortCceEntries[n].backward_out;
+  return true;
+}
+
+bool real_short_cce_kernel_entry(ComputeEntry f) {
+  return among_kernel_entries(kShortCceEntries, f);
 }
 
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {

@@ -17,6 +17,21 @@ TEST(ComplexLengths, EveryLengthUpTo4096) {
   }
 }
 
+// The short lengths commit to an entry per kernel when neither direction
+// is scaled and to the plan's scaled kernels otherwise: each length in
+// both placements, unscaled and with the backward scale alone.
+TEST(ComplexLengths, ShortLengthsBothPlacementsAndScales) {
+  for (int64_t n = 1; n <= 16; ++n) {
+    for (int variant = 0; variant < 4; ++variant) {
+      Case c;
+      c.n = n;
+      c.inplace = variant % 2 == 1;
+      if (variant >= 2) c.backward_scale = 1.0 / static_cast<double>(n);
+      ASSERT_TRUE(check(c, static_cast<uint64_t>(100 * n + variant))) << n << " " << variant;
+    }
+  }
+}
+
 // 8191 and 4097 convolve at 16384 points like 4099, with the most and the
 // fewest inputs beyond a quarter of the convolution.
 TEST(ComplexLengths, LongLengths) {

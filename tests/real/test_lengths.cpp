@@ -22,6 +22,25 @@ TEST(RealLengths, EveryLengthUpTo4096) {
   }
 }
 
+// Out of place in complex pairs, the short lengths commit to an entry per
+// kernel without offsets or scales, to one that applies the offsets with
+// them, and to the plan with a scale: every length in the three ways.
+TEST(RealLengths, ShortLengthsOffsetsAndScales) {
+  for (int64_t n = 1; n <= 16; ++n) {
+    for (int variant = 0; variant < 3; ++variant) {
+      Case c;
+      c.n = n;
+      c.layout = Layout::Cce;
+      if (variant == 1) {
+        c.in_offset = 3;
+        c.out_offset = 2;
+      }
+      if (variant == 2) c.backward_scale = 1.0 / static_cast<double>(n);
+      ASSERT_TRUE(check(c, static_cast<uint64_t>(100 * n + variant))) << n << " " << variant;
+    }
+  }
+}
+
 TEST(RealLengths, LongLengths) {
   const int64_t lengths[] = {302,     9797,    97,      2053,    4099,    65537,  3000,
                              10000,   100000,  1000000, 1 << 12, 1 << 13, 1 << 15, 1 << 16,
