@@ -2,6 +2,7 @@
 // kernel: no plan, no work area, the kernel is the compute entry. Levels 0
 // to 3 only, where the power-of-two plans lack 256-bit registers; above,
 // the objects decline everything.
+#include "engine/kernel_entries.h"
 #include "engine/strategies.h"
 #include "kernels/generated/codelet_kernels.h"
 #include "tqs_dfti.h"
@@ -11,20 +12,6 @@ TQS_LEVEL_BEGIN
 #if TQS_LEVEL <= 3
 namespace {
 
-template <CplxKernel K>
-long out_of_place(EngineDescriptor*, void* a1, void* a2, void*, void*) {
-  if (a1 == nullptr || a2 == nullptr) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
-  K(static_cast<const double*>(a1), static_cast<double*>(a2));
-  return 0;
-}
-
-template <CplxKernel K>
-long in_place(EngineDescriptor*, void* a1, void*, void*, void*) {
-  if (a1 == nullptr) return DFTI_STATUS_INCONSISTENT_CONFIGURATION;
-  K(static_cast<const double*>(a1), static_cast<double*>(a1));
-  return 0;
-}
-
 struct DirectKernelEntry {
   int32_t length;
   ComputeEntry forward_out;
@@ -33,8 +20,9 @@ struct DirectKernelEntry {
   ComputeEntry backward_in;
 };
 
-#define TQS_DIRECT(n, fwd, bwd) \
-  { n, out_of_place<fwd>, out_of_place<bwd>, in_place<fwd>, in_place<bwd> }
+#define TQS_DIRECT(n, fwd, bwd)                                          \
+  {n, kernel_entry_out<fwd>, kernel_entry_out<bwd>, kernel_entry_inplace<fwd>, \
+   kernel_entry_inplace<bwd>}
 
 const DirectKernelEntry table128[] = {
     TQS_DIRECT(8, cplx_fwd_8, cplx_bwd_8),       TQS_DIRECT(16, cplx_fwd_16, cplx_bwd_16),

@@ -1,7 +1,7 @@
-// Compute entries that are one generated kernel and nothing else, a pair per
-// kernel: the kernel is called by name, so a call reads nothing of the
-// descriptor or its plan (a short transform costs about as much as its
-// kernel and the calls into it).
+// Compute entries that are one generated kernel and nothing else (the
+// direct-kernel strategy's, the short complex and real transforms'): the
+// kernel is called by name, so a call reads nothing of the descriptor or its
+// plan, and a short transform costs little more than its kernel.
 #pragma once
 #include "engine/engine.h"
 #include "engine/level_api.h"

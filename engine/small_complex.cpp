@@ -176,8 +176,12 @@ const Strategy small_complex_strategy = {try_commit, release};
 
 bool small_complex_owns(const EngineDescriptor* d) {
   const ComputeEntry f = d->compute_forward;
+  // The direct-kernel strategy of the lower levels installs the same kernel
+  // entries for its lengths up to 16.
   return f == forward_inplace || f == forward_out || f == short_forward_inplace ||
-         f == short_forward_out || among_kernel_entries(kShortEntries, f);
+         f == short_forward_out ||
+         (d->committed_strategy == &small_complex_strategy &&
+          among_kernel_entries(kShortEntries, f));
 }
 
 TQS_LEVEL_END
