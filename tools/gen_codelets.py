@@ -1800,8 +1800,7 @@ def file_whole_cpp():
                 return "simd::store2(out + %d, %s);" % (2 * at, e)
             L.append("  {")
             L += A.emit(outs, "simd::C2", lambda j: "simd::load2(buf + %d)" % (2 * j),
-                        store_output,
-                        "    ")
+                        store_output, "    ")
             L.append("  }")
             L.append("}")
             L.append("")
