@@ -29,7 +29,9 @@ struct Pow2Plan {
   int32_t top_lo_bits;       // log2 of the columns covered by top_tw when split
   int32_t prefetch;          // leaf parents prefetch their next leaf's input
   int32_t top_groups;        // AVX: top_tw holds twiddle groups (see cmul_group)
-  const double* split_tw;    // real split: w_n^k, k = 0..n/4
+  const double* split_tw;    // real split: w_n^k, k = 0..n/4 (fine factor when split_hi)
+  const double* split_hi;    // with split_tw in two levels: the coarse factor
+  int32_t split_lo_bits;     // log2 of the roots split_tw covers when split
   int8_t bits[POW2_MAX_LOG2 + 1];  // radix bits closing a 2^L sub-transform; 0 = leaf
 };
 

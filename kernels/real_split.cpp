@@ -18,11 +18,15 @@ void real_split_table(double* table, int64_t n) {
   table[2 * (n / 4 + 1)] = table[2 * (n / 4 + 1) + 1] = 0.0;
 }
 
+namespace {
+
 // Both directions walk the bins from both ends towards the middle; at the
 // AVX levels two bins from the front (k, k+1) go with two from the back
 // (h-k, h-k-1, lane-reversed).
-void real_split_forward_pairs(double* z, int64_t n, const double* w, double scale, int64_t k0,
-                              int64_t k1) {
+// The roots of bins k0 <= k < k1 lie at w + 2 * (k - wk), and one double
+// past them.
+void forward_pairs(double* z, int64_t n, const double* w, int64_t wk, double scale, int64_t k0,
+                   int64_t k1) {
   const int64_t h = n / 2;
   const double half = 0.5 * scale;
   int64_t k = k0;
@@ -34,7 +38,7 @@ void real_split_forward_pairs(double* z, int64_t n, const double* w, double scal
     C2 a = load2(z + 2 * k);
     C2 b = reverse_lanes(load2(z + 2 * j));
     C2 s = add_conj(a, b);
-    C2 t = cmul_neg_i_mem(sub_conj(a, b) * half, w + 2 * k);
+    C2 t = cmul_neg_i_mem(sub_conj(a, b) * half, w + 2 * (k - wk));
     store2(z + 2 * k, scale_add(s, half, t));
     store2(z + 2 * j, reverse_lanes(conj_scale_sub(s, half, t)));
   }
@@ -44,10 +48,77 @@ void real_split_forward_pairs(double* z, int64_t n, const double* w, double scal
     C1 a = load1(z + 2 * k);
     C1 b = conj(load1(z + 2 * j));
     C1 e = (a + b) * half;
-    C1 t = cmul_neg_i_mem((a - b) * half, w + 2 * k);
+    C1 t = cmul_neg_i_mem((a - b) * half, w + 2 * (k - wk));
     store1(z + 2 * k, e + t);
     if (j != k) store1(z + 2 * j, conj(e - t));
   }
+}
+
+void backward_pairs(const double* in, double* z, int64_t n, const double* w, int64_t wk,
+                    double scale, int64_t k0, int64_t k1) {
+  const int64_t h = n / 2;
+  int64_t k = k0;
+#if TQS_AVX
+  // Out of place the output lines are rarely in the first-level cache:
+  // asking for them, for writing, a few lines ahead of both streams lets the
+  // stores drain (measured: 22-30 % less time from 3000 points on, where
+  // input and output no longer fit that cache together). From 128 points on
+  // both addresses stay inside the output. Two iterations share a line, so
+  // every second one asks (1-2 % less time than asking every time).
+  const bool ahead = h >= 64;
+  // While k + 1 < k1 and k + 1 < h - k - 1.
+  const int64_t lim = k1 - 1 < (h - 1) / 2 ? k1 - 1 : (h - 1) / 2;
+  for (; k < lim; k += 2) {
+    const int64_t j = h - k - 1;
+    if (ahead && (k & 2) == 0) {
+      __builtin_prefetch(z + 2 * k + 64, 1);
+      __builtin_prefetch(z + 2 * j - 64, 1);
+    }
+    C2 a = load2(in + 2 * k);
+    C2 b = reverse_lanes(load2(in + 2 * j));
+    C2 s = add_conj(a, b);
+    C2 p = cmul_i_conj_mem(sub_conj(a, b) * scale, w + 2 * (k - wk));
+    store2(z + 2 * k, scale_add(s, scale, p));
+    store2(z + 2 * j, reverse_lanes(conj_scale_sub(s, scale, p)));
+  }
+#endif
+  for (; k < k1; ++k) {
+    const int64_t j = h - k;
+    C1 a = load1(in + 2 * k);
+    C1 b = conj(load1(in + 2 * j));
+    C1 e = (a + b) * scale;
+    C1 p = cmul_i_conj_mem((a - b) * scale, w + 2 * (k - wk));
+    store1(z + 2 * k, e + p);
+    if (j != k) store1(z + 2 * j, conj(e - p));
+  }
+}
+
+
+// Runs f(roots, k, e) over the blocks [k, e) of [k0, k1) that share a coarse
+// root, with the block's roots (and the next one or two) formed in roots.
+template <class F>
+void by_blocks(const RealSplitRoots& r, int64_t k0, int64_t k1, F&& f) {
+  const int64_t B = int64_t(1) << r.bits;
+  alignas(64) double roots[2 * ((1 << REAL_SPLIT_MAX_BITS) + 2)];
+  for (int64_t k = k0; k < k1;) {
+    const int64_t b = k >> r.bits, e = (b + 1) * B < k1 ? (b + 1) * B : k1;
+    const double* c = r.coarse + 2 * b;
+    const double* fine = r.fine + 2 * (k - b * B);
+#if TQS_AVX
+    for (int64_t i = 0; i <= e - k; i += 2) store2(roots + 2 * i, cmul_mem(load2(fine + 2 * i), c));
+#else
+    for (int64_t i = 0; i <= e - k; ++i) store1(roots + 2 * i, cmul_mem(load1(fine + 2 * i), c));
+#endif
+    f(roots, k, e);
+    k = e;
+  }
+}
+
+}  // namespace
+
+void real_split_forward_pairs(double* z, int64_t n, const double* w, double scale, int64_t k0,
+                              int64_t k1) {
+  forward_pairs(z, n, w, 0, scale, k0, k1);
 }
 
 void real_split_forward_zero(double* z, double scale) {
@@ -63,43 +134,44 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
 
 void real_split_backward(const double* in, double* z, int64_t n, const double* w, double scale,
                          int64_t nyquist_at) {
-  const int64_t h = n / 2;
   const double x0 = in[0], xn = in[nyquist_at];
   z[0] = (x0 + xn) * scale;
   z[1] = (x0 - xn) * scale;
-  int64_t k = 1;
-#if TQS_AVX
-  // Out of place the output lines are rarely in the first-level cache:
-  // asking for them, for writing, a few lines ahead of both streams lets the
-  // stores drain (measured: 22-30 % less time from 3000 points on, where
-  // input and output no longer fit that cache together). From 128 points on
-  // both addresses stay inside the output. Two iterations share a line, so
-  // every second one asks (1-2 % less time than asking every time).
-  const bool ahead = h >= 64;
-  const int64_t lim = (h - 1) / 2;  // while k + 1 < h - k - 1
-  for (; k < lim; k += 2) {
-    const int64_t j = h - k - 1;
-    if (ahead && (k & 2) == 0) {
-      __builtin_prefetch(z + 2 * k + 64, 1);
-      __builtin_prefetch(z + 2 * j - 64, 1);
-    }
-    C2 a = load2(in + 2 * k);
-    C2 b = reverse_lanes(load2(in + 2 * j));
-    C2 s = add_conj(a, b);
-    C2 p = cmul_i_conj_mem(sub_conj(a, b) * scale, w + 2 * k);
-    store2(z + 2 * k, scale_add(s, scale, p));
-    store2(z + 2 * j, reverse_lanes(conj_scale_sub(s, scale, p)));
-  }
-#endif
-  for (; k <= h - k; ++k) {
-    const int64_t j = h - k;
-    C1 a = load1(in + 2 * k);
-    C1 b = conj(load1(in + 2 * j));
-    C1 e = (a + b) * scale;
-    C1 p = cmul_i_conj_mem((a - b) * scale, w + 2 * k);
-    store1(z + 2 * k, e + p);
-    if (j != k) store1(z + 2 * j, conj(e - p));
-  }
+  backward_pairs(in, z, n, w, 0, scale, 1, n / 4 + 1);
+}
+
+int64_t real_split_fine_doubles(int bits) { return 2 * ((int64_t(1) << bits) + 2); }
+int64_t real_split_coarse_doubles(int64_t n, int bits) {
+  return 2 * (((n / 4 + 1) >> bits) + 1);
+}
+
+void real_split_two_level_table(double* fine, double* coarse, int64_t n, int bits) {
+  const RootGenerator roots(n);
+  const int64_t B = int64_t(1) << bits;
+  for (int64_t k = 0; k <= B + 1; ++k) roots.root(k, fine + 2 * k);
+  for (int64_t b = 0; b <= (n / 4 + 1) >> bits; ++b) roots.root(b * B, coarse + 2 * b);
+}
+
+void real_split_forward_pairs(double* z, int64_t n, const RealSplitRoots& w, double scale,
+                              int64_t k0, int64_t k1) {
+  by_blocks(w, k0, k1, [&](const double* roots, int64_t k, int64_t e) {
+    forward_pairs(z, n, roots, k, scale, k, e);
+  });
+}
+
+void real_split_forward(double* z, int64_t n, const RealSplitRoots& w, double scale) {
+  real_split_forward_zero(z, scale);
+  real_split_forward_pairs(z, n, w, scale, 1, n / 4 + 1);
+}
+
+void real_split_backward(const double* in, double* z, int64_t n, const RealSplitRoots& w,
+                         double scale, int64_t nyquist_at) {
+  const double x0 = in[0], xn = in[nyquist_at];
+  z[0] = (x0 + xn) * scale;
+  z[1] = (x0 - xn) * scale;
+  by_blocks(w, 1, n / 4 + 1, [&](const double* roots, int64_t k, int64_t e) {
+    backward_pairs(in, z, n, roots, k, scale, k, e);
+  });
 }
 
 TQS_LEVEL_END

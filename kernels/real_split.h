@@ -28,11 +28,31 @@ void real_split_forward(double* z, int64_t n, const double* table, double scale)
 void real_split_forward_zero(double* z, double scale);
 void real_split_forward_pairs(double* z, int64_t n, const double* table, double scale, int64_t k0,
                               int64_t k1);
+// Long lengths keep the roots in two levels, w^k = fine[k mod B] *
+// coarse[k / B] with B = 2^bits: the full table would be half the size of
+// the data, and reading it costs the memory-bound step more than forming
+// each block's roots does (fine holds B + 2 roots, coarse one per block up
+// to k = n/4 + 1).
+constexpr int REAL_SPLIT_MAX_BITS = 10;
+struct RealSplitRoots {
+  const double* fine;
+  const double* coarse;
+  int bits;  // at most REAL_SPLIT_MAX_BITS
+};
+int64_t real_split_fine_doubles(int bits);
+int64_t real_split_coarse_doubles(int64_t n, int bits);
+void real_split_two_level_table(double* fine, double* coarse, int64_t n, int bits);
+void real_split_forward_pairs(double* z, int64_t n, const RealSplitRoots& w, double scale,
+                              int64_t k0, int64_t k1);
+void real_split_forward(double* z, int64_t n, const RealSplitRoots& w, double scale);
+
 // in and out may coincide; out gets n doubles, scaled. The value at
 // frequency n/2 is read from in[nyquist_at]: 1 in the packed order, n when
 // the spectrum is stored as n/2+1 complex values, so that either layout is
 // read where it lies.
 void real_split_backward(const double* in, double* out, int64_t n, const double* table,
+                         double scale, int64_t nyquist_at);
+void real_split_backward(const double* in, double* out, int64_t n, const RealSplitRoots& w,
                          double scale, int64_t nyquist_at);
 
 TQS_LEVEL_END
