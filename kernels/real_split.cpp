@@ -159,11 +159,6 @@ void real_split_forward_pairs(double* z, int64_t n, const RealSplitRoots& w, dou
   });
 }
 
-void real_split_forward(double* z, int64_t n, const RealSplitRoots& w, double scale) {
-  real_split_forward_zero(z, scale);
-  real_split_forward_pairs(z, n, w, scale, 1, n / 4 + 1);
-}
-
 void real_split_backward(const double* in, double* z, int64_t n, const RealSplitRoots& w,
                          double scale, int64_t nyquist_at) {
   const double x0 = in[0], xn = in[nyquist_at];

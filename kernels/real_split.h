@@ -44,7 +44,6 @@ int64_t real_split_coarse_doubles(int64_t n, int bits);
 void real_split_two_level_table(double* fine, double* coarse, int64_t n, int bits);
 void real_split_forward_pairs(double* z, int64_t n, const RealSplitRoots& w, double scale,
                               int64_t k0, int64_t k1);
-void real_split_forward(double* z, int64_t n, const RealSplitRoots& w, double scale);
 
 // in and out may coincide; out gets n doubles, scaled. The value at
 // frequency n/2 is read from in[nyquist_at]: 1 in the packed order, n when
