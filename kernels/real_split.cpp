@@ -93,6 +93,12 @@ void backward_pairs(const double* in, double* z, int64_t n, const double* w, int
   }
 }
 
+// Bin 0 with the Nyquist bin (both read before z may overwrite them).
+void backward_zero(const double* in, double* z, double scale, int64_t nyquist_at) {
+  const double x0 = in[0], xn = in[nyquist_at];
+  z[0] = (x0 + xn) * scale;
+  z[1] = (x0 - xn) * scale;
+}
 
 // Runs f(roots, k, e) over the blocks [k, e) of [k0, k1) that share a coarse
 // root, with the block's roots (and the next one or two) formed in roots.
@@ -134,9 +140,7 @@ void real_split_forward(double* z, int64_t n, const double* w, double scale) {
 
 void real_split_backward(const double* in, double* z, int64_t n, const double* w, double scale,
                          int64_t nyquist_at) {
-  const double x0 = in[0], xn = in[nyquist_at];
-  z[0] = (x0 + xn) * scale;
-  z[1] = (x0 - xn) * scale;
+  backward_zero(in, z, scale, nyquist_at);
   backward_pairs(in, z, n, w, 0, scale, 1, n / 4 + 1);
 }
 
@@ -161,9 +165,7 @@ void real_split_forward_pairs(double* z, int64_t n, const RealSplitRoots& w, dou
 
 void real_split_backward(const double* in, double* z, int64_t n, const RealSplitRoots& w,
                          double scale, int64_t nyquist_at) {
-  const double x0 = in[0], xn = in[nyquist_at];
-  z[0] = (x0 + xn) * scale;
-  z[1] = (x0 - xn) * scale;
+  backward_zero(in, z, scale, nyquist_at);
   by_blocks(w, 1, n / 4 + 1, [&](const double* roots, int64_t k, int64_t e) {
     backward_pairs(in, z, n, roots, k, scale, k, e);
   });
