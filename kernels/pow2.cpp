@@ -487,14 +487,17 @@ void pass_plain(const double* src, double* dst, ptrdiff_t m, const double* tw, p
   pass<INV, V, R, PASS_GROUPS>(src, dst, m, tw, c0, c1);
 }
 
-// The np top-level sub-transforms (or lane pairs of them) advance together
-// through one recursion: sub-transform p reads in + p*D and writes its own
-// block at o + p*ps. Together they use every element of each cache line the
-// strided leaf loads bring in, which matters once the input is out of cache.
+// The pass closing 2^L-point sub-transforms (np lanes or lane pairs, blocks
+// ps doubles apart), over its columns c0 <= k < c1.
 template <bool INV, class V>
 void sub_pass(double* o, int L, const Pow2Plan* pl, int np, ptrdiff_t ps, ptrdiff_t c0,
               ptrdiff_t c1);
 
+// The np top-level sub-transforms (or lane pairs of them) advance together
+// through one recursion: sub-transform p reads in + p*D and writes its own
+// block at o + p*ps. Together they use every element of each cache line the
+// strided leaf loads bring in, which matters once the input is out of cache.
+// Without close the pass closing these 2^L-point sub-transforms is left out.
 template <bool INV, bool SC, class V>
 void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, double scale,
          int np, ptrdiff_t ps, bool close = true) {
@@ -628,19 +631,30 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
 #endif
 }
 
+// The lanes of the sub-transforms: r of them go as sub_lanes(r) vectors,
+// their blocks of m points sub_stride(m) doubles apart.
+#if TQS_AVX
+using SubV = C2;
+int sub_lanes(ptrdiff_t r) { return int(r / 2); }
+ptrdiff_t sub_stride(ptrdiff_t m) { return 4 * m; }
+#else
+using SubV = C1;
+int sub_lanes(ptrdiff_t r) { return int(r); }
+ptrdiff_t sub_stride(ptrdiff_t m) { return 2 * m; }
+#endif
+
 // The sub-transforms of a 2^L-point transform (L > CODELET_LOG2), in -> work:
-// all R of them, or the first r of an (r/R) 2^L-point transform.
+// all R of them, or the first r of an (r/R) 2^L-point transform. Without
+// close their own closing pass is left for the caller to run in blocks of
+// columns through sub_pass (every chain from 2^20 up has a pass below the
+// top one, see radix_bits).
 template <bool INV, bool SC>
 void run_subs(const double* in, double* work, int L, const Pow2Plan* pl, double scale,
-              int r = 0) {
+              int r = 0, bool close = true) {
   const int rb = pl->bits[L];
   const ptrdiff_t m = ptrdiff_t(1) << (L - rb);
   if (r == 0) r = 1 << rb;
-#if TQS_AVX
-  rec<INV, SC, C2>(in, 2 * r, work, L - rb, pl, scale, r / 2, 4 * m);
-#else
-  rec<INV, SC, C1>(in, 2 * r, work, L - rb, pl, scale, r, 2 * m);
-#endif
+  rec<INV, SC, SubV>(in, 2 * r, work, L - rb, pl, scale, sub_lanes(r), sub_stride(m), close);
 }
 
 // Its closing pass, work -> out, over the columns c0 <= k < c1 of 2^L / R
@@ -676,7 +690,6 @@ void run_top(const double* work, double* out, int L, const Pow2Plan* pl, ptrdiff
 constexpr int CLOSING_BLOCKS_LOG2 = 20;
 constexpr ptrdiff_t CLOSING_BLOCK_COLUMNS = 4096;
 
-// Every chain from 2^20 up has a pass below the top one (see radix_bits).
 template <bool INV, bool SC>
 void run_closing_blocks(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
                         double scale) {
@@ -684,19 +697,10 @@ void run_closing_blocks(const double* in, double* out, double* work, int L, cons
   const int rb = pl->bits[L], L1 = L - rb, rb1 = pl->bits[L1];
   const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << L1;
   const ptrdiff_t R1 = ptrdiff_t(1) << rb1, m1 = m >> rb1;
-#if TQS_AVX
-  using V = C2;
-  const int np = int(R / 2);
-  const ptrdiff_t ps = 4 * m;
-#else
-  using V = C1;
-  const int np = int(R);
-  const ptrdiff_t ps = 2 * m;
-#endif
-  rec<INV, SC, V>(in, 2 * R, work, L1, pl, scale, np, ps, false);
+  run_subs<INV, SC>(in, work, L, pl, scale, 0, false);
   for (ptrdiff_t c0 = 0; c0 < m1; c0 += cb) {
     const ptrdiff_t c1 = c0 + cb < m1 ? c0 + cb : m1;
-    sub_pass<INV, V>(work, L1, pl, np, ps, c0, c1);
+    sub_pass<INV, SubV>(work, L1, pl, sub_lanes(R), sub_stride(m), c0, c1);
     for (ptrdiff_t t = 0; t < R1; ++t) run_top<INV>(work, out, L, pl, c0 + t * m1, c1 + t * m1);
   }
 }
@@ -770,6 +774,45 @@ void real_forward_closing(const double* work, double* out, const Pow2Plan* pl, d
       split_forward_pairs(out, pl, scale, q * m + f0, q * m + k1);
       split_forward_pairs(out, pl, scale, q * m + b0, q * m + b1);
     }
+  }
+  real_split_forward_zero(out, scale);
+  split_forward_pairs(out, pl, scale, h / 2, h / 2 + 1);
+}
+
+// The same with the sub-transforms' closing pass run in blocks as in
+// run_closing_blocks (run_subs without close before it): a block of that
+// pass's columns c (and its mirror m1 - c) at a time, then the top pass's
+// columns t*m1 + c of every row group t, then the split step's pairs that
+// are complete. Bin i = q*m + t*m1 + c pairs with h - i, whose column is
+// (R1-1-t)*m1 + (m1-c) (c >= 1) or (R1-t)*m1 (c = 0): done with the block
+// or before it, but for the back block's first column, whose partner comes
+// with the next front block. Measured at level 5 against
+// real_forward_closing: real 2^22 2-8 % faster (from cold caches 2 %),
+// 2^21 level.
+void real_forward_closing_blocks(double* work, double* out, const Pow2Plan* pl, double scale) {
+  const int L = pl->complex_log2, rb = pl->bits[L], L1 = L - rb, rb1 = pl->bits[L1];
+  const ptrdiff_t R = ptrdiff_t(1) << rb, m = ptrdiff_t(1) << L1;
+  const ptrdiff_t R1 = ptrdiff_t(1) << rb1, m1 = m >> rb1;
+  const int np = sub_lanes(R);
+  const ptrdiff_t ps = sub_stride(m);
+  const int64_t h = int64_t(1) << L;
+  for (ptrdiff_t c0 = 0; c0 < m1 / 2; c0 += FUSED_COLUMNS) {
+    const ptrdiff_t c1 = c0 + FUSED_COLUMNS < m1 / 2 ? c0 + FUSED_COLUMNS : m1 / 2;
+    sub_pass<false, SubV>(work, L1, pl, np, ps, c0, c1);
+    sub_pass<false, SubV>(work, L1, pl, np, ps, m1 - c1, m1 - c0);
+    for (ptrdiff_t t = 0; t < R1; ++t) {
+      run_top<false>(work, out, L, pl, t * m1 + c0, t * m1 + c1);
+      run_top<false>(work, out, L, pl, t * m1 + m1 - c1, t * m1 + m1 - c0);
+    }
+    const ptrdiff_t b0 = c1 == m1 / 2 ? m1 - c1 : m1 - c1 + 1;
+    const ptrdiff_t b1 = c0 == 0 ? m1 : m1 - c0 + 1;
+    for (ptrdiff_t q = 0; q < R / 2; ++q)
+      for (ptrdiff_t t = 0; t < R1; ++t) {
+        const ptrdiff_t base = q * m + t * m1;
+        const ptrdiff_t f0 = base == 0 && c0 == 0 ? 1 : c0;
+        split_forward_pairs(out, pl, scale, base + f0, base + c1);
+        split_forward_pairs(out, pl, scale, base + b0, base + b1);
+      }
   }
   real_split_forward_zero(out, scale);
   split_forward_pairs(out, pl, scale, h / 2, h / 2 + 1);
@@ -892,7 +935,10 @@ int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void*
   void* own;
   double* w = get_work(plan, work, &own);
   if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  if (FUSED_CLOSING && plan->complex_log2 >= FUSED_LOG2) {
+  if (FUSED_CLOSING && plan->complex_log2 >= CLOSING_BLOCKS_LOG2) {
+    run_subs<false, false>(in, w, plan->complex_log2, plan, 1.0, 0, false);
+    real_forward_closing_blocks(w, out, plan, s);
+  } else if (FUSED_CLOSING && plan->complex_log2 >= FUSED_LOG2) {
     run_subs<false, false>(in, w, plan->complex_log2, plan, 1.0);
     real_forward_closing(w, out, plan, s);
   } else {

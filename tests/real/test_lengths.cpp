@@ -44,7 +44,7 @@ TEST(RealLengths, ShortLengthsOffsetsAndScales) {
 TEST(RealLengths, LongLengths) {
   const int64_t lengths[] = {302,     9797,    97,      2053,    4099,    65537,  3000,
                              10000,   100000,  1000000, 1 << 12, 1 << 13, 1 << 15, 1 << 16,
-                             1 << 17, 1 << 19, 1 << 22};
+                             1 << 17, 1 << 19, 1 << 21, 1 << 22};
   int i = 0;
   for (int64_t n : lengths) {
     Case c;
