@@ -681,8 +681,8 @@ void run_top(const double* work, double* out, int L, const Pow2Plan* pl, ptrdiff
 // together a block of the first pass's columns at a time, each block
 // followed by the top pass's columns that read what it wrote, they make one
 // sweep instead of two (measured, complex: level 5 2^20 4 %, 2^21 9 %,
-// 2^22 7 % faster, real backward 2^22 3 %; level 0 2^20 7 %, 2^21 4 %,
-// 2^22 and real forward level). Below, the work area stays in the
+// 2^22 5-7 % faster, real backward 2^22 3-5 %; level 0 2^20 7 %, 2^21 4 %,
+// 2^22 and real forward unchanged). Below, the work area stays in the
 // last-level cache: with blocks of 1024 columns 2^18 lost 8 % and 2^19
 // moved by noise only. Blocks of 1024 and 4096 columns did alike (4096
 // 1-3 % ahead); 64 lost at 2^20 and 16 everywhere: short runs per row
