@@ -19,6 +19,9 @@ extern const CplxKernelScaled codelet_pow2_complex_backward_scaled[7];
 // unscaled: forward writes the permuted packed spectrum, backward reads it.
 extern const CplxKernel real_pow2_forward[7];
 extern const CplxKernel real_pow2_backward[7];
+// The same on the n/2+1 complex values (null below 32).
+extern const CplxKernel real_pow2_cce_forward[7];
+extern const CplxKernel real_pow2_cce_backward[7];
 
 // Complex kernels by length n = 0..64 for 16-byte aligned data: every output
 // times scale. Null below 2 and at powers of two (their own engine serves

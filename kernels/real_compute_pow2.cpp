@@ -17,19 +17,20 @@ void scale_doubles(double* x, int64_t count, double scale) {
   for (int64_t i = 0; i < count; ++i) x[i] *= scale;
 }
 
-// The kernels read every input before writing, so in == out is fine.
+// The kernels read every input before writing, so in == out is fine. The
+// conjugate-even layout has kernels of its own (the short ones, and 32 and
+// 64 addressing R0 and R(n/2) where they lie), the other packed layouts go
+// through the permuted order.
 long whole_vector_forward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
+  const int k = __builtin_ctzll(static_cast<uint64_t>(n));
   int64_t written = n;
-  if (cce_layout(d) && n <= SHORTEST_PACKED_ONLY) {
-    codelets.real_forward_cce[n](input, output);
-    written = n + 2;
-  } else if (cce_layout(d)) {
-    real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
-    permuted_to_cce(output, n);
+  if (cce_layout(d)) {
+    (n <= SHORTEST_PACKED_ONLY ? codelets.real_forward_cce[n] : real_pow2_cce_forward[k])(input,
+                                                                                         output);
     written = n + 2;
   } else {
-    real_pow2_forward[__builtin_ctzll(static_cast<uint64_t>(n))](input, output);
+    real_pow2_forward[k](input, output);
     if (d->packed_format == DFTI_PACKING_SEQUENTIAL) permuted_to_sequential(output, n);
   }
   if (d->active_forward_scale != 1.0) scale_doubles(output, written, d->active_forward_scale);
@@ -38,20 +39,16 @@ long whole_vector_forward(const double* input, double* output, EngineDescriptor*
 
 long whole_vector_backward(const double* input, double* output, EngineDescriptor* d, void*) {
   const int64_t n = d->length;
-  const double* permuted = input;
-  if (cce_layout(d) && n <= SHORTEST_PACKED_ONLY) {
-    codelets.real_backward_cce[n](input, output);
-    if (d->active_backward_scale != 1.0) scale_doubles(output, n, d->active_backward_scale);
-    return 0;
-  }
+  const int k = __builtin_ctzll(static_cast<uint64_t>(n));
   if (cce_layout(d)) {
-    cce_to_permuted(input, output, n);
-    permuted = output;
+    (n <= SHORTEST_PACKED_ONLY ? codelets.real_backward_cce[n] : real_pow2_cce_backward[k])(input,
+                                                                                           output);
   } else if (d->packed_format == DFTI_PACKING_SEQUENTIAL) {
     sequential_to_permuted(input, output, n);
-    permuted = output;
+    real_pow2_backward[k](output, output);
+  } else {
+    real_pow2_backward[k](input, output);
   }
-  real_pow2_backward[__builtin_ctzll(static_cast<uint64_t>(n))](permuted, output);
   if (d->active_backward_scale != 1.0) scale_doubles(output, n, d->active_backward_scale);
   return 0;
 }

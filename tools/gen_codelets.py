@@ -804,13 +804,27 @@ def real_pow2_graph(n, forward):
     return A, dft(A, zp, 1)
 
 
-def real_pow2_body(n, forward, name):
+def real_pow2_body(n, forward, name, cce=False):
+    """With cce the spectrum is the n/2+1 complex values instead of the
+    permuted order: only slot 0 differs (R0 at 0, R(n/2) at n, zero imaginary
+    parts), so the kernel addresses it directly instead of a conversion pass."""
     A, outs = real_pow2_graph(n, forward)
     lines = ["template <bool A, bool S>",
              "inline void %s_body(const double* in, double* out, double scale) {" % name,
              "  (void)scale;"]
-    lines += A.emit(outs, "C1", lambda j: "lds<A, S>(in + %d, scale)" % (2 * j),
-                    lambda k, e: "st<A>(out + %d, %s);" % (2 * k, e))
+
+    def load(j):
+        if cce and not forward and j == 0:
+            return "simd::set1(in[0], in[%d])" % n
+        return "lds<A, S>(in + %d, scale)" % (2 * j)
+
+    def store(k, e):
+        if cce and forward and k == 0:
+            return ("st<A>(out, simd::interleave_lo(%s, simd::zero1())); "
+                    "st<A>(out + %d, simd::interleave_hi(%s, simd::zero1()));" % (e, n, e))
+        return "st<A>(out + %d, %s);" % (2 * k, e)
+
+    lines += A.emit(outs, "C1", load, store)
     lines.append("}")
     return lines
 
@@ -1052,7 +1066,7 @@ def file_kernels_h():
     L += ["",
           "// Real kernels on the spectrum stored as n/2+1 complex values; in place,",
           "// the array holds the n/2+1 values."]
-    for n in range(2, 17):
+    for n in list(range(2, 17)) + list(REAL_POW2):
         for d in ("fwd", "bwd"):
             L.append("void %s(const double* in, double* out);" % ccename(n, d))
     L += ["",
@@ -1159,10 +1173,12 @@ def file_real_pow2():
     names = [(n, d) for n in REAL_POW2 for d in ("fwd", "bwd")]
     for n, d in names:
         L += real_pow2_body(n, d == "fwd", rname(n, d)) + [""]
+        L += real_pow2_body(n, d == "fwd", ccename(n, d), cce=True) + [""]
     L.append("}  // namespace")
     L.append("")
     for n, d in names:
         L += cplx_wrappers(rname(n, d), scaled=False)
+        L += cplx_wrappers(ccename(n, d), scaled=False)
     L += ["", "TQS_LEVEL_END"]
     return L
 
@@ -1238,6 +1254,8 @@ def file_tables():
             dn, ", ".join(cname(n, d) + "_s" for n in p2)))
         L.append("const CplxKernel real_pow2_%s[7] = {%s};" % (
             dn, ", ".join(rname(n, d) for n in p2)))
+        L.append("const CplxKernel real_pow2_cce_%s[7] = {%s};" % (
+            dn, ", ".join(ccename(n, d) if n in REAL_POW2 else "nullptr" for n in p2)))
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         names = []

@@ -237,6 +237,10 @@ void real_cce_fwd_15(const double* in, double* out);
 void real_cce_bwd_15(const double* in, double* out);
 void real_cce_fwd_16(const double* in, double* out);
 void real_cce_bwd_16(const double* in, double* out);
+void real_cce_fwd_32(const double* in, double* out);
+void real_cce_bwd_32(const double* in, double* out);
+void real_cce_fwd_64(const double* in, double* out);
+void real_cce_bwd_64(const double* in, double* out);
 
 // Lengths 17..63 other than 32: 16-byte aligned in and out only; the
 // outputs are multiplied by scale.

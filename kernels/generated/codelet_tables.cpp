@@ -26,9 +26,11 @@ const CodeletTables codelets = {
 const CplxKernel codelet_pow2_complex_forward[7] = {cplx_copy_1, cplx_2, cplx_fwd_4, cplx_fwd_8, cplx_fwd_16, cplx_fwd_32, cplx_fwd_64};
 const CplxKernelScaled codelet_pow2_complex_forward_scaled[7] = {cplx_copy_1_s, cplx_2_s, cplx_fwd_4_s, cplx_fwd_8_s, cplx_fwd_16_s, cplx_fwd_32_s, cplx_fwd_64_s};
 const CplxKernel real_pow2_forward[7] = {real_copy_1, real_2, real_fwd_4, real_fwd_8, real_fwd_16, real_fwd_32, real_fwd_64};
+const CplxKernel real_pow2_cce_forward[7] = {nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_fwd_32, real_cce_fwd_64};
 const CplxKernel codelet_pow2_complex_backward[7] = {cplx_copy_1, cplx_2, cplx_bwd_4, cplx_bwd_8, cplx_bwd_16, cplx_bwd_32, cplx_bwd_64};
 const CplxKernelScaled codelet_pow2_complex_backward_scaled[7] = {cplx_copy_1_s, cplx_2_s, cplx_bwd_4_s, cplx_bwd_8_s, cplx_bwd_16_s, cplx_bwd_32_s, cplx_bwd_64_s};
 const CplxKernel real_pow2_backward[7] = {real_copy_1, real_2, real_bwd_4, real_bwd_8, real_bwd_16, real_bwd_32, real_bwd_64};
+const CplxKernel real_pow2_cce_backward[7] = {nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_bwd_32, real_cce_bwd_64};
 
 const CplxKernelScaled complex_length_forward[65] = {
     nullptr, nullptr, nullptr, cplx_fwd_3_s, nullptr, cplx_fwd_5_s, cplx_fwd_6_s, cplx_fwd_7_s,

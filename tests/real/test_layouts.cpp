@@ -10,7 +10,7 @@ namespace {
 
 const Layout kLayouts[] = {Layout::Cce, Layout::Half, Layout::Permuted, Layout::Sequential};
 // Small lengths take the kernels, 34 and 100 general plans, 97 the chirp-z
-// method, 64 the whole-vector kernels below AVX.
+// method, 32 and 64 the whole-vector kernels.
 const int64_t kLengths[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 32, 34, 64, 97, 100, 128, 1000, 1024};
 
 TEST(RealLayouts, EveryLayoutAndPlacementUnitStride) {
