@@ -123,7 +123,7 @@ bool general_owns(const EngineDescriptor* d) {
   const ComputeEntry f = d->compute_forward;
   return f == real_compute_forward_inplace || f == real_compute_forward_out ||
          f == real_compute_short_forward_out || f == real_compute_short_cce_forward_out ||
-         real_short_cce_kernel_entry(f) ||
+         real_short_cce_kernel_entry(f) || real_whole_cce_entry(f) ||
          f == complex_compute_forward_inplace ||
          f == complex_compute_forward_out;
 }

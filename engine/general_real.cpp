@@ -164,6 +164,15 @@ long plan_real_descriptor(EngineDescriptor* head) {
         }
       }
     }
+    if ((head->plan_flags & FLAG_DIRECT_AXIS) && head->number_of_user_threads <= 1 &&
+        head->axis_plan_forward == axis_plan_forward && head->real_plan != nullptr &&
+        head->conjugate_even_storage == DFTI_COMPLEX_COMPLEX &&
+        head->storage_forward == storage_cce_forward &&
+        head->storage_backward == storage_cce_backward && head->active_forward_scale == 1.0 &&
+        head->active_backward_scale == 1.0 && head->input_offset == 0 &&
+        head->output_offset == 0) {
+      real_whole_cce_entries(head->real_plan, &head->compute_forward, &head->compute_backward);
+    }
     head->array_argument_count = 2;
   }
   head->commit_status = DFTI_STATE_COMMITTED;

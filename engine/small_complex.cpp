@@ -8,6 +8,7 @@
 #include "engine/strategies.h"
 #include "kernels/codelets.h"
 #include "kernels/generated/codelet_kernels.h"
+#include "kernels/generated/whole.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -75,6 +76,35 @@ constexpr KernelEntries kShortEntries[LONGEST_CODELET + 1] = {
     kernel_entries<cplx_fwd_15, cplx_bwd_15>(),
     kernel_entries<cplx_fwd_16, cplx_bwd_16>(),
 };
+
+#if TQS_LEVEL >= 4
+// Unscaled lengths with one generated whole kernel at these levels: the
+// kernel is the entry, as for the shortest lengths (the plan's execution and
+// the mixed-radix dispatch cost these transforms about a tenth).
+constexpr int32_t kWholeLengths[] = {
+#define TQS_WHOLE_LENGTH(n_) n_,
+    TQS_WHOLE_LENGTHS(TQS_WHOLE_LENGTH)
+#undef TQS_WHOLE_LENGTH
+};
+constexpr KernelEntries kWholeEntries[] = {
+#define TQS_WHOLE_ENTRY(n_) kernel_entries<whole##n_##_forward, whole##n_##_backward>(),
+    TQS_WHOLE_LENGTHS(TQS_WHOLE_ENTRY)
+#undef TQS_WHOLE_ENTRY
+};
+static_assert(sizeof kWholeLengths / sizeof kWholeLengths[0] ==
+              sizeof kWholeEntries / sizeof kWholeEntries[0]);
+#endif
+
+// The kernel entries of an unscaled length, or null.
+const KernelEntries* kernel_entries_of(int64_t n) {
+  if (n <= LONGEST_CODELET) return &kShortEntries[n];
+#if TQS_LEVEL >= 4
+  for (size_t i = 0; i < sizeof kWholeLengths / sizeof kWholeLengths[0]; ++i) {
+    if (kWholeLengths[i] == n) return &kWholeEntries[i];
+  }
+#endif
+  return nullptr;
+}
 
 long short_forward_inplace(EngineDescriptor* d, void* a1, void*, void*, void*) {
   return run_short<true>(d, a1, a1);
@@ -144,10 +174,10 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     return STRATEGY_DECLINED_SMALL;
   }
   const PlanRecord* plan = p->plan;
-  if (d->length <= LONGEST_CODELET && !plan->forward_scaled && !plan->backward_scaled) {
-    const KernelEntries& e = kShortEntries[d->length];
-    install_compute_entries(d, e.forward_inplace, e.forward_out, e.backward_inplace,
-                            e.backward_out);
+  const KernelEntries* e = kernel_entries_of(d->length);
+  if (e != nullptr && !plan->forward_scaled && !plan->backward_scaled) {
+    install_compute_entries(d, e->forward_inplace, e->forward_out, e->backward_inplace,
+                            e->backward_out);
   } else if (d->length <= LONGEST_CODELET) {
     install_compute_entries(d, short_forward_inplace, short_forward_out, short_backward_inplace,
                             short_backward_out);
@@ -181,7 +211,11 @@ bool small_complex_owns(const EngineDescriptor* d) {
   return f == forward_inplace || f == forward_out || f == short_forward_inplace ||
          f == short_forward_out ||
          (d->committed_strategy == &small_complex_strategy &&
-          among_kernel_entries(kShortEntries, f));
+          (among_kernel_entries(kShortEntries, f)
+#if TQS_LEVEL >= 4
+           || among_kernel_entries(kWholeEntries, f)
+#endif
+               ));
 }
 
 TQS_LEVEL_END

@@ -38,6 +38,12 @@ long real_compute_short_cce_backward_out(EngineDescriptor* d, void* a1, void* a2
 bool real_short_cce_kernel_entries(int64_t n, ComputeEntry* forward, ComputeEntry* backward);
 // Whether f is a forward entry of those.
 bool real_short_cce_kernel_entry(ComputeEntry f);
+// The same for the even lengths whose plan's half-length transform is one
+// whole kernel (AVX levels; false elsewhere): conjugate-even storage in
+// complex pairs, no offsets, no scale beyond the plan's own.
+bool real_whole_cce_entries(const PlanRecord* plan, ComputeEntry* forward,
+                            ComputeEntry* backward);
+bool real_whole_cce_entry(ComputeEntry f);
 
 // Storage routines: the real plan in permuted packed order, converted to or
 // from the chosen layout. Answer plan-level codes.

@@ -9,7 +9,9 @@
 #include "engine/plan.h"
 #include "kernels/codelets.h"
 #include "kernels/generated/codelet_kernels.h"
+#include "kernels/generated/whole.h"
 #include "kernels/real_compute.h"
+#include "kernels/real_split.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
@@ -264,6 +266,80 @@ bool real_short_cce_kernel_entries(int64_t n, ComputeEntry* forward, ComputeEntr
 
 bool real_short_cce_kernel_entry(ComputeEntry f) {
   return among_kernel_entries(kShortCceEntries, f);
+}
+
+namespace {
+
+#if TQS_LEVEL >= 4
+// Even lengths whose half-length complex transform is one generated whole
+// kernel: that kernel and the split step, named here, in place of the
+// storage routine, the plan's execution and the mixed-radix dispatch, whose
+// layers cost a tenth of these short transforms. The plan still owns the
+// split table and says whether it carries the scale.
+template <CplxKernel W>
+long whole_cce_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const PlanRecord* p = d->real_plan;
+  double* out = static_cast<double*>(a2);
+  W(static_cast<const double*>(a1), out);
+  real_split_forward(out, d->length, static_cast<const double*>(p->split_twiddles),
+                     p->forward_scaled ? p->scale : 1.0);
+  permuted_to_cce(out, d->length);
+  return 0;
+}
+
+template <CplxKernel W>
+long whole_cce_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  const PlanRecord* p = d->real_plan;
+  double* out = static_cast<double*>(a2);
+  real_split_backward(static_cast<const double*>(a1), out, d->length,
+                      static_cast<const double*>(p->split_twiddles),
+                      p->backward_scaled ? p->scale : 1.0, d->length);
+  W(out, out);
+  return 0;
+}
+
+struct WholeCceEntries {
+  int32_t half;
+  ComputeEntry forward, backward;
+};
+
+#define TQS_WHOLE_ENTRY(n_) \
+  {n_, whole_cce_forward_out<whole##n_##_forward>, whole_cce_backward_out<whole##n_##_backward>},
+constexpr WholeCceEntries kWholeCceEntries[] = {TQS_WHOLE_LENGTHS(TQS_WHOLE_ENTRY)};
+#undef TQS_WHOLE_ENTRY
+#endif
+
+}  // namespace
+
+bool real_whole_cce_entries(const PlanRecord* plan, ComputeEntry* forward,
+                            ComputeEntry* backward) {
+#if TQS_LEVEL >= 4
+  const int64_t n = plan->length;
+  if (n % 2 != 0 || !plan->factored || plan->core_length != n / 2) return false;
+  for (const WholeCceEntries& e : kWholeCceEntries) {
+    if (e.half == n / 2) {
+      *forward = e.forward;
+      *backward = e.backward;
+      return true;
+    }
+  }
+#else
+  (void)plan;
+  (void)forward;
+  (void)backward;
+#endif
+  return false;
+}
+
+bool real_whole_cce_entry(ComputeEntry f) {
+#if TQS_LEVEL >= 4
+  for (const WholeCceEntries& e : kWholeCceEntries) {
+    if (f == e.forward) return true;
+  }
+#else
+  (void)f;
+#endif
+  return false;
 }
 
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {
