@@ -48,7 +48,7 @@ foreach(level IN LISTS TQS_LEVELS)
   add_library(${lib} OBJECT ${TQS_LEVEL_SOURCES})
   target_compile_definitions(${lib} PRIVATE TQS_LEVEL=${level} TQS_LNS=l${level})
   target_compile_options(${lib} PRIVATE ${TQS_LEVEL_FLAGS_${level}} -fvisibility=hidden
-    -fvisibility-inlines-hidden)
+    -fvisibility-inlines-hidden ${TQS_FUZZ_COVERAGE})
   target_include_directories(${lib} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/interface)
   set_target_properties(${lib} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_link_libraries(${lib} PRIVATE OpenMP::OpenMP_CXX)
@@ -72,7 +72,8 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/level_table.cpp.in
 
 add_library(tqs_common OBJECT ${TQS_COMMON_SOURCES} ${PROJECT_BINARY_DIR}/generated/level_table.cpp)
 target_include_directories(tqs_common PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/interface)
-target_compile_options(tqs_common PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
+target_compile_options(tqs_common PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden
+  ${TQS_FUZZ_COVERAGE})
 set_target_properties(tqs_common PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_link_libraries(tqs_common PRIVATE OpenMP::OpenMP_CXX ${CMAKE_DL_LIBS})
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the call-sequence fuzzer (clang, libFuzzer, AddressSanitizer +
-# UndefinedBehaviorSanitizer, levels 0 and 5, in build-fuzz/) and runs it at
+# UndefinedBehaviorSanitizer, levels 0 and 5, in build-fuzz/ unless told) and runs it at
 # processor levels 5 and 0, starting from the seed corpus in tests/fuzz/corpus.
 #
 #   tools/fuzz.sh [SECONDS]          run SECONDS at each level (default 60)
 #   tools/fuzz.sh --runs N           N executions at each level (the test suite's step)
-#   options: --levels "5 0", -- further libFuzzer options
+#   options: --levels "5 0", --build DIR (default build-fuzz; the test
+#            suite passes its sanitizer build, configured the same way),
+#            -- further libFuzzer options
 #
 # New inputs go to results/fuzz/corpus (not tracked), findings to
 # results/fuzz/artifacts; a finding stops the run and the script fails.
@@ -16,23 +18,25 @@ cd "$(dirname "$0")/.."
 seconds=60
 runs=""
 levels="5 0"
+build=build-fuzz
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift ;;
     --levels) levels=$2; shift ;;
+    --build) build=$2; shift ;;
     --) shift; extra=("$@"); break ;;
     [0-9]*) seconds=$1 ;;
-    *) echo "usage: $0 [SECONDS] [--runs N] [--levels LIST] [-- libFuzzer options]" >&2; exit 2 ;;
+    *) echo "usage: $0 [SECONDS] [--runs N] [--levels LIST] [--build DIR] [-- libFuzzer options]" >&2; exit 2 ;;
   esac
   shift
 done
 
 tools/install_deps.sh tests
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTQS_SANITIZE=address,undefined -DTQS_FUZZ=ON -DTQS_LEVELS="0;5" -DTQS_BUILD_TESTS=ON > /dev/null
-cmake --build build-fuzz -j "$(nproc)" --target tqs_fuzz_calls
-fuzzer=build-fuzz/tests/fuzz/tqs_fuzz_calls
+cmake --build "$build" -j "$(nproc)" --target tqs_fuzz_calls
+fuzzer=$build/tests/fuzz/tqs_fuzz_calls
 
 mkdir -p results/fuzz/corpus results/fuzz/artifacts
 if [ -n "$runs" ]; then

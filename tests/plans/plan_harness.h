@@ -16,7 +16,7 @@ namespace plans_test {
 
 // Sanitizer builds run a thinned-out set of lengths: the same code paths,
 // a fraction of the time.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TQS_TEST_SANITIZED
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
