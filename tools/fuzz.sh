@@ -6,7 +6,7 @@
 #   tools/fuzz.sh [SECONDS]          run SECONDS at each level (default 60)
 #   tools/fuzz.sh --runs N           N executions at each level (the test suite's step)
 #   options: --levels "5 0", --build DIR (default build-fuzz; the test
-#            suite passes its sanitizer build, configured the same way),
+#            suite passes its sanitizer build, made with -DTQS_FUZZ=ON),
 #            -- further libFuzzer options
 #
 # New inputs go to results/fuzz/corpus (not tracked), findings to
@@ -33,8 +33,12 @@ while [ $# -gt 0 ]; do
 done
 
 tools/install_deps.sh tests
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTQS_SANITIZE=address,undefined -DTQS_FUZZ=ON -DTQS_LEVELS="0;5" -DTQS_BUILD_TESTS=ON > /dev/null
+# A folder configured already (the test suite's sanitizer build) is used as
+# it stands.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTQS_SANITIZE=address,undefined -DTQS_FUZZ=ON -DTQS_LEVELS="0;5" -DTQS_BUILD_TESTS=ON > /dev/null
+fi
 cmake --build "$build" -j "$(nproc)" --target tqs_fuzz_calls
 fuzzer=$build/tests/fuzz/tqs_fuzz_calls
 

@@ -25,7 +25,7 @@ step "AddressSanitizer + UndefinedBehaviorSanitizer build (with the fuzzer)"
 # levels between differ in instruction selection and vector width only, which
 # the Release suite and the emulated processors cover. Clang builds it so
 # that the same library serves the call-sequence fuzzer (libFuzzer), one
-# sanitized build instead of two; the configuration is tools/fuzz.sh's.
+# sanitized build instead of two.
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTQS_SANITIZE=address,undefined -DTQS_FUZZ=ON -DTQS_LEVELS="0;5" -DTQS_BUILD_TESTS=ON > /dev/null
 cmake --build build-asan -j "$jobs"
