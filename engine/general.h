@@ -43,7 +43,8 @@ void apply_thread_suggestions(EngineDescriptor* d, int element_bytes);
 // Allocates the user-thread slots (2 * users + 1 words); 1 when that fails.
 long allocate_user_thread_slots(EngineDescriptor* d);
 
-// Rounds max_work_size up to the level's alignment and allocates one slice
+// Rounds max_work_size up to the level's alignment (and, with more than one
+// slice, adds the room that keeps the slices apart) and allocates one slice
 // per thread (or per user thread).
 long reserve_work_buffer(EngineDescriptor* head);
 
