@@ -216,23 +216,6 @@ long allocate_user_thread_slots(EngineDescriptor* d) {
   return d->user_thread_slots == nullptr ? DFTI_STATUS_MEMORY : 0;
 }
 
-// Threads whose slices lie close together slow each other down, though no
-// two of them touch the same line. Level 5, two threads, interleaved runs
-// of one binary: on a batch of 4096-point transforms (64 KB slices) the
-// transforms in the second slice took 3.5 times as long as those in the
-// first with the slices adjacent, 2.3 times with 64 KB between them, and
-// ran at one thread's speed from 128 KB apart or in a block of their own,
-// whichever thread worked there; with 1 MB slices (65536 points) 128 KB
-// apart still lost, 1.5 to 3 MB did not. Measured gains against
-// adjacent slices, two threads: complex batches 1000 x 256 11-18 %,
-// 64 x 1024 33-36 %, 100 x 4096 31-41 %, 16 x 65536 37 %; real forward
-// 64 x 1024 23-26 %, 100 x 4096 9-11 %. The size of the effect moves with
-// the machine's state (half an hour later 100 x 4096 gained 10-17 %, the
-// other batches nothing), but the room never cost anything measurable. Nothing writes the room behind a
-// slice, so it costs address space, not memory, unless large pages back it.
-constexpr int64_t SLICE_SEPARATION = int64_t(2) << 20;
-static_assert(SLICE_SEPARATION % WORK_ALIGNMENT == 0);
-
 long reserve_work_buffer(EngineDescriptor* head) {
   if (head->max_work_size <= 0) return 0;
   head->max_work_size = (head->max_work_size + WORK_ALIGNMENT - 1) / WORK_ALIGNMENT * WORK_ALIGNMENT;
