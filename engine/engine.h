@@ -26,10 +26,18 @@ constexpr int WORK_ALIGNMENT = TQS_LEVEL == 4 ? 4096 : 256;
 // 16384 14 % slower, where one thread is 2.5 times faster anyway). The
 // size of the effect moves with the machine's state: half an hour later
 // 100 x 4096 gained 10-17 % and the other batches nothing. Nothing writes
-// the room, so it costs address space, not memory, unless large pages
-// back it.
-constexpr int64_t SLICE_SEPARATION = int64_t(2) << 20;
-static_assert(SLICE_SEPARATION % WORK_ALIGNMENT == 0);
+// the room, so it costs address space rather than memory; it is kept to
+// twice the area, within 128 KB and 2 MB, so that many user threads'
+// slots of a short transform do not reserve megabytes each.
+constexpr int64_t SLICE_ROOM_MIN = int64_t(128) << 10;
+constexpr int64_t SLICE_ROOM_MAX = int64_t(2) << 20;
+static_assert(SLICE_ROOM_MIN % WORK_ALIGNMENT == 0 && SLICE_ROOM_MAX % WORK_ALIGNMENT == 0);
+// The room behind an area of the given bytes (a multiple of the area's own
+// alignment keeps the next area aligned alike).
+inline int64_t slice_room(int64_t area_bytes) {
+  const int64_t room = 2 * area_bytes;
+  return room < SLICE_ROOM_MIN ? SLICE_ROOM_MIN : room > SLICE_ROOM_MAX ? SLICE_ROOM_MAX : room;
+}
 
 long create_engine_descriptor(EngineDescriptor** handle, int precision, int domain,
                               int dimension, const int64_t* lengths);

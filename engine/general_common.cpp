@@ -221,7 +221,7 @@ long reserve_work_buffer(EngineDescriptor* head) {
   head->max_work_size = (head->max_work_size + WORK_ALIGNMENT - 1) / WORK_ALIGNMENT * WORK_ALIGNMENT;
   int64_t slices = head->number_of_user_threads >= 2 ? head->number_of_user_threads : head->thread_count;
   if (slices < 1) slices = 1;
-  if (slices > 1) head->max_work_size += SLICE_SEPARATION;
+  if (slices > 1) head->max_work_size += slice_room(head->max_work_size);
   head->work_buffer =
       tqs_mm_allocate(static_cast<uint64_t>(head->max_work_size) * static_cast<uint64_t>(slices),
                       WORK_ALIGNMENT);

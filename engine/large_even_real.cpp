@@ -159,7 +159,7 @@ void lay_out(LargeEvenRealPlan* p, const EngineDescriptor* d) {
   const int64_t pieces = larger_of((P + columns - 1) / columns, (Q / 2 + rows - 1) / rows);
   if (pieces < members) members = pieces;
   p->members = members < 1 ? 1 : members;
-  if (p->members > 1) p->slice_bytes += SLICE_SEPARATION;
+  if (p->members > 1) p->slice_bytes += slice_room(p->slice_bytes);
 }
 
 long build(EngineDescriptor* d) {
