@@ -51,13 +51,16 @@ int never_suggests(const EngineDescriptor*, int) { return 0; }
 // certain length on: one thread per this many points. Measured on two cores
 // (two threads against one, complex, out of place):
 // - level 5: 65536 1.42 x the one-thread time, 131072 1.01, 3000 to 65000
-//   1.09-1.69, 81920 0.67, 98304 0.64, 100000 0.84;
+//   1.09-1.69, 81920 0.67, 98304 0.64, 100000 0.84 (Intel machine); on the
+//   AMD one (interleaved runs, three rounds) 131072 1.16-1.33, 2^18
+//   1.38-1.43, 2^19 0.94-0.96, 2^20 0.89-0.92, 2^21 0.70, hence the powers
+//   of two's unit of 2^18 (it was 65536, which gave 2^17 and 2^18 a team);
 // - level 0: 8192 1.35, 16384 1.16, 20000 1.06, 30000 0.93, 32768 0.92,
 //   50000 0.74.
 // The one-thread powers of two are the fastest plans, hence their larger
 // unit. Larger teams were not measured; they get a thread per unit too.
 #if TQS_AVX
-constexpr int64_t POW2_POINTS_PER_THREAD = 65536;
+constexpr int64_t POW2_POINTS_PER_THREAD = 262144;
 constexpr int64_t OTHER_POINTS_PER_THREAD = 40000;
 #else
 constexpr int64_t POW2_POINTS_PER_THREAD = 16384;
