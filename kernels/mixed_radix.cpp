@@ -136,7 +136,16 @@ inline C2 split_twiddle(C2 a, const double* w, const double* v) {
 // product for twice the table, which only pays while the table is cached.
 constexpr int64_t kGroupedTwiddlesUpTo = 2048;  // (r-1)*m products
 inline bool grouped_twiddles(int64_t r, int64_t m) {
-  return TQS_LEVEL >= 4 && (m & 1) == 0 && (r - 1) * m <= kGroupedTwiddlesUpTo;
+  return TQS_LEVEL >= 4 && (r - 1) * m <= kGroupedTwiddlesUpTo;
+}
+
+// At the two-column width an odd number of columns runs as pairs and one
+// last column on its own: the pairs' twiddles in the layout of the width,
+// the last column's as groups {c, c, -s, s} behind them (4 doubles per j).
+// Odd lengths have odd columns at every stage, and one column per 256-bit
+// register would leave half of each idle.
+inline int64_t last_column_offset(int64_t r, int64_t m, bool grouped) {
+  return (m >> 1) * (grouped ? 8 : 4) * (r - 1);
 }
 
 template <bool F, class V>
@@ -244,25 +253,28 @@ void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, cons
   for (int64_t b = 0; b < blocks; ++b) {
     double* blk = data + b * rr * m2;
 #if TQS_LEVEL >= 4
-    if (grouped_twiddles(rr, m)) {
-      const double* t = tw;
-      for (int64_t k = 0; k < m; k += 2, t += 2 * col_step) {
+    const bool grouped = grouped_twiddles(rr, m);
+    const double* t = tw;
+    int64_t k = 0;
+    if (grouped) {
+      for (; k + 1 < m; k += 2, t += 2 * col_step) {
         pass_column<R, F, C2, true>(blk + 2 * k, m2, t, 8, r, cs);
       }
-      continue;
-    }
-    if ((m & 1) == 0) {
-      const double* t = tw;
-      for (int64_t k = 0; k < m; k += 2, t += col_step) {
+    } else {
+      for (; k + 1 < m; k += 2, t += col_step) {
         pass_column<R, F, C2>(blk + 2 * k, m2, t, 4, r, cs);
       }
-      continue;
     }
-#endif
+    if (k < m) {
+      pass_column<R, F, C1>(blk + 2 * k, m2, tw + last_column_offset(rr, m, grouped), 4, r,
+                            cs);
+    }
+#else
     const double* t = tw;
     for (int64_t k = 0; k < m; ++k, t += col_step) {
       pass_column<R, F, C1>(blk + 2 * k, m2, t, 4, r, cs);
     }
+#endif
   }
 }
 
@@ -658,18 +670,30 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
     // The odd real engine reads (c, s) per column, the complex passes the
     // layout of their width (see twiddle).
     const bool grouped = !breadth_first && grouped_twiddles(rr, mm);
-    const bool pairs = !grouped && (breadth_first || (TQS_LEVEL >= 4 && (mm & 1) == 0));
-    double* tw = alloc_doubles((pairs ? 2 : 4) * (rr - 1) * mm + 2);
+    const bool pairs = !grouped && (breadth_first || TQS_LEVEL >= 4);
+    double* tw = alloc_doubles((pairs ? 2 : 4) * (rr - 1) * (mm + 1) + 2);
     if (tw == nullptr) return PLAN_NO_MEMORY;
     // Row by row, the exponent j*k*s (below len: j < r, k < m, r*m*s = len)
     // advances by j*s from column to column, and its place in the root
     // table with it: no multiplication or quadrant search per root.
     const int64_t per = rr - 1;
+    // An odd last column of a two-column pass (see last_column_offset).
+    const bool last_alone = !breadth_first && TQS_LEVEL >= 4 && (mm & 1) != 0;
+    double* last = tw + last_column_offset(rr, mm, grouped);
+    auto put_last = [&](int64_t j, int64_t k, double c, double sn) {
+      if (!last_alone || k != mm - 1) return false;
+      double* at = last + 4 * (j - 1);
+      at[0] = at[1] = c;
+      at[2] = -sn;
+      at[3] = sn;
+      return true;
+    };
     for (int64_t j = 1; j < rr; ++j) {
       const int64_t step = j * ss;
-      if (pairs && (mm & 1) == 0) {  // {c0, s0, c1, s1} per column pair and j
+      if (pairs && (!breadth_first || (mm & 1) == 0)) {  // {c0, s0, c1, s1} per column pair and j
         double* row = tw + 4 * (j - 1);
         walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          if (put_last(j, k, c, sn)) return;
           double* at = row + (k >> 1) * 4 * per + (k & 1) * 2;
           at[0] = c;
           at[1] = sn;
@@ -684,6 +708,7 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
       } else if (grouped) {  // {c0, c0, c1, c1, -s0, s0, -s1, s1}
         double* row = tw + 8 * (j - 1);
         walk_row(roots, step, mm, [&](int64_t k, double c, double sn) {
+          if (put_last(j, k, c, sn)) return;
           double* at = row + (k >> 1) * 8 * per + (k & 1) * 2;
           at[0] = at[1] = c;
           at[4] = -sn;
