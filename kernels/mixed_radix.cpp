@@ -224,16 +224,18 @@ void pass_split(double* data, int64_t m, int64_t blocks, const double* tw, int r
       const int64_t k1 = k0 + B < m ? k0 + B : m;
       const double* t = tw;
 #if TQS_LEVEL >= 4
-      if ((m & 1) == 0) {
-        for (int64_t k = k0; k < k1; k += 2, t += 2 * per) {
-          pass_column<R, F, C2, false, true>(blk + 2 * k, m2, t, 4, r, cs, th);
-        }
-        continue;
+      // Odd m: the last run ends in a column alone, whose fine twiddles
+      // are the first of a pair's.
+      int64_t k = k0;
+      for (; k + 1 < k1; k += 2, t += 2 * per) {
+        pass_column<R, F, C2, false, true>(blk + 2 * k, m2, t, 4, r, cs, th);
       }
-#endif
+      if (k < k1) pass_column<R, F, C1, false, true>(blk + 2 * k, m2, t, 4, r, cs, th);
+#else
       for (int64_t k = k0; k < k1; ++k, t += per) {
         pass_column<R, F, C1, false, true>(blk + 2 * k, m2, t, 2, r, cs, th);
       }
+#endif
     }
   }
 }
@@ -648,7 +650,7 @@ int mixed_radix_build(PlanRecord* p, int64_t len, const uint32_t* radices_in, in
       double* tw = alloc_doubles(per * (B + runs) + 2);
       if (tw == nullptr) return PLAN_NO_MEMORY;
       f.twiddles = tw;
-      const bool pairs = TQS_LEVEL >= 4 && (mm & 1) == 0;
+      const bool pairs = TQS_LEVEL >= 4;
       for (int64_t j = 1; j < rr; ++j) {
         for (int64_t k = 0; k < B; ++k) {
           const int64_t pos = pairs ? ((k >> 1) * (rr - 1) + (j - 1)) * 4 + (k & 1) * 2
