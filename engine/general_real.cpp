@@ -108,8 +108,8 @@ long plan_axes(EngineDescriptor* head) {
     AxisRoutine whole_forward = nullptr;
     AxisRoutine whole_backward = nullptr;
     if (head->first_input_stride == 1 && head->first_output_stride == 1) {
-      whole_forward = pow2_whole_vector_forward(m->length);
-      whole_backward = pow2_whole_vector_backward(m->length);
+      whole_forward = real_whole_vector_forward(m->length, cce_layout(m));
+      whole_backward = real_whole_vector_backward(m->length, cce_layout(m));
     }
     if (whole_forward != nullptr && whole_backward != nullptr) {
       m->axis_plan_forward = whole_forward;

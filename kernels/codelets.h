@@ -22,6 +22,10 @@ extern const CplxKernel real_pow2_backward[7];
 // The same on the n/2+1 complex values (null below 32).
 extern const CplxKernel real_pow2_cce_forward[7];
 extern const CplxKernel real_pow2_cce_backward[7];
+// Whole-vector real kernels of the even lengths 18..62 that are not powers
+// of two, on the n/2+1 complex values, indexed by n/2 (null elsewhere).
+extern const CplxKernel real_even_cce_forward[32];
+extern const CplxKernel real_even_cce_backward[32];
 
 // Complex kernels by length n = 0..64 for 16-byte aligned data: every output
 // times scale. Null below 2 and at powers of two (their own engine serves

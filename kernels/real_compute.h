@@ -62,11 +62,12 @@ void permuted_to_cce(double* v, int64_t n);
 void sequential_to_permuted(const double* in, double* out, int64_t n);
 void cce_to_permuted(const double* in, double* out, int64_t n);
 
-// Whole-vector kernels for n = 2, 4, ..., 64 with unit strides (levels 0-3):
-// they take the axis routine's place; no plan, no storage routine. Null when
-// this level has none for n.
-AxisRoutine pow2_whole_vector_forward(int64_t n);
-AxisRoutine pow2_whole_vector_backward(int64_t n);
+// Whole-vector kernels with unit strides for the powers of two up to 64 (32
+// and 64 at the AVX levels) and, in the conjugate-even layout (cce), the
+// other even lengths from 18 to 62: they take the axis routine's place; no
+// plan, no storage routine. Null when this level has none for n.
+AxisRoutine real_whole_vector_forward(int64_t n, bool cce);
+AxisRoutine real_whole_vector_backward(int64_t n, bool cce);
 
 // One transform over several axes (CCE or half-spectrum layout), arrays
 // displaced to the transform; answers a public status.

@@ -768,14 +768,16 @@ def real_pow2_graph(n, forward):
     """Whole-vector real transform of even length n as a complex transform of
     length h = n/2 on (x[2j], x[2j+1]) and a split step, one complex value per
     register.  The permuted packed order is the complex array X_0..X_(h-1)
-    with slot 0 holding (R_0, R_h).  Returns (graph, outputs by complex index)."""
+    with slot 0 holding (R_0, R_h).  Returns (graph, outputs by complex index).
+    An odd h has no middle bin that pairs with itself."""
     h = n // 2
+    pairs_end = (h + 1) // 2
     A = VecAlgebra()
     out = [None] * h
     if forward:
         z = dft(A, [A.input(j) for j in range(h)], -1)
         out[0] = A.add(A.swap(z[0]), A.conj(z[0]))  # (Re+Im, Re-Im)
-        for k in range(1, h // 2):
+        for k in range(1, pairs_end):
             # X_k = E + w^k O with E = (Z_k + conj Z_(h-k))/2,
             # O = -i (Z_k - conj Z_(h-k))/2; X_(h-k) = conj(E - w^k O).
             b = A.conj(z[h - k])
@@ -784,13 +786,13 @@ def real_pow2_graph(n, forward):
             t = A.twiddle(A.sub(z[k], b), 0.5 * sn, -0.5 * c)  # 0.5 * w^k * (-i)
             out[k] = A.add(e, t)
             out[h - k] = A.conj(A.sub(e, t))
-        if h > 1:
+        if h > 1 and h % 2 == 0:
             out[h // 2] = A.conj(z[h // 2])
         return A, out
     x = [A.input(k) for k in range(h)]
     zp = [None] * h
     zp[0] = A.add(A.swap(x[0]), A.conj(x[0]))  # (R0+Rh, R0-Rh)
-    for k in range(1, h // 2):
+    for k in range(1, pairs_end):
         # Z'_k = S + i w^k D, Z'_(h-k) = conj(S - i w^k D) with
         # S = X_k + conj X_(h-k), D = X_k - conj X_(h-k), w = exp(+2 pi i/n).
         b = A.conj(x[h - k])
@@ -799,7 +801,7 @@ def real_pow2_graph(n, forward):
         t = A.twiddle(A.sub(x[k], b), -sn, c)  # i * w^k
         zp[k] = A.add(sm, t)
         zp[h - k] = A.conj(A.sub(sm, t))
-    if h > 1:
+    if h > 1 and h % 2 == 0:
         zp[h // 2] = A.scale(A.conj(x[h // 2]), 2.0)
     return A, dft(A, zp, 1)
 
@@ -995,6 +997,9 @@ void {name}_s(const double* in, double* out, double scale) {{
 
 CPLX_LENGTHS = list(range(3, 17)) + [32, 64]
 REAL_POW2 = (32, 64)
+# The even lengths between 16 and 64 that are not powers of two: whole-vector
+# kernels too, in the conjugate-even layout only.
+REAL_EVEN = tuple(n for n in range(18, 64, 2) if n & (n - 1))
 
 
 def cname(n, direction):
@@ -1066,7 +1071,7 @@ def file_kernels_h():
     L += ["",
           "// Real kernels on the spectrum stored as n/2+1 complex values; in place,",
           "// the array holds the n/2+1 values."]
-    for n in list(range(2, 17)) + list(REAL_POW2):
+    for n in list(range(2, 17)) + list(REAL_POW2) + list(REAL_EVEN):
         for d in ("fwd", "bwd"):
             L.append("void %s(const double* in, double* out);" % ccename(n, d))
     L += ["",
@@ -1183,6 +1188,23 @@ def file_real_pow2():
     return L
 
 
+def file_real_even():
+    L = [HEADER.rstrip(),
+         "// Whole-vector real transforms of the even lengths " + ", ".join(str(n) for n in REAL_EVEN) + ":",
+         "// a complex transform of half the length on the even/odd pairs and a",
+         "// split step, the spectrum as n/2+1 complex values.",
+         ] + NO_CONTRACT + vec_prelude()
+    names = [(n, d) for n in REAL_EVEN for d in ("fwd", "bwd")]
+    for n, d in names:
+        L += real_pow2_body(n, d == "fwd", ccename(n, d), cce=True) + [""]
+    L.append("}  // namespace")
+    L.append("")
+    for n, d in names:
+        L += cplx_wrappers(ccename(n, d), scaled=False)
+    L += ["", "TQS_LEVEL_END"]
+    return L
+
+
 def file_split():
     L = [HEADER.rstrip(), "// Split complex kernels: separate arrays of real and imaginary parts."]
     L += NO_CONTRACT
@@ -1256,6 +1278,9 @@ def file_tables():
             dn, ", ".join(rname(n, d) for n in p2)))
         L.append("const CplxKernel real_pow2_cce_%s[7] = {%s};" % (
             dn, ", ".join(ccename(n, d) if n in REAL_POW2 else "nullptr" for n in p2)))
+        L.append("const CplxKernel real_even_cce_%s[32] = {%s};" % (
+            dn, ", ".join(ccename(2 * h, d) if 2 * h in REAL_EVEN else "nullptr"
+                          for h in range(32))))
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         names = []
@@ -1834,6 +1859,7 @@ def all_files():
         "codelets_split.cpp": file_split(),
         "codelets_real.cpp": file_real(list(range(1, 17))),
         "codelets_real_pow2.cpp": file_real_pow2(),
+        "codelets_real_even.cpp": file_real_even(),
         "codelet_tables.cpp": file_tables(),
         "butterflies.h": file_butterflies(),
         "blocks.h": file_blocks(),
@@ -1915,7 +1941,7 @@ def selftest(max_n=64):
             A = VecAlgebra()
             y = dft(A, [A.input(j) for j in range(n)], sign)
             worst = max(worst, err(_eval_vec(A, y, xs), dft_ref(xs, sign)))
-        if n > 16 and n not in REAL_POW2:
+        if n > 16 and n not in REAL_POW2 and n not in REAL_EVEN:
             continue  # real kernels exist for these lengths only
         xr = [v.real for v in xs]
         ref = dft_ref([complex(v) for v in xr], -1)
@@ -1928,7 +1954,7 @@ def selftest(max_n=64):
         g, outs = real_backward_graph(n)
         got = _eval_scalar(g, outs, {j: packed[j] for j in range(n)})
         worst = max(worst, err(got, [n * v for v in xr]))
-        if n in REAL_POW2:
+        if n in REAL_POW2 or n in REAL_EVEN:
             A, outs = real_pow2_graph(n, True)
             spectrum = [complex(packed[0], packed[1])]
             spectrum += [complex(packed[2 * k], packed[2 * k + 1]) for k in range(1, n // 2)]

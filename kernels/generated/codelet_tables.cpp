@@ -27,10 +27,12 @@ const CplxKernel codelet_pow2_complex_forward[7] = {cplx_copy_1, cplx_2, cplx_fw
 const CplxKernelScaled codelet_pow2_complex_forward_scaled[7] = {cplx_copy_1_s, cplx_2_s, cplx_fwd_4_s, cplx_fwd_8_s, cplx_fwd_16_s, cplx_fwd_32_s, cplx_fwd_64_s};
 const CplxKernel real_pow2_forward[7] = {real_copy_1, real_2, real_fwd_4, real_fwd_8, real_fwd_16, real_fwd_32, real_fwd_64};
 const CplxKernel real_pow2_cce_forward[7] = {nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_fwd_32, real_cce_fwd_64};
+const CplxKernel real_even_cce_forward[32] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_fwd_18, real_cce_fwd_20, real_cce_fwd_22, real_cce_fwd_24, real_cce_fwd_26, real_cce_fwd_28, real_cce_fwd_30, nullptr, real_cce_fwd_34, real_cce_fwd_36, real_cce_fwd_38, real_cce_fwd_40, real_cce_fwd_42, real_cce_fwd_44, real_cce_fwd_46, real_cce_fwd_48, real_cce_fwd_50, real_cce_fwd_52, real_cce_fwd_54, real_cce_fwd_56, real_cce_fwd_58, real_cce_fwd_60, real_cce_fwd_62};
 const CplxKernel codelet_pow2_complex_backward[7] = {cplx_copy_1, cplx_2, cplx_bwd_4, cplx_bwd_8, cplx_bwd_16, cplx_bwd_32, cplx_bwd_64};
 const CplxKernelScaled codelet_pow2_complex_backward_scaled[7] = {cplx_copy_1_s, cplx_2_s, cplx_bwd_4_s, cplx_bwd_8_s, cplx_bwd_16_s, cplx_bwd_32_s, cplx_bwd_64_s};
 const CplxKernel real_pow2_backward[7] = {real_copy_1, real_2, real_bwd_4, real_bwd_8, real_bwd_16, real_bwd_32, real_bwd_64};
 const CplxKernel real_pow2_cce_backward[7] = {nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_bwd_32, real_cce_bwd_64};
+const CplxKernel real_even_cce_backward[32] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, real_cce_bwd_18, real_cce_bwd_20, real_cce_bwd_22, real_cce_bwd_24, real_cce_bwd_26, real_cce_bwd_28, real_cce_bwd_30, nullptr, real_cce_bwd_34, real_cce_bwd_36, real_cce_bwd_38, real_cce_bwd_40, real_cce_bwd_42, real_cce_bwd_44, real_cce_bwd_46, real_cce_bwd_48, real_cce_bwd_50, real_cce_bwd_52, real_cce_bwd_54, real_cce_bwd_56, real_cce_bwd_58, real_cce_bwd_60, real_cce_bwd_62};
 
 const CplxKernelScaled complex_length_forward[65] = {
     nullptr, nullptr, nullptr, cplx_fwd_3_s, nullptr, cplx_fwd_5_s, cplx_fwd_6_s, cplx_fwd_7_s,

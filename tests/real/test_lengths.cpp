@@ -44,11 +44,13 @@ TEST(RealLengths, ShortLengthsOffsetsAndScales) {
 // The even lengths up to 448 whose half-length transform is one generated
 // kernel at the AVX levels have an entry of their own out of place in
 // complex pairs; with a scale of 1/n the plan carries it into the split
-// step, and offsets keep the general path. Every even length in the three
-// ways, whichever kernel its half has.
+// step, and offsets keep the general path. Below 64 most of them run one
+// whole-vector kernel in complex pairs instead, in place as well and
+// through batches. Every even length in the four ways, whichever kernel
+// its half has.
 TEST(RealLengths, EvenLengthsEntriesScalesAndOffsets) {
   for (int64_t n = 18; n <= 448; n += 2) {
-    for (int variant = 0; variant < 3; ++variant) {
+    for (int variant = 0; variant < 4; ++variant) {
       Case c;
       c.n = n;
       c.layout = Layout::Cce;
@@ -58,6 +60,10 @@ TEST(RealLengths, EvenLengthsEntriesScalesAndOffsets) {
         c.forward_scale = 1.0 / static_cast<double>(n);
         c.in_offset = 1;
         c.out_offset = 3;
+      }
+      if (variant == 3) {
+        c.inplace = true;
+        c.count = 3;
       }
       ASSERT_TRUE(check(c, static_cast<uint64_t>(10 * n + variant))) << n << " " << variant;
     }

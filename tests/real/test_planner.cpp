@@ -86,6 +86,24 @@ TEST(RealPlanner, WholeVectorKernelsReplaceThePlan) {
   }
 }
 
+// The other even lengths from 18 to 62 as well, in complex pairs only; at
+// the AVX levels a half of 22 points or more with a two-lane transform of
+// its own (26 = 2 x 13, 30 = 5 x 6) keeps the plan.
+TEST(RealPlanner, WholeVectorKernelsForTheOtherShortEvenLengths) {
+  for (int64_t n : {18, 20, 30, 40, 46, 48, 52, 60, 62, 66}) {
+    const bool kept_plan = n > 62 || (tqs_cpu_level() >= 4 && (n == 52 || n == 60));
+    DftiHandle h = committed(n, n % 4 == 0, true);
+    EXPECT_EQ(kept_plan, engine(h)->real_plan != nullptr) << n;
+    DftiRelease(&h);
+    h = nullptr;
+    ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_REAL, n));
+    ASSERT_EQ(0, DftiSet(h, DFTI_PACKING, DFTI_PACKING_PERMUTED));
+    ASSERT_EQ(0, DftiCommit(h));
+    EXPECT_NE(nullptr, engine(h)->real_plan) << "permuted " << n;
+    DftiRelease(&h);
+  }
+}
+
 TEST(RealPlanner, FlagsForBatchesStridesAndUserThreads) {
   const uint32_t mask = tqs::FLAG_SINGLE_THREAD | tqs::FLAG_MULTI_AXIS | tqs::FLAG_DIRECT_AXIS;
   DftiHandle h = committed(10, true, false, 1, 4);
