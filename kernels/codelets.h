@@ -27,6 +27,17 @@ extern const CplxKernel real_pow2_cce_backward[7];
 extern const CplxKernel real_even_cce_forward[32];
 extern const CplxKernel real_even_cce_backward[32];
 
+#if TQS_LEVEL >= 4
+// Pair kernels of the batch loop by length (null where there is none):
+// (x, xd, y, yd, pairs) runs pairs x 2 transforms, transform t at x + 2 t xd
+// and y + 2 t yd, two at a time, one per 128-bit lane; any alignment, in
+// place allowed; unscaled.
+typedef void (*CplxPairsKernel)(const double* x, int64_t xd, double* y, int64_t yd,
+                                int64_t pairs);
+extern const CplxPairsKernel complex_pairs_forward[64];
+extern const CplxPairsKernel complex_pairs_backward[64];
+#endif
+
 // Complex kernels by length n = 0..64 for 16-byte aligned data: every output
 // times scale. Null below 2 and at powers of two (their own engine serves
 // them); 3..15 are the unaligned-capable codelets, 17..63 aligned only.

@@ -23,13 +23,23 @@ bool aligned16(const void* a, const void* b) {
   return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(b)) & 15) == 0;
 }
 
-// The straight-line kernel of length n, or null.
+// The straight-line kernel of length n, or null. The powers of two have
+// theirs among the codelets of their own engine (which any alignment suits).
 CplxKernelScaled length_kernel(int64_t n, bool forward) {
-  if (n < 2 || n > 64 || is_power_of_two(n)) return nullptr;
+  if (n < 2 || n > 64) return nullptr;
+  if (is_power_of_two(n)) {
+    const int k = __builtin_ctzll(static_cast<uint64_t>(n));
+    return (forward ? codelet_pow2_complex_forward_scaled : codelet_pow2_complex_backward_scaled)[k];
+  }
   return (forward ? complex_length_forward : complex_length_backward)[n];
 }
 
 }  // namespace
+
+CplxKernelScaled complex_axis_kernel(const EngineDescriptor* d, bool forward) {
+  if (d->axis_plan_forward != complex_axis_kernel_forward) return nullptr;
+  return length_kernel(d->length, forward);
+}
 
 long complex_axis_ordered_forward(const double* in, double* out, EngineDescriptor* d, void* work) {
   const int code = complex_plan_forward(in, out, d->complex_plan, work);
@@ -47,13 +57,13 @@ long complex_axis_ordered_backward(const double* in, double* out, EngineDescript
 // misaligned vectors take the plan, which gives the same transform.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work) {
   if (!aligned16(in, out)) return complex_axis_ordered_forward(in, out, d, work);
-  complex_length_forward[d->length](in, out, d->active_forward_scale);
+  length_kernel(d->length, true)(in, out, d->active_forward_scale);
   return 0;
 }
 
 long complex_axis_kernel_backward(const double* in, double* out, EngineDescriptor* d, void* work) {
   if (!aligned16(in, out)) return complex_axis_ordered_backward(in, out, d, work);
-  complex_length_backward[d->length](in, out, d->active_backward_scale);
+  length_kernel(d->length, false)(in, out, d->active_backward_scale);
   return 0;
 }
 

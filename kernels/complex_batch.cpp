@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "kernels/codelets.h"
 #include "kernels/complex_compute.h"
 
 TQS_LEVEL_BEGIN
@@ -30,6 +31,10 @@ struct Scratch {
     return data;
   }
 };
+
+bool aligned16(const void* a, const void* b) {
+  return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(b)) & 15) == 0;
+}
 
 // Complex elements: strides count 16-byte elements.
 void gather(const double* x, int64_t stride, int64_t n, double* v) {
@@ -84,6 +89,28 @@ long transform_vector(Call& c, EngineDescriptor* axis, const double* x, int64_t 
 long vectors(Call& c, EngineDescriptor* axis, const double* x, int64_t xs, int64_t xd, double* y,
              int64_t ys, int64_t yd, int64_t count) {
   const int64_t n = axis->length;
+  // Short contiguous vectors with a straight-line kernel call it directly
+  // (the axis routine and the plan around it cost as much as the kernel),
+  // and unscaled at the AVX levels two at a time where a pair kernel exists
+  // (one per lane, no lane exchanges). Level 5, batches of 1000, ns per
+  // transform before / after, FFTW: 12 points 7.0 / 4.4, 4.7; 16 9.6 / 7.1,
+  // 6.9; 20 19 / 10, 14; 60 86 / 62, 81.
+  const CplxKernelScaled kernel = xs == 1 && ys == 1 ? complex_axis_kernel(axis, c.forward) : nullptr;
+  if (kernel != nullptr && aligned16(x, y)) {
+    const double s = c.forward ? axis->active_forward_scale : axis->active_backward_scale;
+    int64_t t = 0;
+#if TQS_LEVEL >= 4
+    const CplxPairsKernel pairs =
+        n < 64 && s == 1.0 ? (c.forward ? complex_pairs_forward : complex_pairs_backward)[n]
+                           : nullptr;
+    if (pairs != nullptr) {
+      pairs(x, xd, y, yd, count / 2);
+      t = count - count % 2;
+    }
+#endif
+    for (; t < count; ++t) kernel(x + 2 * t * xd, y + 2 * t * yd, s);
+    return 0;
+  }
   if (xd != 1 || yd != 1 || n == 1) {
     for (int64_t t = 0; t < count; ++t) {
       const long status = transform_vector(c, axis, x + 2 * t * xd, xs, y + 2 * t * yd, ys);

@@ -28,6 +28,9 @@ long complex_axis_ordered_backward(const double* in, double* out, EngineDescript
 // on 16-byte aligned data; anything else goes through the ordered routine.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work);
 long complex_axis_kernel_backward(const double* in, double* out, EngineDescriptor* d, void* work);
+// The kernel those routines call (16-byte aligned vectors), or null when the
+// axis runs another routine.
+CplxKernelScaled complex_axis_kernel(const EngineDescriptor* d, bool forward);
 // Split storage: the same on separate real and imaginary arrays.
 long split_axis_forward(const double* in_re, const double* in_im, double* out_re, double* out_im,
                         EngineDescriptor* d, void* work);

@@ -55,6 +55,27 @@ TEST(ComplexLayouts, Batches) {
   }
 }
 
+// Batches of short contiguous vectors run their kernels directly, two
+// transforms at a time where a pair kernel exists: every short length with
+// an even and an odd count, gaps between the vectors, in place, scaled.
+TEST(ComplexLayouts, ShortBatchesEveryLength) {
+  for (int64_t n = 2; n <= 64; ++n) {
+    for (int variant = 0; variant < 2; ++variant) {
+      Case c;
+      c.n = n;
+      c.count = variant == 0 ? 4 : 5;
+      c.in_distance = n + 3;
+      c.out_distance = variant == 0 ? n + 1 : n + 3;
+      c.inplace = variant == 1;
+      if (variant == 1) {
+        c.forward_scale = 0.5;
+        c.backward_scale = 1.0 / static_cast<double>(n);
+      }
+      ASSERT_TRUE(check(c, static_cast<uint64_t>(10 * n + variant))) << n << " " << variant;
+    }
+  }
+}
+
 // In place the output follows the input layout: output strides and
 // distances set on the descriptor must not move it.
 TEST(ComplexLayouts, InPlaceIgnoresTheOutputSide) {
