@@ -95,9 +95,15 @@ static_assert(sizeof kWholeLengths / sizeof kWholeLengths[0] ==
               sizeof kWholeEntries / sizeof kWholeEntries[0]);
 #endif
 
+// The powers of two with one straight-line kernel above the codelets.
+constexpr KernelEntries kEntries32 = kernel_entries<cplx_fwd_32, cplx_bwd_32>();
+constexpr KernelEntries kEntries64 = kernel_entries<cplx_fwd_64, cplx_bwd_64>();
+
 // The kernel entries of an unscaled length, or null.
 const KernelEntries* kernel_entries_of(int64_t n) {
   if (n <= LONGEST_CODELET) return &kShortEntries[n];
+  if (n == 32) return &kEntries32;
+  if (n == 64) return &kEntries64;
 #if TQS_LEVEL >= 4
   for (size_t i = 0; i < sizeof kWholeLengths / sizeof kWholeLengths[0]; ++i) {
     if (kWholeLengths[i] == n) return &kWholeEntries[i];
