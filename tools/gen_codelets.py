@@ -1724,6 +1724,15 @@ def pairs_name(n, d):
     return "cplx_pairs_%s_%d" % (d, n)
 
 
+def strided_pairs_name(n, d):
+    return "cplx_strided_%s_%d" % (d, n)
+
+
+# Strided pair kernels up to here: a strided vector this short spent more
+# time being gathered and scattered than transformed.
+STRIDED_PAIRS_UP_TO = 16
+
+
 def file_pairs():
     L = [HEADER.rstrip(),
          "// Pair kernels of the complex batch loop (levels 4 and 5): pairs x 2",
@@ -1731,6 +1740,9 @@ def file_pairs():
          "// in complex elements; any alignment, in place allowed), two at a time, one",
          "// per lane. Unscaled.",
          "// Lengths: " + ", ".join(str(n) for n in PAIR_LENGTHS) + ".",
+         "// Up to 16 points also with strides: count transforms, element j of",
+         "// transform t at x + 2 (t xd + j xs), output k at y + 2 (t yd + k ys); an",
+         "// odd last transform fills both lanes.",
          '#include "engine/level.h"',
          "",
          "#include <cstdint>",
@@ -1754,6 +1766,19 @@ def file_pairs():
                                      "simd::store1(out1 + %d, simd::high(%s));" % (2 * k, e, 2 * k, e))
             L.append("}")
             L.append("")
+            if n > STRIDED_PAIRS_UP_TO:
+                continue
+            L.append("[[gnu::always_inline]] inline void pair_strided_%s_%d(const double* in0,"
+                     " const double* in1, int64_t is, double* out0, double* out1, int64_t os) {"
+                     % (d, n))
+            L += A.emit(y, "simd::C2",
+                        lambda j: "simd::join(simd::load1(in0 + %d * is), simd::load1(in1 + %d * is))"
+                                  % (2 * j, 2 * j),
+                        lambda k, e: "simd::store1(out0 + %d * os, simd::low(%s)); "
+                                     "simd::store1(out1 + %d * os, simd::high(%s));"
+                                     % (2 * k, e, 2 * k, e))
+            L.append("}")
+            L.append("")
     L += ["}  // namespace", ""]
     for n in PAIR_LENGTHS:
         for d in ("fwd", "bwd"):
@@ -1762,10 +1787,23 @@ def file_pairs():
                   "  for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)",
                   "    pair_%s_%d(x, x + 2 * xd, y, y + 2 * yd);" % (d, n),
                   "}"]
+            if n > STRIDED_PAIRS_UP_TO:
+                continue
+            L += ["void %s(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd,"
+                  " int64_t count) {" % strided_pairs_name(n, d),
+                  "  int64_t t = 0;",
+                  "  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)",
+                  "    pair_strided_%s_%d(x, x + 2 * xd, xs, y, y + 2 * yd, ys);" % (d, n),
+                  "  if (t < count) pair_strided_%s_%d(x, x, xs, y, y, ys);" % (d, n),
+                  "}"]
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         L.append("const CplxPairsKernel complex_pairs_%s[64] = {%s};" % (
             dn, ", ".join(pairs_name(n, d) if n in PAIR_LENGTHS else "nullptr" for n in range(64))))
+        L.append("const CplxStridedKernel complex_strided_%s[%d] = {%s};" % (
+            dn, STRIDED_PAIRS_UP_TO + 1,
+            ", ".join(strided_pairs_name(n, d) if n in PAIR_LENGTHS else "nullptr"
+                      for n in range(STRIDED_PAIRS_UP_TO + 1))))
     L += ["#endif", "TQS_LEVEL_END"]
     return L
 
