@@ -180,6 +180,22 @@ long run_serial(Call& c, const double* x, double* y) {
   if (d->input_distance == 1 && d->output_distance == 1 && d->length != 1) {
     return batched_driver(c, x, y);
   }
+  // Contiguous short vectors whose axis routine is one straight-line kernel
+  // call it directly: the routine and the per-vector checks cost as much as
+  // the kernel (level 5, batches of 10000 of 12 points, ns per transform:
+  // forward 8.4 -> 5.5, backward 7.8 -> 6.6; 64 points 45 -> 42).
+  // Backward in place the routine also clears a slot of some layouts.
+  const double scale = c.forward ? d->active_forward_scale : d->active_backward_scale;
+  const int64_t xd = d->input_distance * c.in.unit, yd = d->output_distance * c.out.unit;
+  const CplxKernel kernel =
+      d->first_input_stride == 1 && d->first_output_stride == 1 && scale == 1.0 &&
+              (!c.inplace || (c.forward && static_cast<const double*>(y) == x && xd == yd))
+          ? real_cce_kernel(d, c.forward)
+          : nullptr;
+  if (kernel != nullptr) {
+    for (int64_t t = 0; t < count; ++t) kernel(x + t * xd, y + t * yd);
+    return 0;
+  }
   for (int64_t t = 0; t < count; ++t) {
     long status = transform_vector(c, x + t * d->input_distance * c.in.unit, d->first_input_stride,
                                    y + t * d->output_distance * c.out.unit, d->first_output_stride);

@@ -68,6 +68,10 @@ void cce_to_permuted(const double* in, double* out, int64_t n);
 // plan, no storage routine. Null when this level has none for n.
 AxisRoutine real_whole_vector_forward(int64_t n, bool cce);
 AxisRoutine real_whole_vector_backward(int64_t n, bool cce);
+// The straight-line kernel (in, out) that the axis routine of a one-axis
+// descriptor in the conjugate-even layout runs unscaled (the short and the
+// whole-vector routines), or null.
+CplxKernel real_cce_kernel(const EngineDescriptor* d, bool forward);
 
 // One transform over several axes (CCE or half-spectrum layout), arrays
 // displaced to the transform; answers a public status.

@@ -87,6 +87,20 @@ bool has_whole_vector(int64_t n, bool cce) {
 
 }  // namespace
 
+CplxKernel real_cce_kernel(const EngineDescriptor* d, bool forward) {
+  const int64_t n = d->length;
+  if (n < 2 || n > LONGEST_WHOLE_VECTOR || !cce_layout(d)) return nullptr;
+  const AxisRoutine axis = forward ? d->axis_plan_forward : d->axis_plan_backward;
+  if (n <= SHORTEST_PACKED_ONLY &&
+      (axis == axis_short_forward || axis == axis_short_backward ||
+       axis == whole_vector_forward || axis == whole_vector_backward))
+    return (forward ? codelets.real_forward_cce : codelets.real_backward_cce)[n];
+  if (axis != whole_vector_forward && axis != whole_vector_backward) return nullptr;
+  if ((n & (n - 1)) != 0) return (forward ? real_even_cce_forward : real_even_cce_backward)[n / 2];
+  const int k = __builtin_ctzll(static_cast<uint64_t>(n));
+  return (forward ? real_pow2_cce_forward : real_pow2_cce_backward)[k];
+}
+
 AxisRoutine real_whole_vector_forward(int64_t n, bool cce) {
   return has_whole_vector(n, cce) ? whole_vector_forward : nullptr;
 }

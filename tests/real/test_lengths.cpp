@@ -70,6 +70,24 @@ TEST(RealLengths, EvenLengthsEntriesScalesAndOffsets) {
   }
 }
 
+// Batches of short contiguous vectors in the conjugate-even layout call
+// their kernels directly: every short length with gaps between the
+// vectors, out of place and in place, unscaled and scaled.
+TEST(RealLengths, ShortBatchesEveryLength) {
+  for (int64_t n = 2; n <= 64; ++n) {
+    for (int variant = 0; variant < 3; ++variant) {
+      Case c;
+      c.n = n;
+      c.layout = Layout::Cce;
+      c.count = 5;
+      c.inplace = variant == 1;
+      if (!c.inplace) c.in_distance = c.out_distance = n + 3;  // both sides, both directions
+      if (variant == 2) c.backward_scale = 1.0 / static_cast<double>(n);
+      ASSERT_TRUE(check(c, static_cast<uint64_t>(10 * n + variant))) << n << " " << variant;
+    }
+  }
+}
+
 TEST(RealLengths, LongLengths) {
   const int64_t lengths[] = {302,     9797,    97,      2053,    4099,    65537,  3000,
                              10000,   100000,  1000000, 1 << 12, 1 << 13, 1 << 15, 1 << 16,
