@@ -240,9 +240,10 @@ void pass_split(double* data, int64_t m, int64_t blocks, const double* tw, int r
   }
 }
 
-// Twiddles: 4 doubles per column and j, or at the two-column width (even
-// m, levels 4 and 5) 8 per column pair and j while grouped, else 4; b > 0:
-// a split stage (pass_split).
+// Twiddles: 4 doubles per column and j, or at the two-column width (levels
+// 4 and 5) 8 per column pair and j while grouped, else 4, and an odd last
+// column's 4 per j behind the pairs (see last_column_offset); b > 0: a split
+// stage (pass_split).
 template <int R, bool F>
 void pass(double* data, int64_t m, int64_t blocks, const double* tw, int r, const double* cs,
           int b) {
