@@ -19,10 +19,6 @@ void scale_doubles(double* x, int64_t count, double scale) {
   real_scale_descriptor_level(&count, &scale, x, &inc);
 }
 
-bool aligned16(const void* a, const void* b) {
-  return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(b)) & 15) == 0;
-}
-
 // The straight-line kernel of length n, or null. The powers of two have
 // theirs among the codelets of their own engine (which any alignment suits).
 CplxKernelScaled length_kernel(int64_t n, bool forward) {

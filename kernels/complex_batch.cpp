@@ -38,10 +38,6 @@ struct Scratch {
   }
 };
 
-bool aligned16(const void* a, const void* b) {
-  return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(b)) & 15) == 0;
-}
-
 // Complex elements: strides count 16-byte elements.
 void gather(const double* x, int64_t stride, int64_t n, double* v) {
   for (int64_t j = 0; j < n; ++j) {
@@ -101,9 +97,9 @@ long vectors(Call& c, EngineDescriptor* axis, const double* x, int64_t xs, int64
   // (one per lane, no lane exchanges). Level 5, batches of 1000, ns per
   // transform before / after, FFTW: 12 points 7.0 / 4.4, 4.7; 16 9.6 / 7.1,
   // 6.9; 20 19 / 10, 14; 60 86 / 62, 81.
-  const CplxKernelScaled kernel = xs == 1 && ys == 1 ? complex_axis_kernel(axis, c.forward) : nullptr;
-  if (kernel != nullptr && aligned16(x, y)) {
-    const double s = c.forward ? axis->active_forward_scale : axis->active_backward_scale;
+  const CplxKernelScaled kernel = complex_axis_kernel(axis, c.forward);
+  const double s = c.forward ? axis->active_forward_scale : axis->active_backward_scale;
+  if (kernel != nullptr && xs == 1 && ys == 1 && aligned16(x, y)) {
     int64_t t = 0;
 #if TQS_LEVEL >= 4
     const CplxPairsKernel pairs =
@@ -122,8 +118,7 @@ long vectors(Call& c, EngineDescriptor* axis, const double* x, int64_t xs, int64
   // scatter, which cost more than their transform (level 5, ns per vector
   // before / after: one vector of 12 points with strides of 2 36 / 21, a
   // batch of 1000 of them 15 / 4.2).
-  if (n >= 2 && n <= 16 && complex_axis_kernel(axis, c.forward) != nullptr &&
-      (c.forward ? axis->active_forward_scale : axis->active_backward_scale) == 1.0) {
+  if (kernel != nullptr && n <= 16 && s == 1.0) {
     (c.forward ? complex_strided_forward : complex_strided_backward)[n](x, xs, xd, y, ys, yd,
                                                                         count);
     return 0;

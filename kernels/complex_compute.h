@@ -5,12 +5,20 @@
 // commit; the real planner borrows the ordered axis routines for the outer
 // axes of multi-axis real transforms.
 #pragma once
+#include <cstdint>
+
 #include "engine/descriptor.h"
 #include "engine/level.h"
 #include "engine/plan_types.h"
 #include "tqs_dfti.h"
 
 TQS_LEVEL_BEGIN
+
+// Whether both pointers are 16-byte aligned (what the kernels of 17..63
+// points need).
+inline bool aligned16(const void* a, const void* b) {
+  return ((reinterpret_cast<uintptr_t>(a) | reinterpret_cast<uintptr_t>(b)) & 15) == 0;
+}
 
 // Compute entries. Interleaved storage: (input[, output]); split storage:
 // (input re, input im[, output re, output im]).
@@ -24,8 +32,8 @@ long complex_compute_backward_out(EngineDescriptor* d, void* a1, void* a2, void*
 // answer a public status.
 long complex_axis_ordered_forward(const double* in, double* out, EngineDescriptor* d, void* work);
 long complex_axis_ordered_backward(const double* in, double* out, EngineDescriptor* d, void* work);
-// The straight-line kernel of the axis's length (2..64, not a power of two)
-// on 16-byte aligned data; anything else goes through the ordered routine.
+// The straight-line kernel of the axis's length (2..64) on 16-byte aligned
+// data; anything else goes through the ordered routine.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work);
 long complex_axis_kernel_backward(const double* in, double* out, EngineDescriptor* d, void* work);
 // The kernel those routines call (16-byte aligned vectors), or null when the

@@ -1733,6 +1733,19 @@ def strided_pairs_name(n, d):
 STRIDED_PAIRS_UP_TO = 16
 
 
+def pair_body(name, in_arg, out_arg, A, y, at_in, at_out):
+    """One pair kernel: lane l reads in_l + at_in(j), writes out_l + at_out(k)."""
+    L = ["[[gnu::always_inline]] inline void %s(const double* in0, const double* in1,%s"
+         " double* out0, double* out1%s) {" % (name, in_arg, out_arg)]
+    L += A.emit(y, "simd::C2",
+                lambda j: "simd::join(simd::load1(in0 + %s), simd::load1(in1 + %s))"
+                          % (at_in(j), at_in(j)),
+                lambda k, e: "simd::store1(out0 + %s, simd::low(%s)); "
+                             "simd::store1(out1 + %s, simd::high(%s));"
+                             % (at_out(k), e, at_out(k), e))
+    return L + ["}", ""]
+
+
 def file_pairs():
     L = [HEADER.rstrip(),
          "// Pair kernels of the complex batch loop (levels 4 and 5): pairs x 2",
@@ -1758,27 +1771,13 @@ def file_pairs():
         for d, sign in (("fwd", -1), ("bwd", 1)):
             A = VecAlgebra()
             y = dft(A, [A.input(t) for t in range(n)], sign)
-            L.append("[[gnu::always_inline]] inline void pair_%s_%d(const double* in0, const double* in1,"
-                     " double* out0, double* out1) {" % (d, n))
-            L += A.emit(y, "simd::C2",
-                        lambda j: "simd::join(simd::load1(in0 + %d), simd::load1(in1 + %d))" % (2 * j, 2 * j),
-                        lambda k, e: "simd::store1(out0 + %d, simd::low(%s)); "
-                                     "simd::store1(out1 + %d, simd::high(%s));" % (2 * k, e, 2 * k, e))
-            L.append("}")
-            L.append("")
-            if n > STRIDED_PAIRS_UP_TO:
-                continue
-            L.append("[[gnu::always_inline]] inline void pair_strided_%s_%d(const double* in0,"
-                     " const double* in1, int64_t is, double* out0, double* out1, int64_t os) {"
-                     % (d, n))
-            L += A.emit(y, "simd::C2",
-                        lambda j: "simd::join(simd::load1(in0 + %d * is), simd::load1(in1 + %d * is))"
-                                  % (2 * j, 2 * j),
-                        lambda k, e: "simd::store1(out0 + %d * os, simd::low(%s)); "
-                                     "simd::store1(out1 + %d * os, simd::high(%s));"
-                                     % (2 * k, e, 2 * k, e))
-            L.append("}")
-            L.append("")
+            # Contiguous, then (short lengths) with strides is / os: the same
+            # body, only the addressing differs.
+            L += pair_body("pair_%s_%d" % (d, n), "", "", A, y, lambda j: "%d" % (2 * j),
+                           lambda k: "%d" % (2 * k))
+            if n <= STRIDED_PAIRS_UP_TO:
+                L += pair_body("pair_strided_%s_%d" % (d, n), " int64_t is,", ", int64_t os", A, y,
+                               lambda j: "%d * is" % (2 * j), lambda k: "%d * os" % (2 * k))
     L += ["}  // namespace", ""]
     for n in PAIR_LENGTHS:
         for d in ("fwd", "bwd"):
