@@ -32,7 +32,10 @@ constexpr int64_t kExtendedSpectrumUpTo = 512;
 
 // y[k] = sum_j x[j*xs] * w_n^(j*k), n = l / wstep a product of 2s, 3s and
 // 5s, where w holds the l roots (cos, -sin)(2*pi*e/l) in extended precision:
-// a plain recursive decimation in time, radix 4 (then 2, 3, 5).
+// a plain recursive decimation in time, radix 4 (then 2, 3, 5). Extended
+// arithmetic is scalar and slow, so the odd radices pair their terms and
+// the sub-transforms of one point read x itself (200 points, the inner
+// length of the 97-point transforms: half the operations).
 void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const long double* w,
              int64_t wstep) {
   if (n == 1) {
@@ -42,7 +45,9 @@ void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const 
   }
   const int64_t p = n % 4 == 0 ? 4 : n % 2 == 0 ? 2 : n % 3 == 0 ? 3 : 5;
   const int64_t m = n / p;
-  for (int64_t r = 0; r < p; ++r) ext_dft(x + 2 * r * xs, xs * p, y + 2 * r * m, m, w, wstep * p);
+  if (m > 1) {
+    for (int64_t r = 0; r < p; ++r) ext_dft(x + 2 * r * xs, xs * p, y + 2 * r * m, m, w, wstep * p);
+  }
   // The p-th roots for the odd radices, (cos, -sin)(2*pi*e/p).
   long double pr[5], pi[5];
   for (int64_t e = 0; e < p; ++e) {
@@ -51,10 +56,13 @@ void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const 
   }
   for (int64_t k = 0; k < m; ++k) {
     long double tr[5], ti[5];
-    tr[0] = y[2 * k];
-    ti[0] = y[2 * k + 1];
-    for (int64_t r = 1; r < p; ++r) {  // sub-result r times w_n^(r*k), r*k < n
-      const long double* a = y + 2 * (r * m + k);
+    for (int64_t r = 0; r < p; ++r) {  // sub-result r times w_n^(r*k), r*k < n
+      const long double* a = m > 1 ? y + 2 * (r * m + k) : x + 2 * r * xs;
+      if (r == 0 || k == 0) {
+        tr[r] = a[0];
+        ti[r] = a[1];
+        continue;
+      }
       const long double* t = w + 2 * (r * k * wstep);
       tr[r] = a[0] * t[0] - a[1] * t[1];
       ti[r] = a[0] * t[1] + a[1] * t[0];
@@ -79,19 +87,36 @@ void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const 
       o[3 * os] = br - di;
       o[3 * os + 1] = bi + dr;
     } else {
-      // Odd p: output q = t0 + sum over pairs r, p-r of (t_r + t_(p-r))*cos
-      // + i*(t_r - t_(p-r))*(-sin) of the angle 2*pi*r*q/p.
-      for (int64_t q = 0; q < p; ++q) {
-        long double sr = tr[0], si = ti[0];
+      // Odd p, with s_r = t_r + t_(p-r) and d_r = t_r - t_(p-r) over the
+      // pairs r < p/2: outputs q and p - q share a = t0 + sum s_r*cos and
+      // b = sum i*d_r*(-sin) of the angle 2*pi*r*q/p, as a + b and a - b.
+      long double sr[2], si[2], dr[2], di[2];
+      long double zr = tr[0], zi = ti[0];
+      for (int64_t r = 1; 2 * r < p; ++r) {
+        sr[r - 1] = tr[r] + tr[p - r];
+        si[r - 1] = ti[r] + ti[p - r];
+        dr[r - 1] = tr[r] - tr[p - r];
+        di[r - 1] = ti[r] - ti[p - r];
+        zr += sr[r - 1];
+        zi += si[r - 1];
+      }
+      o[0] = zr;
+      o[1] = zi;
+      for (int64_t q = 1; 2 * q < p; ++q) {
+        long double ar = tr[0], ai = ti[0], br = 0.0L, bi = 0.0L;
         int64_t e = 0;
         for (int64_t r = 1; 2 * r < p; ++r) {
           e += q;
           if (e >= p) e -= p;
-          sr += (tr[r] + tr[p - r]) * pr[e] - (ti[r] - ti[p - r]) * pi[e];
-          si += (ti[r] + ti[p - r]) * pr[e] + (tr[r] - tr[p - r]) * pi[e];
+          ar += sr[r - 1] * pr[e];
+          ai += si[r - 1] * pr[e];
+          br += di[r - 1] * pi[e];
+          bi += dr[r - 1] * pi[e];
         }
-        o[q * os] = sr;
-        o[q * os + 1] = si;
+        o[q * os] = ar - br;
+        o[q * os + 1] = ai + bi;
+        o[(p - q) * os] = ar + br;
+        o[(p - q) * os + 1] = ai - bi;
       }
     }
   }
