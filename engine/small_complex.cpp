@@ -56,10 +56,10 @@ long run_short(EngineDescriptor* d, void* a1, void* a2) {
   return 0;
 }
 
-#if TQS_LEVEL >= 4
 // Unscaled lengths up to 16 with strides or offsets: the strided kernel of
 // the batch loop reads and writes the caller's arrays itself (12 points with
-// strides of 2: 21 ns through the general strategy, its layers 15 of them).
+// strides of 2, level 5: 21 ns through the general strategy, its layers 15
+// of them; level 0: 28 ns).
 // In place the output strides and offset are the input's.
 template <bool Forward, bool Inplace>
 long run_strided(EngineDescriptor* d, void* a1, void* a2) {
@@ -84,7 +84,6 @@ long strided_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) 
 long strided_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
   return run_strided<false, false>(d, a1, a2);
 }
-#endif
 
 // Unscaled lengths up to 16 (index: the length).
 constexpr KernelEntries kShortEntries[LONGEST_CODELET + 1] = {
@@ -187,7 +186,7 @@ bool unit_layout(const EngineDescriptor* d) {
 
 // Whether the vector goes to the strided kernels (if unscaled).
 bool strided(const EngineDescriptor* d) {
-  return TQS_LEVEL >= 4 && !unit_layout(d) && d->length >= 2 && d->length <= LONGEST_CODELET;
+  return !unit_layout(d) && d->length >= 2 && d->length <= LONGEST_CODELET;
 }
 
 void free_plan(EngineDescriptor* d) {
@@ -223,13 +222,11 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
   }
   const PlanRecord* plan = p->plan;
   const bool unscaled = !plan->forward_scaled && !plan->backward_scaled;
-#if TQS_LEVEL >= 4
   if (strided(d)) {
     install_compute_entries(d, strided_forward_inplace, strided_forward_out,
                             strided_backward_inplace, strided_backward_out);
     return 0;
   }
-#endif
   const KernelEntries* e = kernel_entries_of(d->length);
   if (e != nullptr && unscaled) {
     install_compute_entries(d, e->forward_inplace, e->forward_out, e->backward_inplace,
@@ -265,10 +262,7 @@ bool small_complex_owns(const EngineDescriptor* d) {
   // The direct-kernel strategy of the lower levels installs the same kernel
   // entries for its lengths up to 16.
   return f == forward_inplace || f == forward_out || f == short_forward_inplace ||
-         f == short_forward_out ||
-#if TQS_LEVEL >= 4
-         f == strided_forward_inplace || f == strided_forward_out ||
-#endif
+         f == short_forward_out || f == strided_forward_inplace || f == strided_forward_out ||
          (d->committed_strategy == &small_complex_strategy &&
           (among_kernel_entries(kShortEntries, f)
 #if TQS_LEVEL >= 4

@@ -36,14 +36,15 @@ typedef void (*CplxPairsKernel)(const double* x, int64_t xd, double* y, int64_t 
                                 int64_t pairs);
 extern const CplxPairsKernel complex_pairs_forward[64];
 extern const CplxPairsKernel complex_pairs_backward[64];
-// The same up to 16 points with strides: (x, xs, xd, y, ys, yd, count) runs
-// count transforms, element j of transform t at x + 2 (t xd + j xs), output
-// k at y + 2 (t yd + k ys), two at a time (an odd last one fills both lanes).
+#endif
+// Strided kernels up to 16 points, every level: (x, xs, xd, y, ys, yd, count)
+// runs count transforms, element j of transform t at x + 2 (t xd + j xs),
+// output k at y + 2 (t yd + k ys); two at a time at levels 4 and 5 (an odd
+// last one alone in one 128-bit lane), one at a time below; unscaled.
 typedef void (*CplxStridedKernel)(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys,
                                   int64_t yd, int64_t count);
 extern const CplxStridedKernel complex_strided_forward[17];
 extern const CplxStridedKernel complex_strided_backward[17];
-#endif
 
 // Complex kernels by length n = 0..64 for 16-byte aligned data: every output
 // times scale. Null below 2 and at powers of two (their own engine serves

@@ -1747,15 +1747,17 @@ def pair_body(name, in_arg, out_arg, A, y, at_in, at_out):
 
 
 def file_pairs():
+    strided = [n for n in PAIR_LENGTHS if n <= STRIDED_PAIRS_UP_TO]
     L = [HEADER.rstrip(),
          "// Pair kernels of the complex batch loop (levels 4 and 5): pairs x 2",
          "// transforms of length N, transform t at x + 2 t xd and y + 2 t yd (xd, yd",
          "// in complex elements; any alignment, in place allowed), two at a time, one",
          "// per lane. Unscaled.",
          "// Lengths: " + ", ".join(str(n) for n in PAIR_LENGTHS) + ".",
-         "// Up to 16 points also with strides: count transforms, element j of",
-         "// transform t at x + 2 (t xd + j xs), output k at y + 2 (t yd + k ys); an",
-         "// odd last transform runs alone in one 128-bit lane.",
+         "// Up to 16 points also with strides, at every level: count transforms,",
+         "// element j of transform t at x + 2 (t xd + j xs), output k at",
+         "// y + 2 (t yd + k ys); two at a time at levels 4 and 5, where an odd last",
+         "// transform runs alone in one 128-bit lane, as every one does below.",
          '#include "engine/level.h"',
          "",
          "#include <cstdint>",
@@ -1764,29 +1766,34 @@ def file_pairs():
          '#include "kernels/simd.h"',
          "",
          "TQS_LEVEL_BEGIN",
-         "#if TQS_LEVEL >= 4",
          "namespace {",
          ""]
+    graphs = {}
     for n in PAIR_LENGTHS:
         for d, sign in (("fwd", -1), ("bwd", 1)):
             A = VecAlgebra()
-            y = dft(A, [A.input(t) for t in range(n)], sign)
+            graphs[(n, d)] = (A, dft(A, [A.input(t) for t in range(n)], sign))
+    # One transform in one 128-bit lane, with strides is / os.
+    for n in strided:
+        for d in ("fwd", "bwd"):
+            A, y = graphs[(n, d)]
+            L += ["[[gnu::always_inline]] inline void single_strided_%s_%d(const double* in,"
+                  " int64_t is, double* out, int64_t os) {" % (d, n)]
+            L += A.emit(y, "simd::C1", lambda j: "simd::load1(in + %d * is)" % (2 * j),
+                        lambda k, e: "simd::store1(out + %d * os, %s);" % (2 * k, e))
+            L += ["}", ""]
+    L += ["#if TQS_LEVEL >= 4"]
+    for n in PAIR_LENGTHS:
+        for d in ("fwd", "bwd"):
+            A, y = graphs[(n, d)]
             # Contiguous, then (short lengths) with strides is / os: the same
             # body, only the addressing differs.
             L += pair_body("pair_%s_%d" % (d, n), "", "", A, y, lambda j: "%d" % (2 * j),
                            lambda k: "%d" % (2 * k))
-            if n <= STRIDED_PAIRS_UP_TO:
+            if n in strided:
                 L += pair_body("pair_strided_%s_%d" % (d, n), " int64_t is,", ", int64_t os", A, y,
                                lambda j: "%d * is" % (2 * j), lambda k: "%d * os" % (2 * k))
-                # A lone transform in one 128-bit lane: with both lanes on
-                # it, it cost twice the loads and stores (12 points: 10.7
-                # against 5 ns).
-                L += ["[[gnu::always_inline]] inline void single_strided_%s_%d(const double* in,"
-                      " int64_t is, double* out, int64_t os) {" % (d, n)]
-                L += A.emit(y, "simd::C1", lambda j: "simd::load1(in + %d * is)" % (2 * j),
-                            lambda k, e: "simd::store1(out + %d * os, %s);" % (2 * k, e))
-                L += ["}", ""]
-    L += ["}  // namespace", ""]
+    L += ["#endif", "}  // namespace", "", "#if TQS_LEVEL >= 4"]
     for n in PAIR_LENGTHS:
         for d in ("fwd", "bwd"):
             L += ["void %s(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {"
@@ -1794,24 +1801,32 @@ def file_pairs():
                   "  for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)",
                   "    pair_%s_%d(x, x + 2 * xd, y, y + 2 * yd);" % (d, n),
                   "}"]
-            if n > STRIDED_PAIRS_UP_TO:
-                continue
-            L += ["void %s(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd,"
-                  " int64_t count) {" % strided_pairs_name(n, d),
-                  "  int64_t t = 0;",
-                  "  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)",
-                  "    pair_strided_%s_%d(x, x + 2 * xd, xs, y, y + 2 * yd, ys);" % (d, n),
-                  "  if (t < count) single_strided_%s_%d(x, xs, y, ys);" % (d, n),
-                  "}"]
     L.append("")
     for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         L.append("const CplxPairsKernel complex_pairs_%s[64] = {%s};" % (
             dn, ", ".join(pairs_name(n, d) if n in PAIR_LENGTHS else "nullptr" for n in range(64))))
+    L += ["#endif", ""]
+    # A lone strided transform cost twice the loads and stores with both
+    # lanes on it (12 points: 10.7 against 5 ns).
+    for n in strided:
+        for d in ("fwd", "bwd"):
+            L += ["void %s(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd,"
+                  " int64_t count) {" % strided_pairs_name(n, d),
+                  "  int64_t t = 0;",
+                  "#if TQS_LEVEL >= 4",
+                  "  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)",
+                  "    pair_strided_%s_%d(x, x + 2 * xd, xs, y, y + 2 * yd, ys);" % (d, n),
+                  "#endif",
+                  "  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_%s_%d(x, xs, y, ys);"
+                  % (d, n),
+                  "}"]
+    L.append("")
+    for d, dn in (("fwd", "forward"), ("bwd", "backward")):
         L.append("const CplxStridedKernel complex_strided_%s[%d] = {%s};" % (
             dn, STRIDED_PAIRS_UP_TO + 1,
-            ", ".join(strided_pairs_name(n, d) if n in PAIR_LENGTHS else "nullptr"
+            ", ".join(strided_pairs_name(n, d) if n in strided else "nullptr"
                       for n in range(STRIDED_PAIRS_UP_TO + 1))))
-    L += ["#endif", "TQS_LEVEL_END"]
+    L += ["TQS_LEVEL_END"]
     return L
 
 

@@ -4,9 +4,10 @@
 // in complex elements; any alignment, in place allowed), two at a time, one
 // per lane. Unscaled.
 // Lengths: 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 18, 20, 21, 24, 25, 27, 28, 30, 35, 36, 40, 42, 45, 48, 49, 50, 54, 56, 60, 63.
-// Up to 16 points also with strides: count transforms, element j of
-// transform t at x + 2 (t xd + j xs), output k at y + 2 (t yd + k ys); an
-// odd last transform runs alone in one 128-bit lane.
+// Up to 16 points also with strides, at every level: count transforms,
+// element j of transform t at x + 2 (t xd + j xs), output k at
+// y + 2 (t yd + k ys); two at a time at levels 4 and 5, where an odd last
+// transform runs alone in one 128-bit lane, as every one does below.
 #include "engine/level.h"
 
 #include <cstdint>
@@ -15,9 +16,2001 @@
 #include "kernels/simd.h"
 
 TQS_LEVEL_BEGIN
-#if TQS_LEVEL >= 4
 namespace {
 
+[[gnu::always_inline]] inline void single_strided_fwd_2(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t2 = t0 + t1;
+  simd::store1(out + 0 * os, t2);
+  const simd::C1 t3 = t0 - t1;
+  simd::store1(out + 2 * os, t3);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_2(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t2 = t0 + t1;
+  simd::store1(out + 0 * os, t2);
+  const simd::C1 t3 = t0 - t1;
+  simd::store1(out + 2 * os, t3);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_3(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t3 = t1 + t2;
+  const simd::C1 t4 = t1 - t2;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t5 = simd::fmadd(t3, -0.5, t0);
+  const simd::C1 t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t7 = t0 + t3;
+  simd::store1(out + 0 * os, t7);
+  const simd::C1 t8 = t5 + t6;
+  simd::store1(out + 2 * os, t8);
+  const simd::C1 t9 = t5 - t6;
+  simd::store1(out + 4 * os, t9);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_3(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t3 = t1 + t2;
+  const simd::C1 t4 = t1 - t2;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t5 = simd::fmadd(t3, -0.5, t0);
+  const simd::C1 t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t7 = t0 + t3;
+  simd::store1(out + 0 * os, t7);
+  const simd::C1 t8 = t5 - t6;
+  simd::store1(out + 2 * os, t8);
+  const simd::C1 t9 = t5 + t6;
+  simd::store1(out + 4 * os, t9);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_4(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t4 = t0 + t2;
+  const simd::C1 t5 = t0 - t2;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = t1 + t3;
+  const simd::C1 t7 = t1 - t3;
+  const simd::C1 t9 = t4 + t6;
+  simd::store1(out + 0 * os, t9);
+  const simd::C1 t10 = simd::sub_i(t5, t7);
+  simd::store1(out + 2 * os, t10);
+  const simd::C1 t11 = t4 - t6;
+  simd::store1(out + 4 * os, t11);
+  const simd::C1 t12 = simd::add_i(t5, t7);
+  simd::store1(out + 6 * os, t12);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_4(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t4 = t0 + t2;
+  const simd::C1 t5 = t0 - t2;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = t1 + t3;
+  const simd::C1 t7 = t1 - t3;
+  const simd::C1 t9 = t4 + t6;
+  simd::store1(out + 0 * os, t9);
+  const simd::C1 t10 = simd::add_i(t5, t7);
+  simd::store1(out + 2 * os, t10);
+  const simd::C1 t11 = t4 - t6;
+  simd::store1(out + 4 * os, t11);
+  const simd::C1 t12 = simd::sub_i(t5, t7);
+  simd::store1(out + 6 * os, t12);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_5(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t5 = t1 + t4;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = t2 + t3;
+  const simd::C1 t7 = t1 - t4;
+  const simd::C1 t8 = t2 - t3;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t9 = t0 + t5;
+  const simd::C1 t10 = t6 + t9;
+  simd::store1(out + 0 * os, t10);
+  const simd::C1 t11 = simd::fmadd(t5, 0.30901699437494745, t0);
+  const simd::C1 t12 = t7 * 0.9510565162951535;
+  const simd::C1 t13 = simd::fmadd(t6, -0.8090169943749473, t11);
+  const simd::C1 t14 = simd::fmadd(t8, 0.5877852522924732, t12);
+  const simd::C1 t16 = simd::sub_i(t13, t14);
+  simd::store1(out + 2 * os, t16);
+  const simd::C1 t17 = simd::add_i(t13, t14);
+  simd::store1(out + 8 * os, t17);
+  const simd::C1 t18 = simd::fmadd(t5, -0.8090169943749473, t0);
+  const simd::C1 t19 = t7 * 0.5877852522924732;
+  const simd::C1 t20 = simd::fmadd(t6, 0.30901699437494745, t18);
+  const simd::C1 t21 = simd::fmadd(t8, -0.9510565162951535, t19);
+  const simd::C1 t23 = simd::sub_i(t20, t21);
+  simd::store1(out + 4 * os, t23);
+  const simd::C1 t24 = simd::add_i(t20, t21);
+  simd::store1(out + 6 * os, t24);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_5(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t5 = t1 + t4;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = t2 + t3;
+  const simd::C1 t7 = t1 - t4;
+  const simd::C1 t8 = t2 - t3;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t9 = t0 + t5;
+  const simd::C1 t10 = t6 + t9;
+  simd::store1(out + 0 * os, t10);
+  const simd::C1 t11 = simd::fmadd(t5, 0.30901699437494745, t0);
+  const simd::C1 t12 = t7 * 0.9510565162951535;
+  const simd::C1 t13 = simd::fmadd(t6, -0.8090169943749473, t11);
+  const simd::C1 t14 = simd::fmadd(t8, 0.5877852522924732, t12);
+  const simd::C1 t16 = simd::add_i(t13, t14);
+  simd::store1(out + 2 * os, t16);
+  const simd::C1 t17 = simd::sub_i(t13, t14);
+  simd::store1(out + 8 * os, t17);
+  const simd::C1 t18 = simd::fmadd(t5, -0.8090169943749473, t0);
+  const simd::C1 t19 = t7 * 0.5877852522924732;
+  const simd::C1 t20 = simd::fmadd(t6, 0.30901699437494745, t18);
+  const simd::C1 t21 = simd::fmadd(t8, -0.9510565162951535, t19);
+  const simd::C1 t23 = simd::add_i(t20, t21);
+  simd::store1(out + 4 * os, t23);
+  const simd::C1 t24 = simd::sub_i(t20, t21);
+  simd::store1(out + 6 * os, t24);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_6(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t6 = t2 + t4;
+  const simd::C1 t7 = t2 - t4;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t8 = simd::fmadd(t6, -0.5, t0);
+  const simd::C1 t9 = simd::mul_pair(simd::swap(t7), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t10 = t0 + t6;
+  const simd::C1 t11 = t8 + t9;
+  const simd::C1 t12 = t8 - t9;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t13 = t1 + t5;
+  const simd::C1 t14 = t5 - t1;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t15 = simd::fmadd(t13, -0.5, t3);
+  const simd::C1 t16 = simd::mul_pair(simd::swap(t14), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t17 = t3 + t13;
+  const simd::C1 t18 = t15 + t16;
+  const simd::C1 t19 = t15 - t16;
+  const simd::C1 t20 = t10 + t17;
+  simd::store1(out + 0 * os, t20);
+  const simd::C1 t21 = t10 - t17;
+  simd::store1(out + 6 * os, t21);
+  const simd::C1 t22 = t11 + t18;
+  simd::store1(out + 8 * os, t22);
+  const simd::C1 t23 = t11 - t18;
+  simd::store1(out + 2 * os, t23);
+  const simd::C1 t24 = t12 + t19;
+  simd::store1(out + 4 * os, t24);
+  const simd::C1 t25 = t12 - t19;
+  simd::store1(out + 10 * os, t25);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_6(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t6 = t2 + t4;
+  const simd::C1 t7 = t2 - t4;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t8 = simd::fmadd(t6, -0.5, t0);
+  const simd::C1 t9 = simd::mul_pair(simd::swap(t7), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t10 = t0 + t6;
+  const simd::C1 t11 = t8 - t9;
+  const simd::C1 t12 = t8 + t9;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t13 = t1 + t5;
+  const simd::C1 t14 = t5 - t1;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t15 = simd::fmadd(t13, -0.5, t3);
+  const simd::C1 t16 = simd::mul_pair(simd::swap(t14), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t17 = t3 + t13;
+  const simd::C1 t18 = t15 - t16;
+  const simd::C1 t19 = t15 + t16;
+  const simd::C1 t20 = t10 + t17;
+  simd::store1(out + 0 * os, t20);
+  const simd::C1 t21 = t10 - t17;
+  simd::store1(out + 6 * os, t21);
+  const simd::C1 t22 = t11 + t18;
+  simd::store1(out + 8 * os, t22);
+  const simd::C1 t23 = t11 - t18;
+  simd::store1(out + 2 * os, t23);
+  const simd::C1 t24 = t12 + t19;
+  simd::store1(out + 4 * os, t24);
+  const simd::C1 t25 = t12 - t19;
+  simd::store1(out + 10 * os, t25);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_7(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t7 = t1 + t6;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t8 = t2 + t5;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t9 = t3 + t4;
+  const simd::C1 t10 = t1 - t6;
+  const simd::C1 t11 = t2 - t5;
+  const simd::C1 t12 = t3 - t4;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t13 = t0 + t7;
+  const simd::C1 t14 = t8 + t13;
+  const simd::C1 t15 = t9 + t14;
+  simd::store1(out + 0 * os, t15);
+  const simd::C1 t16 = simd::fmadd(t7, 0.6234898018587336, t0);
+  const simd::C1 t17 = t10 * 0.7818314824680298;
+  const simd::C1 t18 = simd::fmadd(t8, -0.22252093395631434, t16);
+  const simd::C1 t19 = simd::fmadd(t11, 0.9749279121818236, t17);
+  const simd::C1 t20 = simd::fmadd(t9, -0.900968867902419, t18);
+  const simd::C1 t21 = simd::fmadd(t12, 0.43388373911755823, t19);
+  const simd::C1 t23 = simd::sub_i(t20, t21);
+  simd::store1(out + 2 * os, t23);
+  const simd::C1 t24 = simd::add_i(t20, t21);
+  simd::store1(out + 12 * os, t24);
+  const simd::C1 t25 = simd::fmadd(t7, -0.22252093395631434, t0);
+  const simd::C1 t26 = t10 * 0.9749279121818236;
+  const simd::C1 t27 = simd::fmadd(t8, -0.900968867902419, t25);
+  const simd::C1 t28 = simd::fmadd(t11, -0.43388373911755823, t26);
+  const simd::C1 t29 = simd::fmadd(t9, 0.6234898018587336, t27);
+  const simd::C1 t30 = simd::fmadd(t12, -0.7818314824680298, t28);
+  const simd::C1 t32 = simd::sub_i(t29, t30);
+  simd::store1(out + 4 * os, t32);
+  const simd::C1 t33 = simd::add_i(t29, t30);
+  simd::store1(out + 10 * os, t33);
+  const simd::C1 t34 = simd::fmadd(t7, -0.900968867902419, t0);
+  const simd::C1 t35 = t10 * 0.43388373911755823;
+  const simd::C1 t36 = simd::fmadd(t8, 0.6234898018587336, t34);
+  const simd::C1 t37 = simd::fmadd(t11, -0.7818314824680298, t35);
+  const simd::C1 t38 = simd::fmadd(t9, -0.22252093395631434, t36);
+  const simd::C1 t39 = simd::fmadd(t12, 0.9749279121818236, t37);
+  const simd::C1 t41 = simd::sub_i(t38, t39);
+  simd::store1(out + 6 * os, t41);
+  const simd::C1 t42 = simd::add_i(t38, t39);
+  simd::store1(out + 8 * os, t42);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_7(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t7 = t1 + t6;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t8 = t2 + t5;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t9 = t3 + t4;
+  const simd::C1 t10 = t1 - t6;
+  const simd::C1 t11 = t2 - t5;
+  const simd::C1 t12 = t3 - t4;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t13 = t0 + t7;
+  const simd::C1 t14 = t8 + t13;
+  const simd::C1 t15 = t9 + t14;
+  simd::store1(out + 0 * os, t15);
+  const simd::C1 t16 = simd::fmadd(t7, 0.6234898018587336, t0);
+  const simd::C1 t17 = t10 * 0.7818314824680298;
+  const simd::C1 t18 = simd::fmadd(t8, -0.22252093395631434, t16);
+  const simd::C1 t19 = simd::fmadd(t11, 0.9749279121818236, t17);
+  const simd::C1 t20 = simd::fmadd(t9, -0.900968867902419, t18);
+  const simd::C1 t21 = simd::fmadd(t12, 0.43388373911755823, t19);
+  const simd::C1 t23 = simd::add_i(t20, t21);
+  simd::store1(out + 2 * os, t23);
+  const simd::C1 t24 = simd::sub_i(t20, t21);
+  simd::store1(out + 12 * os, t24);
+  const simd::C1 t25 = simd::fmadd(t7, -0.22252093395631434, t0);
+  const simd::C1 t26 = t10 * 0.9749279121818236;
+  const simd::C1 t27 = simd::fmadd(t8, -0.900968867902419, t25);
+  const simd::C1 t28 = simd::fmadd(t11, -0.43388373911755823, t26);
+  const simd::C1 t29 = simd::fmadd(t9, 0.6234898018587336, t27);
+  const simd::C1 t30 = simd::fmadd(t12, -0.7818314824680298, t28);
+  const simd::C1 t32 = simd::add_i(t29, t30);
+  simd::store1(out + 4 * os, t32);
+  const simd::C1 t33 = simd::sub_i(t29, t30);
+  simd::store1(out + 10 * os, t33);
+  const simd::C1 t34 = simd::fmadd(t7, -0.900968867902419, t0);
+  const simd::C1 t35 = t10 * 0.43388373911755823;
+  const simd::C1 t36 = simd::fmadd(t8, 0.6234898018587336, t34);
+  const simd::C1 t37 = simd::fmadd(t11, -0.7818314824680298, t35);
+  const simd::C1 t38 = simd::fmadd(t9, -0.22252093395631434, t36);
+  const simd::C1 t39 = simd::fmadd(t12, 0.9749279121818236, t37);
+  const simd::C1 t41 = simd::add_i(t38, t39);
+  simd::store1(out + 6 * os, t41);
+  const simd::C1 t42 = simd::sub_i(t38, t39);
+  simd::store1(out + 8 * os, t42);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_8(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t8 = t0 + t4;
+  const simd::C1 t9 = t0 - t4;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t10 = t1 + t5;
+  const simd::C1 t11 = t1 - t5;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t12 = t2 + t6;
+  const simd::C1 t13 = t2 - t6;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t14 = t3 + t7;
+  const simd::C1 t15 = t3 - t7;
+  const simd::C1 t16 = simd::mul_1_minus_i(t11, 0.7071067811865476);
+  const simd::C1 t18 = simd::mul_1_plus_i(t15, -0.7071067811865476);
+  const simd::C1 t19 = t8 + t12;
+  const simd::C1 t20 = t8 - t12;
+  const simd::C1 t21 = t10 + t14;
+  const simd::C1 t22 = t10 - t14;
+  const simd::C1 t24 = t19 + t21;
+  simd::store1(out + 0 * os, t24);
+  const simd::C1 t25 = simd::sub_i(t20, t22);
+  simd::store1(out + 4 * os, t25);
+  const simd::C1 t26 = t19 - t21;
+  simd::store1(out + 8 * os, t26);
+  const simd::C1 t27 = simd::add_i(t20, t22);
+  simd::store1(out + 12 * os, t27);
+  const simd::C1 t28 = simd::sub_i(t9, t13);
+  const simd::C1 t29 = simd::add_i(t9, t13);
+  const simd::C1 t30 = t16 + t18;
+  const simd::C1 t31 = t16 - t18;
+  const simd::C1 t33 = t28 + t30;
+  simd::store1(out + 2 * os, t33);
+  const simd::C1 t34 = simd::sub_i(t29, t31);
+  simd::store1(out + 6 * os, t34);
+  const simd::C1 t35 = t28 - t30;
+  simd::store1(out + 10 * os, t35);
+  const simd::C1 t36 = simd::add_i(t29, t31);
+  simd::store1(out + 14 * os, t36);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_8(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t8 = t0 + t4;
+  const simd::C1 t9 = t0 - t4;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t10 = t1 + t5;
+  const simd::C1 t11 = t1 - t5;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t12 = t2 + t6;
+  const simd::C1 t13 = t2 - t6;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t14 = t3 + t7;
+  const simd::C1 t15 = t3 - t7;
+  const simd::C1 t16 = simd::mul_1_plus_i(t11, 0.7071067811865476);
+  const simd::C1 t18 = simd::mul_1_minus_i(t15, -0.7071067811865476);
+  const simd::C1 t19 = t8 + t12;
+  const simd::C1 t20 = t8 - t12;
+  const simd::C1 t21 = t10 + t14;
+  const simd::C1 t22 = t10 - t14;
+  const simd::C1 t24 = t19 + t21;
+  simd::store1(out + 0 * os, t24);
+  const simd::C1 t25 = simd::add_i(t20, t22);
+  simd::store1(out + 4 * os, t25);
+  const simd::C1 t26 = t19 - t21;
+  simd::store1(out + 8 * os, t26);
+  const simd::C1 t27 = simd::sub_i(t20, t22);
+  simd::store1(out + 12 * os, t27);
+  const simd::C1 t28 = simd::add_i(t9, t13);
+  const simd::C1 t29 = simd::sub_i(t9, t13);
+  const simd::C1 t30 = t16 + t18;
+  const simd::C1 t31 = t16 - t18;
+  const simd::C1 t33 = t28 + t30;
+  simd::store1(out + 2 * os, t33);
+  const simd::C1 t34 = simd::add_i(t29, t31);
+  simd::store1(out + 6 * os, t34);
+  const simd::C1 t35 = t28 - t30;
+  simd::store1(out + 10 * os, t35);
+  const simd::C1 t36 = simd::sub_i(t29, t31);
+  simd::store1(out + 14 * os, t36);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_9(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t9 = t1 + t8;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t10 = t2 + t7;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t11 = t3 + t6;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t12 = t4 + t5;
+  const simd::C1 t13 = t1 - t8;
+  const simd::C1 t14 = t2 - t7;
+  const simd::C1 t15 = t3 - t6;
+  const simd::C1 t16 = t4 - t5;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t17 = t0 + t9;
+  const simd::C1 t18 = t10 + t17;
+  const simd::C1 t19 = t11 + t18;
+  const simd::C1 t20 = t12 + t19;
+  simd::store1(out + 0 * os, t20);
+  const simd::C1 t21 = simd::fmadd(t9, 0.766044443118978, t0);
+  const simd::C1 t22 = t13 * 0.6427876096865394;
+  const simd::C1 t23 = simd::fmadd(t10, 0.17364817766693036, t21);
+  const simd::C1 t24 = simd::fmadd(t14, 0.984807753012208, t22);
+  const simd::C1 t25 = simd::fmadd(t11, -0.5, t23);
+  const simd::C1 t26 = simd::fmadd(t15, 0.8660254037844386, t24);
+  const simd::C1 t27 = simd::fmadd(t12, -0.9396926207859084, t25);
+  const simd::C1 t28 = simd::fmadd(t16, 0.3420201433256687, t26);
+  const simd::C1 t30 = simd::sub_i(t27, t28);
+  simd::store1(out + 2 * os, t30);
+  const simd::C1 t31 = simd::add_i(t27, t28);
+  simd::store1(out + 16 * os, t31);
+  const simd::C1 t32 = simd::fmadd(t9, 0.17364817766693036, t0);
+  const simd::C1 t33 = t13 * 0.984807753012208;
+  const simd::C1 t34 = simd::fmadd(t10, -0.9396926207859084, t32);
+  const simd::C1 t35 = simd::fmadd(t14, 0.3420201433256687, t33);
+  const simd::C1 t36 = simd::fmadd(t11, -0.5, t34);
+  const simd::C1 t37 = simd::fmadd(t15, -0.8660254037844386, t35);
+  const simd::C1 t38 = simd::fmadd(t12, 0.766044443118978, t36);
+  const simd::C1 t39 = simd::fmadd(t16, -0.6427876096865394, t37);
+  const simd::C1 t41 = simd::sub_i(t38, t39);
+  simd::store1(out + 4 * os, t41);
+  const simd::C1 t42 = simd::add_i(t38, t39);
+  simd::store1(out + 14 * os, t42);
+  const simd::C1 t43 = simd::fmadd(t9, -0.5, t0);
+  const simd::C1 t44 = t13 * 0.8660254037844386;
+  const simd::C1 t45 = simd::fmadd(t10, -0.5, t43);
+  const simd::C1 t46 = simd::fmadd(t14, -0.8660254037844386, t44);
+  const simd::C1 t47 = t11 + t45;
+  const simd::C1 t48 = simd::fmadd(t12, -0.5, t47);
+  const simd::C1 t49 = simd::fmadd(t16, 0.8660254037844386, t46);
+  const simd::C1 t51 = simd::sub_i(t48, t49);
+  simd::store1(out + 6 * os, t51);
+  const simd::C1 t52 = simd::add_i(t48, t49);
+  simd::store1(out + 12 * os, t52);
+  const simd::C1 t53 = simd::fmadd(t9, -0.9396926207859084, t0);
+  const simd::C1 t54 = t13 * 0.3420201433256687;
+  const simd::C1 t55 = simd::fmadd(t10, 0.766044443118978, t53);
+  const simd::C1 t56 = simd::fmadd(t14, -0.6427876096865394, t54);
+  const simd::C1 t57 = simd::fmadd(t11, -0.5, t55);
+  const simd::C1 t58 = simd::fmadd(t15, 0.8660254037844386, t56);
+  const simd::C1 t59 = simd::fmadd(t12, 0.17364817766693036, t57);
+  const simd::C1 t60 = simd::fmadd(t16, -0.984807753012208, t58);
+  const simd::C1 t62 = simd::sub_i(t59, t60);
+  simd::store1(out + 8 * os, t62);
+  const simd::C1 t63 = simd::add_i(t59, t60);
+  simd::store1(out + 10 * os, t63);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_9(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t9 = t1 + t8;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t10 = t2 + t7;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t11 = t3 + t6;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t12 = t4 + t5;
+  const simd::C1 t13 = t1 - t8;
+  const simd::C1 t14 = t2 - t7;
+  const simd::C1 t15 = t3 - t6;
+  const simd::C1 t16 = t4 - t5;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t17 = t0 + t9;
+  const simd::C1 t18 = t10 + t17;
+  const simd::C1 t19 = t11 + t18;
+  const simd::C1 t20 = t12 + t19;
+  simd::store1(out + 0 * os, t20);
+  const simd::C1 t21 = simd::fmadd(t9, 0.766044443118978, t0);
+  const simd::C1 t22 = t13 * 0.6427876096865394;
+  const simd::C1 t23 = simd::fmadd(t10, 0.17364817766693036, t21);
+  const simd::C1 t24 = simd::fmadd(t14, 0.984807753012208, t22);
+  const simd::C1 t25 = simd::fmadd(t11, -0.5, t23);
+  const simd::C1 t26 = simd::fmadd(t15, 0.8660254037844386, t24);
+  const simd::C1 t27 = simd::fmadd(t12, -0.9396926207859084, t25);
+  const simd::C1 t28 = simd::fmadd(t16, 0.3420201433256687, t26);
+  const simd::C1 t30 = simd::add_i(t27, t28);
+  simd::store1(out + 2 * os, t30);
+  const simd::C1 t31 = simd::sub_i(t27, t28);
+  simd::store1(out + 16 * os, t31);
+  const simd::C1 t32 = simd::fmadd(t9, 0.17364817766693036, t0);
+  const simd::C1 t33 = t13 * 0.984807753012208;
+  const simd::C1 t34 = simd::fmadd(t10, -0.9396926207859084, t32);
+  const simd::C1 t35 = simd::fmadd(t14, 0.3420201433256687, t33);
+  const simd::C1 t36 = simd::fmadd(t11, -0.5, t34);
+  const simd::C1 t37 = simd::fmadd(t15, -0.8660254037844386, t35);
+  const simd::C1 t38 = simd::fmadd(t12, 0.766044443118978, t36);
+  const simd::C1 t39 = simd::fmadd(t16, -0.6427876096865394, t37);
+  const simd::C1 t41 = simd::add_i(t38, t39);
+  simd::store1(out + 4 * os, t41);
+  const simd::C1 t42 = simd::sub_i(t38, t39);
+  simd::store1(out + 14 * os, t42);
+  const simd::C1 t43 = simd::fmadd(t9, -0.5, t0);
+  const simd::C1 t44 = t13 * 0.8660254037844386;
+  const simd::C1 t45 = simd::fmadd(t10, -0.5, t43);
+  const simd::C1 t46 = simd::fmadd(t14, -0.8660254037844386, t44);
+  const simd::C1 t47 = t11 + t45;
+  const simd::C1 t48 = simd::fmadd(t12, -0.5, t47);
+  const simd::C1 t49 = simd::fmadd(t16, 0.8660254037844386, t46);
+  const simd::C1 t51 = simd::add_i(t48, t49);
+  simd::store1(out + 6 * os, t51);
+  const simd::C1 t52 = simd::sub_i(t48, t49);
+  simd::store1(out + 12 * os, t52);
+  const simd::C1 t53 = simd::fmadd(t9, -0.9396926207859084, t0);
+  const simd::C1 t54 = t13 * 0.3420201433256687;
+  const simd::C1 t55 = simd::fmadd(t10, 0.766044443118978, t53);
+  const simd::C1 t56 = simd::fmadd(t14, -0.6427876096865394, t54);
+  const simd::C1 t57 = simd::fmadd(t11, -0.5, t55);
+  const simd::C1 t58 = simd::fmadd(t15, 0.8660254037844386, t56);
+  const simd::C1 t59 = simd::fmadd(t12, 0.17364817766693036, t57);
+  const simd::C1 t60 = simd::fmadd(t16, -0.984807753012208, t58);
+  const simd::C1 t62 = simd::add_i(t59, t60);
+  simd::store1(out + 8 * os, t62);
+  const simd::C1 t63 = simd::sub_i(t59, t60);
+  simd::store1(out + 10 * os, t63);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_10(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t10 = t2 + t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t11 = t4 + t6;
+  const simd::C1 t12 = t2 - t8;
+  const simd::C1 t13 = t4 - t6;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t14 = t0 + t10;
+  const simd::C1 t15 = t11 + t14;
+  const simd::C1 t16 = simd::fmadd(t10, 0.30901699437494745, t0);
+  const simd::C1 t17 = t12 * 0.9510565162951535;
+  const simd::C1 t18 = simd::fmadd(t11, -0.8090169943749473, t16);
+  const simd::C1 t19 = simd::fmadd(t13, 0.5877852522924732, t17);
+  const simd::C1 t21 = simd::sub_i(t18, t19);
+  const simd::C1 t22 = simd::add_i(t18, t19);
+  const simd::C1 t23 = simd::fmadd(t10, -0.8090169943749473, t0);
+  const simd::C1 t24 = t12 * 0.5877852522924732;
+  const simd::C1 t25 = simd::fmadd(t11, 0.30901699437494745, t23);
+  const simd::C1 t26 = simd::fmadd(t13, -0.9510565162951535, t24);
+  const simd::C1 t28 = simd::sub_i(t25, t26);
+  const simd::C1 t29 = simd::add_i(t25, t26);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t30 = t3 + t7;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t31 = t1 + t9;
+  const simd::C1 t32 = t7 - t3;
+  const simd::C1 t33 = t9 - t1;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t34 = t5 + t30;
+  const simd::C1 t35 = t31 + t34;
+  const simd::C1 t36 = simd::fmadd(t30, 0.30901699437494745, t5);
+  const simd::C1 t37 = t32 * 0.9510565162951535;
+  const simd::C1 t38 = simd::fmadd(t31, -0.8090169943749473, t36);
+  const simd::C1 t39 = simd::fmadd(t33, 0.5877852522924732, t37);
+  const simd::C1 t41 = simd::sub_i(t38, t39);
+  const simd::C1 t42 = simd::add_i(t38, t39);
+  const simd::C1 t43 = simd::fmadd(t30, -0.8090169943749473, t5);
+  const simd::C1 t44 = t32 * 0.5877852522924732;
+  const simd::C1 t45 = simd::fmadd(t31, 0.30901699437494745, t43);
+  const simd::C1 t46 = simd::fmadd(t33, -0.9510565162951535, t44);
+  const simd::C1 t48 = simd::sub_i(t45, t46);
+  const simd::C1 t49 = simd::add_i(t45, t46);
+  const simd::C1 t50 = t15 + t35;
+  simd::store1(out + 0 * os, t50);
+  const simd::C1 t51 = t15 - t35;
+  simd::store1(out + 10 * os, t51);
+  const simd::C1 t52 = t21 + t41;
+  simd::store1(out + 12 * os, t52);
+  const simd::C1 t53 = t21 - t41;
+  simd::store1(out + 2 * os, t53);
+  const simd::C1 t54 = t28 + t48;
+  simd::store1(out + 4 * os, t54);
+  const simd::C1 t55 = t28 - t48;
+  simd::store1(out + 14 * os, t55);
+  const simd::C1 t56 = t29 + t49;
+  simd::store1(out + 16 * os, t56);
+  const simd::C1 t57 = t29 - t49;
+  simd::store1(out + 6 * os, t57);
+  const simd::C1 t58 = t22 + t42;
+  simd::store1(out + 8 * os, t58);
+  const simd::C1 t59 = t22 - t42;
+  simd::store1(out + 18 * os, t59);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_10(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t10 = t2 + t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t11 = t4 + t6;
+  const simd::C1 t12 = t2 - t8;
+  const simd::C1 t13 = t4 - t6;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t14 = t0 + t10;
+  const simd::C1 t15 = t11 + t14;
+  const simd::C1 t16 = simd::fmadd(t10, 0.30901699437494745, t0);
+  const simd::C1 t17 = t12 * 0.9510565162951535;
+  const simd::C1 t18 = simd::fmadd(t11, -0.8090169943749473, t16);
+  const simd::C1 t19 = simd::fmadd(t13, 0.5877852522924732, t17);
+  const simd::C1 t21 = simd::add_i(t18, t19);
+  const simd::C1 t22 = simd::sub_i(t18, t19);
+  const simd::C1 t23 = simd::fmadd(t10, -0.8090169943749473, t0);
+  const simd::C1 t24 = t12 * 0.5877852522924732;
+  const simd::C1 t25 = simd::fmadd(t11, 0.30901699437494745, t23);
+  const simd::C1 t26 = simd::fmadd(t13, -0.9510565162951535, t24);
+  const simd::C1 t28 = simd::add_i(t25, t26);
+  const simd::C1 t29 = simd::sub_i(t25, t26);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t30 = t3 + t7;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t31 = t1 + t9;
+  const simd::C1 t32 = t7 - t3;
+  const simd::C1 t33 = t9 - t1;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t34 = t5 + t30;
+  const simd::C1 t35 = t31 + t34;
+  const simd::C1 t36 = simd::fmadd(t30, 0.30901699437494745, t5);
+  const simd::C1 t37 = t32 * 0.9510565162951535;
+  const simd::C1 t38 = simd::fmadd(t31, -0.8090169943749473, t36);
+  const simd::C1 t39 = simd::fmadd(t33, 0.5877852522924732, t37);
+  const simd::C1 t41 = simd::add_i(t38, t39);
+  const simd::C1 t42 = simd::sub_i(t38, t39);
+  const simd::C1 t43 = simd::fmadd(t30, -0.8090169943749473, t5);
+  const simd::C1 t44 = t32 * 0.5877852522924732;
+  const simd::C1 t45 = simd::fmadd(t31, 0.30901699437494745, t43);
+  const simd::C1 t46 = simd::fmadd(t33, -0.9510565162951535, t44);
+  const simd::C1 t48 = simd::add_i(t45, t46);
+  const simd::C1 t49 = simd::sub_i(t45, t46);
+  const simd::C1 t50 = t15 + t35;
+  simd::store1(out + 0 * os, t50);
+  const simd::C1 t51 = t15 - t35;
+  simd::store1(out + 10 * os, t51);
+  const simd::C1 t52 = t21 + t41;
+  simd::store1(out + 12 * os, t52);
+  const simd::C1 t53 = t21 - t41;
+  simd::store1(out + 2 * os, t53);
+  const simd::C1 t54 = t28 + t48;
+  simd::store1(out + 4 * os, t54);
+  const simd::C1 t55 = t28 - t48;
+  simd::store1(out + 14 * os, t55);
+  const simd::C1 t56 = t29 + t49;
+  simd::store1(out + 16 * os, t56);
+  const simd::C1 t57 = t29 - t49;
+  simd::store1(out + 6 * os, t57);
+  const simd::C1 t58 = t22 + t42;
+  simd::store1(out + 8 * os, t58);
+  const simd::C1 t59 = t22 - t42;
+  simd::store1(out + 18 * os, t59);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_11(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t11 = t1 + t10;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t12 = t2 + t9;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t13 = t3 + t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t14 = t4 + t7;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t15 = t5 + t6;
+  const simd::C1 t16 = t1 - t10;
+  const simd::C1 t17 = t2 - t9;
+  const simd::C1 t18 = t3 - t8;
+  const simd::C1 t19 = t4 - t7;
+  const simd::C1 t20 = t5 - t6;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t21 = t0 + t11;
+  const simd::C1 t22 = t12 + t21;
+  const simd::C1 t23 = t13 + t22;
+  const simd::C1 t24 = t14 + t23;
+  const simd::C1 t25 = t15 + t24;
+  simd::store1(out + 0 * os, t25);
+  const simd::C1 t26 = simd::fmadd(t11, 0.8412535328311812, t0);
+  const simd::C1 t27 = t16 * 0.5406408174555976;
+  const simd::C1 t28 = simd::fmadd(t12, 0.41541501300188644, t26);
+  const simd::C1 t29 = simd::fmadd(t17, 0.9096319953545183, t27);
+  const simd::C1 t30 = simd::fmadd(t13, -0.14231483827328514, t28);
+  const simd::C1 t31 = simd::fmadd(t18, 0.9898214418809327, t29);
+  const simd::C1 t32 = simd::fmadd(t14, -0.6548607339452851, t30);
+  const simd::C1 t33 = simd::fmadd(t19, 0.7557495743542583, t31);
+  const simd::C1 t34 = simd::fmadd(t15, -0.9594929736144974, t32);
+  const simd::C1 t35 = simd::fmadd(t20, 0.28173255684142967, t33);
+  const simd::C1 t37 = simd::sub_i(t34, t35);
+  simd::store1(out + 2 * os, t37);
+  const simd::C1 t38 = simd::add_i(t34, t35);
+  simd::store1(out + 20 * os, t38);
+  const simd::C1 t39 = simd::fmadd(t11, 0.41541501300188644, t0);
+  const simd::C1 t40 = t16 * 0.9096319953545183;
+  const simd::C1 t41 = simd::fmadd(t12, -0.6548607339452851, t39);
+  const simd::C1 t42 = simd::fmadd(t17, 0.7557495743542583, t40);
+  const simd::C1 t43 = simd::fmadd(t13, -0.9594929736144974, t41);
+  const simd::C1 t44 = simd::fmadd(t18, -0.28173255684142967, t42);
+  const simd::C1 t45 = simd::fmadd(t14, -0.14231483827328514, t43);
+  const simd::C1 t46 = simd::fmadd(t19, -0.9898214418809327, t44);
+  const simd::C1 t47 = simd::fmadd(t15, 0.8412535328311812, t45);
+  const simd::C1 t48 = simd::fmadd(t20, -0.5406408174555976, t46);
+  const simd::C1 t50 = simd::sub_i(t47, t48);
+  simd::store1(out + 4 * os, t50);
+  const simd::C1 t51 = simd::add_i(t47, t48);
+  simd::store1(out + 18 * os, t51);
+  const simd::C1 t52 = simd::fmadd(t11, -0.14231483827328514, t0);
+  const simd::C1 t53 = t16 * 0.9898214418809327;
+  const simd::C1 t54 = simd::fmadd(t12, -0.9594929736144974, t52);
+  const simd::C1 t55 = simd::fmadd(t17, -0.28173255684142967, t53);
+  const simd::C1 t56 = simd::fmadd(t13, 0.41541501300188644, t54);
+  const simd::C1 t57 = simd::fmadd(t18, -0.9096319953545183, t55);
+  const simd::C1 t58 = simd::fmadd(t14, 0.8412535328311812, t56);
+  const simd::C1 t59 = simd::fmadd(t19, 0.5406408174555976, t57);
+  const simd::C1 t60 = simd::fmadd(t15, -0.6548607339452851, t58);
+  const simd::C1 t61 = simd::fmadd(t20, 0.7557495743542583, t59);
+  const simd::C1 t63 = simd::sub_i(t60, t61);
+  simd::store1(out + 6 * os, t63);
+  const simd::C1 t64 = simd::add_i(t60, t61);
+  simd::store1(out + 16 * os, t64);
+  const simd::C1 t65 = simd::fmadd(t11, -0.6548607339452851, t0);
+  const simd::C1 t66 = t16 * 0.7557495743542583;
+  const simd::C1 t67 = simd::fmadd(t12, -0.14231483827328514, t65);
+  const simd::C1 t68 = simd::fmadd(t17, -0.9898214418809327, t66);
+  const simd::C1 t69 = simd::fmadd(t13, 0.8412535328311812, t67);
+  const simd::C1 t70 = simd::fmadd(t18, 0.5406408174555976, t68);
+  const simd::C1 t71 = simd::fmadd(t14, -0.9594929736144974, t69);
+  const simd::C1 t72 = simd::fmadd(t19, 0.28173255684142967, t70);
+  const simd::C1 t73 = simd::fmadd(t15, 0.41541501300188644, t71);
+  const simd::C1 t74 = simd::fmadd(t20, -0.9096319953545183, t72);
+  const simd::C1 t76 = simd::sub_i(t73, t74);
+  simd::store1(out + 8 * os, t76);
+  const simd::C1 t77 = simd::add_i(t73, t74);
+  simd::store1(out + 14 * os, t77);
+  const simd::C1 t78 = simd::fmadd(t11, -0.9594929736144974, t0);
+  const simd::C1 t79 = t16 * 0.28173255684142967;
+  const simd::C1 t80 = simd::fmadd(t12, 0.8412535328311812, t78);
+  const simd::C1 t81 = simd::fmadd(t17, -0.5406408174555976, t79);
+  const simd::C1 t82 = simd::fmadd(t13, -0.6548607339452851, t80);
+  const simd::C1 t83 = simd::fmadd(t18, 0.7557495743542583, t81);
+  const simd::C1 t84 = simd::fmadd(t14, 0.41541501300188644, t82);
+  const simd::C1 t85 = simd::fmadd(t19, -0.9096319953545183, t83);
+  const simd::C1 t86 = simd::fmadd(t15, -0.14231483827328514, t84);
+  const simd::C1 t87 = simd::fmadd(t20, 0.9898214418809327, t85);
+  const simd::C1 t89 = simd::sub_i(t86, t87);
+  simd::store1(out + 10 * os, t89);
+  const simd::C1 t90 = simd::add_i(t86, t87);
+  simd::store1(out + 12 * os, t90);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_11(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t11 = t1 + t10;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t12 = t2 + t9;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t13 = t3 + t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t14 = t4 + t7;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t15 = t5 + t6;
+  const simd::C1 t16 = t1 - t10;
+  const simd::C1 t17 = t2 - t9;
+  const simd::C1 t18 = t3 - t8;
+  const simd::C1 t19 = t4 - t7;
+  const simd::C1 t20 = t5 - t6;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t21 = t0 + t11;
+  const simd::C1 t22 = t12 + t21;
+  const simd::C1 t23 = t13 + t22;
+  const simd::C1 t24 = t14 + t23;
+  const simd::C1 t25 = t15 + t24;
+  simd::store1(out + 0 * os, t25);
+  const simd::C1 t26 = simd::fmadd(t11, 0.8412535328311812, t0);
+  const simd::C1 t27 = t16 * 0.5406408174555976;
+  const simd::C1 t28 = simd::fmadd(t12, 0.41541501300188644, t26);
+  const simd::C1 t29 = simd::fmadd(t17, 0.9096319953545183, t27);
+  const simd::C1 t30 = simd::fmadd(t13, -0.14231483827328514, t28);
+  const simd::C1 t31 = simd::fmadd(t18, 0.9898214418809327, t29);
+  const simd::C1 t32 = simd::fmadd(t14, -0.6548607339452851, t30);
+  const simd::C1 t33 = simd::fmadd(t19, 0.7557495743542583, t31);
+  const simd::C1 t34 = simd::fmadd(t15, -0.9594929736144974, t32);
+  const simd::C1 t35 = simd::fmadd(t20, 0.28173255684142967, t33);
+  const simd::C1 t37 = simd::add_i(t34, t35);
+  simd::store1(out + 2 * os, t37);
+  const simd::C1 t38 = simd::sub_i(t34, t35);
+  simd::store1(out + 20 * os, t38);
+  const simd::C1 t39 = simd::fmadd(t11, 0.41541501300188644, t0);
+  const simd::C1 t40 = t16 * 0.9096319953545183;
+  const simd::C1 t41 = simd::fmadd(t12, -0.6548607339452851, t39);
+  const simd::C1 t42 = simd::fmadd(t17, 0.7557495743542583, t40);
+  const simd::C1 t43 = simd::fmadd(t13, -0.9594929736144974, t41);
+  const simd::C1 t44 = simd::fmadd(t18, -0.28173255684142967, t42);
+  const simd::C1 t45 = simd::fmadd(t14, -0.14231483827328514, t43);
+  const simd::C1 t46 = simd::fmadd(t19, -0.9898214418809327, t44);
+  const simd::C1 t47 = simd::fmadd(t15, 0.8412535328311812, t45);
+  const simd::C1 t48 = simd::fmadd(t20, -0.5406408174555976, t46);
+  const simd::C1 t50 = simd::add_i(t47, t48);
+  simd::store1(out + 4 * os, t50);
+  const simd::C1 t51 = simd::sub_i(t47, t48);
+  simd::store1(out + 18 * os, t51);
+  const simd::C1 t52 = simd::fmadd(t11, -0.14231483827328514, t0);
+  const simd::C1 t53 = t16 * 0.9898214418809327;
+  const simd::C1 t54 = simd::fmadd(t12, -0.9594929736144974, t52);
+  const simd::C1 t55 = simd::fmadd(t17, -0.28173255684142967, t53);
+  const simd::C1 t56 = simd::fmadd(t13, 0.41541501300188644, t54);
+  const simd::C1 t57 = simd::fmadd(t18, -0.9096319953545183, t55);
+  const simd::C1 t58 = simd::fmadd(t14, 0.8412535328311812, t56);
+  const simd::C1 t59 = simd::fmadd(t19, 0.5406408174555976, t57);
+  const simd::C1 t60 = simd::fmadd(t15, -0.6548607339452851, t58);
+  const simd::C1 t61 = simd::fmadd(t20, 0.7557495743542583, t59);
+  const simd::C1 t63 = simd::add_i(t60, t61);
+  simd::store1(out + 6 * os, t63);
+  const simd::C1 t64 = simd::sub_i(t60, t61);
+  simd::store1(out + 16 * os, t64);
+  const simd::C1 t65 = simd::fmadd(t11, -0.6548607339452851, t0);
+  const simd::C1 t66 = t16 * 0.7557495743542583;
+  const simd::C1 t67 = simd::fmadd(t12, -0.14231483827328514, t65);
+  const simd::C1 t68 = simd::fmadd(t17, -0.9898214418809327, t66);
+  const simd::C1 t69 = simd::fmadd(t13, 0.8412535328311812, t67);
+  const simd::C1 t70 = simd::fmadd(t18, 0.5406408174555976, t68);
+  const simd::C1 t71 = simd::fmadd(t14, -0.9594929736144974, t69);
+  const simd::C1 t72 = simd::fmadd(t19, 0.28173255684142967, t70);
+  const simd::C1 t73 = simd::fmadd(t15, 0.41541501300188644, t71);
+  const simd::C1 t74 = simd::fmadd(t20, -0.9096319953545183, t72);
+  const simd::C1 t76 = simd::add_i(t73, t74);
+  simd::store1(out + 8 * os, t76);
+  const simd::C1 t77 = simd::sub_i(t73, t74);
+  simd::store1(out + 14 * os, t77);
+  const simd::C1 t78 = simd::fmadd(t11, -0.9594929736144974, t0);
+  const simd::C1 t79 = t16 * 0.28173255684142967;
+  const simd::C1 t80 = simd::fmadd(t12, 0.8412535328311812, t78);
+  const simd::C1 t81 = simd::fmadd(t17, -0.5406408174555976, t79);
+  const simd::C1 t82 = simd::fmadd(t13, -0.6548607339452851, t80);
+  const simd::C1 t83 = simd::fmadd(t18, 0.7557495743542583, t81);
+  const simd::C1 t84 = simd::fmadd(t14, 0.41541501300188644, t82);
+  const simd::C1 t85 = simd::fmadd(t19, -0.9096319953545183, t83);
+  const simd::C1 t86 = simd::fmadd(t15, -0.14231483827328514, t84);
+  const simd::C1 t87 = simd::fmadd(t20, 0.9898214418809327, t85);
+  const simd::C1 t89 = simd::add_i(t86, t87);
+  simd::store1(out + 10 * os, t89);
+  const simd::C1 t90 = simd::sub_i(t86, t87);
+  simd::store1(out + 12 * os, t90);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_12(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t12 = t4 + t8;
+  const simd::C1 t13 = t4 - t8;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t14 = simd::fmadd(t12, -0.5, t0);
+  const simd::C1 t15 = simd::mul_pair(simd::swap(t13), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t16 = t0 + t12;
+  const simd::C1 t17 = t14 + t15;
+  const simd::C1 t18 = t14 - t15;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t19 = t7 + t11;
+  const simd::C1 t20 = t7 - t11;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t21 = simd::fmadd(t19, -0.5, t3);
+  const simd::C1 t22 = simd::mul_pair(simd::swap(t20), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t23 = t3 + t19;
+  const simd::C1 t24 = t21 + t22;
+  const simd::C1 t25 = t21 - t22;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t26 = t2 + t10;
+  const simd::C1 t27 = t10 - t2;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t28 = simd::fmadd(t26, -0.5, t6);
+  const simd::C1 t29 = simd::mul_pair(simd::swap(t27), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t30 = t6 + t26;
+  const simd::C1 t31 = t28 + t29;
+  const simd::C1 t32 = t28 - t29;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t33 = t1 + t5;
+  const simd::C1 t34 = t1 - t5;
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t35 = simd::fmadd(t33, -0.5, t9);
+  const simd::C1 t36 = simd::mul_pair(simd::swap(t34), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t37 = t9 + t33;
+  const simd::C1 t38 = t35 + t36;
+  const simd::C1 t39 = t35 - t36;
+  const simd::C1 t40 = t16 + t30;
+  const simd::C1 t41 = t16 - t30;
+  const simd::C1 t42 = t23 + t37;
+  const simd::C1 t43 = t23 - t37;
+  const simd::C1 t45 = t40 + t42;
+  simd::store1(out + 0 * os, t45);
+  const simd::C1 t46 = simd::sub_i(t41, t43);
+  simd::store1(out + 18 * os, t46);
+  const simd::C1 t47 = t40 - t42;
+  simd::store1(out + 12 * os, t47);
+  const simd::C1 t48 = simd::add_i(t41, t43);
+  simd::store1(out + 6 * os, t48);
+  const simd::C1 t49 = t17 + t31;
+  const simd::C1 t50 = t17 - t31;
+  const simd::C1 t51 = t24 + t38;
+  const simd::C1 t52 = t24 - t38;
+  const simd::C1 t54 = t49 + t51;
+  simd::store1(out + 8 * os, t54);
+  const simd::C1 t55 = simd::sub_i(t50, t52);
+  simd::store1(out + 2 * os, t55);
+  const simd::C1 t56 = t49 - t51;
+  simd::store1(out + 20 * os, t56);
+  const simd::C1 t57 = simd::add_i(t50, t52);
+  simd::store1(out + 14 * os, t57);
+  const simd::C1 t58 = t18 + t32;
+  const simd::C1 t59 = t18 - t32;
+  const simd::C1 t60 = t25 + t39;
+  const simd::C1 t61 = t25 - t39;
+  const simd::C1 t63 = t58 + t60;
+  simd::store1(out + 16 * os, t63);
+  const simd::C1 t64 = simd::sub_i(t59, t61);
+  simd::store1(out + 10 * os, t64);
+  const simd::C1 t65 = t58 - t60;
+  simd::store1(out + 4 * os, t65);
+  const simd::C1 t66 = simd::add_i(t59, t61);
+  simd::store1(out + 22 * os, t66);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_12(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t12 = t4 + t8;
+  const simd::C1 t13 = t4 - t8;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t14 = simd::fmadd(t12, -0.5, t0);
+  const simd::C1 t15 = simd::mul_pair(simd::swap(t13), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t16 = t0 + t12;
+  const simd::C1 t17 = t14 - t15;
+  const simd::C1 t18 = t14 + t15;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t19 = t7 + t11;
+  const simd::C1 t20 = t7 - t11;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t21 = simd::fmadd(t19, -0.5, t3);
+  const simd::C1 t22 = simd::mul_pair(simd::swap(t20), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t23 = t3 + t19;
+  const simd::C1 t24 = t21 - t22;
+  const simd::C1 t25 = t21 + t22;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t26 = t2 + t10;
+  const simd::C1 t27 = t10 - t2;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t28 = simd::fmadd(t26, -0.5, t6);
+  const simd::C1 t29 = simd::mul_pair(simd::swap(t27), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t30 = t6 + t26;
+  const simd::C1 t31 = t28 - t29;
+  const simd::C1 t32 = t28 + t29;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t33 = t1 + t5;
+  const simd::C1 t34 = t1 - t5;
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t35 = simd::fmadd(t33, -0.5, t9);
+  const simd::C1 t36 = simd::mul_pair(simd::swap(t34), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t37 = t9 + t33;
+  const simd::C1 t38 = t35 - t36;
+  const simd::C1 t39 = t35 + t36;
+  const simd::C1 t40 = t16 + t30;
+  const simd::C1 t41 = t16 - t30;
+  const simd::C1 t42 = t23 + t37;
+  const simd::C1 t43 = t23 - t37;
+  const simd::C1 t45 = t40 + t42;
+  simd::store1(out + 0 * os, t45);
+  const simd::C1 t46 = simd::add_i(t41, t43);
+  simd::store1(out + 18 * os, t46);
+  const simd::C1 t47 = t40 - t42;
+  simd::store1(out + 12 * os, t47);
+  const simd::C1 t48 = simd::sub_i(t41, t43);
+  simd::store1(out + 6 * os, t48);
+  const simd::C1 t49 = t17 + t31;
+  const simd::C1 t50 = t17 - t31;
+  const simd::C1 t51 = t24 + t38;
+  const simd::C1 t52 = t24 - t38;
+  const simd::C1 t54 = t49 + t51;
+  simd::store1(out + 8 * os, t54);
+  const simd::C1 t55 = simd::add_i(t50, t52);
+  simd::store1(out + 2 * os, t55);
+  const simd::C1 t56 = t49 - t51;
+  simd::store1(out + 20 * os, t56);
+  const simd::C1 t57 = simd::sub_i(t50, t52);
+  simd::store1(out + 14 * os, t57);
+  const simd::C1 t58 = t18 + t32;
+  const simd::C1 t59 = t18 - t32;
+  const simd::C1 t60 = t25 + t39;
+  const simd::C1 t61 = t25 - t39;
+  const simd::C1 t63 = t58 + t60;
+  simd::store1(out + 16 * os, t63);
+  const simd::C1 t64 = simd::add_i(t59, t61);
+  simd::store1(out + 10 * os, t64);
+  const simd::C1 t65 = t58 - t60;
+  simd::store1(out + 4 * os, t65);
+  const simd::C1 t66 = simd::sub_i(t59, t61);
+  simd::store1(out + 22 * os, t66);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_13(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t13 = t1 + t12;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t14 = t2 + t11;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t3 + t10;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t16 = t4 + t9;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t17 = t5 + t8;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t18 = t6 + t7;
+  const simd::C1 t19 = t1 - t12;
+  const simd::C1 t20 = t2 - t11;
+  const simd::C1 t21 = t3 - t10;
+  const simd::C1 t22 = t4 - t9;
+  const simd::C1 t23 = t5 - t8;
+  const simd::C1 t24 = t6 - t7;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t25 = t0 + t13;
+  const simd::C1 t26 = t14 + t25;
+  const simd::C1 t27 = t15 + t26;
+  const simd::C1 t28 = t16 + t27;
+  const simd::C1 t29 = t17 + t28;
+  const simd::C1 t30 = t18 + t29;
+  simd::store1(out + 0 * os, t30);
+  const simd::C1 t31 = simd::fmadd(t13, 0.8854560256532099, t0);
+  const simd::C1 t32 = t19 * 0.46472317204376856;
+  const simd::C1 t33 = simd::fmadd(t14, 0.5680647467311558, t31);
+  const simd::C1 t34 = simd::fmadd(t20, 0.8229838658936564, t32);
+  const simd::C1 t35 = simd::fmadd(t15, 0.12053668025532305, t33);
+  const simd::C1 t36 = simd::fmadd(t21, 0.992708874098054, t34);
+  const simd::C1 t37 = simd::fmadd(t16, -0.3546048870425356, t35);
+  const simd::C1 t38 = simd::fmadd(t22, 0.9350162426854148, t36);
+  const simd::C1 t39 = simd::fmadd(t17, -0.7485107481711011, t37);
+  const simd::C1 t40 = simd::fmadd(t23, 0.6631226582407952, t38);
+  const simd::C1 t41 = simd::fmadd(t18, -0.970941817426052, t39);
+  const simd::C1 t42 = simd::fmadd(t24, 0.23931566428755777, t40);
+  const simd::C1 t44 = simd::sub_i(t41, t42);
+  simd::store1(out + 2 * os, t44);
+  const simd::C1 t45 = simd::add_i(t41, t42);
+  simd::store1(out + 24 * os, t45);
+  const simd::C1 t46 = simd::fmadd(t13, 0.5680647467311558, t0);
+  const simd::C1 t47 = t19 * 0.8229838658936564;
+  const simd::C1 t48 = simd::fmadd(t14, -0.3546048870425356, t46);
+  const simd::C1 t49 = simd::fmadd(t20, 0.9350162426854148, t47);
+  const simd::C1 t50 = simd::fmadd(t15, -0.970941817426052, t48);
+  const simd::C1 t51 = simd::fmadd(t21, 0.23931566428755777, t49);
+  const simd::C1 t52 = simd::fmadd(t16, -0.7485107481711011, t50);
+  const simd::C1 t53 = simd::fmadd(t22, -0.6631226582407952, t51);
+  const simd::C1 t54 = simd::fmadd(t17, 0.12053668025532305, t52);
+  const simd::C1 t55 = simd::fmadd(t23, -0.992708874098054, t53);
+  const simd::C1 t56 = simd::fmadd(t18, 0.8854560256532099, t54);
+  const simd::C1 t57 = simd::fmadd(t24, -0.46472317204376856, t55);
+  const simd::C1 t59 = simd::sub_i(t56, t57);
+  simd::store1(out + 4 * os, t59);
+  const simd::C1 t60 = simd::add_i(t56, t57);
+  simd::store1(out + 22 * os, t60);
+  const simd::C1 t61 = simd::fmadd(t13, 0.12053668025532305, t0);
+  const simd::C1 t62 = t19 * 0.992708874098054;
+  const simd::C1 t63 = simd::fmadd(t14, -0.970941817426052, t61);
+  const simd::C1 t64 = simd::fmadd(t20, 0.23931566428755777, t62);
+  const simd::C1 t65 = simd::fmadd(t15, -0.3546048870425356, t63);
+  const simd::C1 t66 = simd::fmadd(t21, -0.9350162426854148, t64);
+  const simd::C1 t67 = simd::fmadd(t16, 0.8854560256532099, t65);
+  const simd::C1 t68 = simd::fmadd(t22, -0.46472317204376856, t66);
+  const simd::C1 t69 = simd::fmadd(t17, 0.5680647467311558, t67);
+  const simd::C1 t70 = simd::fmadd(t23, 0.8229838658936564, t68);
+  const simd::C1 t71 = simd::fmadd(t18, -0.7485107481711011, t69);
+  const simd::C1 t72 = simd::fmadd(t24, 0.6631226582407952, t70);
+  const simd::C1 t74 = simd::sub_i(t71, t72);
+  simd::store1(out + 6 * os, t74);
+  const simd::C1 t75 = simd::add_i(t71, t72);
+  simd::store1(out + 20 * os, t75);
+  const simd::C1 t76 = simd::fmadd(t13, -0.3546048870425356, t0);
+  const simd::C1 t77 = t19 * 0.9350162426854148;
+  const simd::C1 t78 = simd::fmadd(t14, -0.7485107481711011, t76);
+  const simd::C1 t79 = simd::fmadd(t20, -0.6631226582407952, t77);
+  const simd::C1 t80 = simd::fmadd(t15, 0.8854560256532099, t78);
+  const simd::C1 t81 = simd::fmadd(t21, -0.46472317204376856, t79);
+  const simd::C1 t82 = simd::fmadd(t16, 0.12053668025532305, t80);
+  const simd::C1 t83 = simd::fmadd(t22, 0.992708874098054, t81);
+  const simd::C1 t84 = simd::fmadd(t17, -0.970941817426052, t82);
+  const simd::C1 t85 = simd::fmadd(t23, -0.23931566428755777, t83);
+  const simd::C1 t86 = simd::fmadd(t18, 0.5680647467311558, t84);
+  const simd::C1 t87 = simd::fmadd(t24, -0.8229838658936564, t85);
+  const simd::C1 t89 = simd::sub_i(t86, t87);
+  simd::store1(out + 8 * os, t89);
+  const simd::C1 t90 = simd::add_i(t86, t87);
+  simd::store1(out + 18 * os, t90);
+  const simd::C1 t91 = simd::fmadd(t13, -0.7485107481711011, t0);
+  const simd::C1 t92 = t19 * 0.6631226582407952;
+  const simd::C1 t93 = simd::fmadd(t14, 0.12053668025532305, t91);
+  const simd::C1 t94 = simd::fmadd(t20, -0.992708874098054, t92);
+  const simd::C1 t95 = simd::fmadd(t15, 0.5680647467311558, t93);
+  const simd::C1 t96 = simd::fmadd(t21, 0.8229838658936564, t94);
+  const simd::C1 t97 = simd::fmadd(t16, -0.970941817426052, t95);
+  const simd::C1 t98 = simd::fmadd(t22, -0.23931566428755777, t96);
+  const simd::C1 t99 = simd::fmadd(t17, 0.8854560256532099, t97);
+  const simd::C1 t100 = simd::fmadd(t23, -0.46472317204376856, t98);
+  const simd::C1 t101 = simd::fmadd(t18, -0.3546048870425356, t99);
+  const simd::C1 t102 = simd::fmadd(t24, 0.9350162426854148, t100);
+  const simd::C1 t104 = simd::sub_i(t101, t102);
+  simd::store1(out + 10 * os, t104);
+  const simd::C1 t105 = simd::add_i(t101, t102);
+  simd::store1(out + 16 * os, t105);
+  const simd::C1 t106 = simd::fmadd(t13, -0.970941817426052, t0);
+  const simd::C1 t107 = t19 * 0.23931566428755777;
+  const simd::C1 t108 = simd::fmadd(t14, 0.8854560256532099, t106);
+  const simd::C1 t109 = simd::fmadd(t20, -0.46472317204376856, t107);
+  const simd::C1 t110 = simd::fmadd(t15, -0.7485107481711011, t108);
+  const simd::C1 t111 = simd::fmadd(t21, 0.6631226582407952, t109);
+  const simd::C1 t112 = simd::fmadd(t16, 0.5680647467311558, t110);
+  const simd::C1 t113 = simd::fmadd(t22, -0.8229838658936564, t111);
+  const simd::C1 t114 = simd::fmadd(t17, -0.3546048870425356, t112);
+  const simd::C1 t115 = simd::fmadd(t23, 0.9350162426854148, t113);
+  const simd::C1 t116 = simd::fmadd(t18, 0.12053668025532305, t114);
+  const simd::C1 t117 = simd::fmadd(t24, -0.992708874098054, t115);
+  const simd::C1 t119 = simd::sub_i(t116, t117);
+  simd::store1(out + 12 * os, t119);
+  const simd::C1 t120 = simd::add_i(t116, t117);
+  simd::store1(out + 14 * os, t120);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_13(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t13 = t1 + t12;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t14 = t2 + t11;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t3 + t10;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t16 = t4 + t9;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t17 = t5 + t8;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t18 = t6 + t7;
+  const simd::C1 t19 = t1 - t12;
+  const simd::C1 t20 = t2 - t11;
+  const simd::C1 t21 = t3 - t10;
+  const simd::C1 t22 = t4 - t9;
+  const simd::C1 t23 = t5 - t8;
+  const simd::C1 t24 = t6 - t7;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t25 = t0 + t13;
+  const simd::C1 t26 = t14 + t25;
+  const simd::C1 t27 = t15 + t26;
+  const simd::C1 t28 = t16 + t27;
+  const simd::C1 t29 = t17 + t28;
+  const simd::C1 t30 = t18 + t29;
+  simd::store1(out + 0 * os, t30);
+  const simd::C1 t31 = simd::fmadd(t13, 0.8854560256532099, t0);
+  const simd::C1 t32 = t19 * 0.46472317204376856;
+  const simd::C1 t33 = simd::fmadd(t14, 0.5680647467311558, t31);
+  const simd::C1 t34 = simd::fmadd(t20, 0.8229838658936564, t32);
+  const simd::C1 t35 = simd::fmadd(t15, 0.12053668025532305, t33);
+  const simd::C1 t36 = simd::fmadd(t21, 0.992708874098054, t34);
+  const simd::C1 t37 = simd::fmadd(t16, -0.3546048870425356, t35);
+  const simd::C1 t38 = simd::fmadd(t22, 0.9350162426854148, t36);
+  const simd::C1 t39 = simd::fmadd(t17, -0.7485107481711011, t37);
+  const simd::C1 t40 = simd::fmadd(t23, 0.6631226582407952, t38);
+  const simd::C1 t41 = simd::fmadd(t18, -0.970941817426052, t39);
+  const simd::C1 t42 = simd::fmadd(t24, 0.23931566428755777, t40);
+  const simd::C1 t44 = simd::add_i(t41, t42);
+  simd::store1(out + 2 * os, t44);
+  const simd::C1 t45 = simd::sub_i(t41, t42);
+  simd::store1(out + 24 * os, t45);
+  const simd::C1 t46 = simd::fmadd(t13, 0.5680647467311558, t0);
+  const simd::C1 t47 = t19 * 0.8229838658936564;
+  const simd::C1 t48 = simd::fmadd(t14, -0.3546048870425356, t46);
+  const simd::C1 t49 = simd::fmadd(t20, 0.9350162426854148, t47);
+  const simd::C1 t50 = simd::fmadd(t15, -0.970941817426052, t48);
+  const simd::C1 t51 = simd::fmadd(t21, 0.23931566428755777, t49);
+  const simd::C1 t52 = simd::fmadd(t16, -0.7485107481711011, t50);
+  const simd::C1 t53 = simd::fmadd(t22, -0.6631226582407952, t51);
+  const simd::C1 t54 = simd::fmadd(t17, 0.12053668025532305, t52);
+  const simd::C1 t55 = simd::fmadd(t23, -0.992708874098054, t53);
+  const simd::C1 t56 = simd::fmadd(t18, 0.8854560256532099, t54);
+  const simd::C1 t57 = simd::fmadd(t24, -0.46472317204376856, t55);
+  const simd::C1 t59 = simd::add_i(t56, t57);
+  simd::store1(out + 4 * os, t59);
+  const simd::C1 t60 = simd::sub_i(t56, t57);
+  simd::store1(out + 22 * os, t60);
+  const simd::C1 t61 = simd::fmadd(t13, 0.12053668025532305, t0);
+  const simd::C1 t62 = t19 * 0.992708874098054;
+  const simd::C1 t63 = simd::fmadd(t14, -0.970941817426052, t61);
+  const simd::C1 t64 = simd::fmadd(t20, 0.23931566428755777, t62);
+  const simd::C1 t65 = simd::fmadd(t15, -0.3546048870425356, t63);
+  const simd::C1 t66 = simd::fmadd(t21, -0.9350162426854148, t64);
+  const simd::C1 t67 = simd::fmadd(t16, 0.8854560256532099, t65);
+  const simd::C1 t68 = simd::fmadd(t22, -0.46472317204376856, t66);
+  const simd::C1 t69 = simd::fmadd(t17, 0.5680647467311558, t67);
+  const simd::C1 t70 = simd::fmadd(t23, 0.8229838658936564, t68);
+  const simd::C1 t71 = simd::fmadd(t18, -0.7485107481711011, t69);
+  const simd::C1 t72 = simd::fmadd(t24, 0.6631226582407952, t70);
+  const simd::C1 t74 = simd::add_i(t71, t72);
+  simd::store1(out + 6 * os, t74);
+  const simd::C1 t75 = simd::sub_i(t71, t72);
+  simd::store1(out + 20 * os, t75);
+  const simd::C1 t76 = simd::fmadd(t13, -0.3546048870425356, t0);
+  const simd::C1 t77 = t19 * 0.9350162426854148;
+  const simd::C1 t78 = simd::fmadd(t14, -0.7485107481711011, t76);
+  const simd::C1 t79 = simd::fmadd(t20, -0.6631226582407952, t77);
+  const simd::C1 t80 = simd::fmadd(t15, 0.8854560256532099, t78);
+  const simd::C1 t81 = simd::fmadd(t21, -0.46472317204376856, t79);
+  const simd::C1 t82 = simd::fmadd(t16, 0.12053668025532305, t80);
+  const simd::C1 t83 = simd::fmadd(t22, 0.992708874098054, t81);
+  const simd::C1 t84 = simd::fmadd(t17, -0.970941817426052, t82);
+  const simd::C1 t85 = simd::fmadd(t23, -0.23931566428755777, t83);
+  const simd::C1 t86 = simd::fmadd(t18, 0.5680647467311558, t84);
+  const simd::C1 t87 = simd::fmadd(t24, -0.8229838658936564, t85);
+  const simd::C1 t89 = simd::add_i(t86, t87);
+  simd::store1(out + 8 * os, t89);
+  const simd::C1 t90 = simd::sub_i(t86, t87);
+  simd::store1(out + 18 * os, t90);
+  const simd::C1 t91 = simd::fmadd(t13, -0.7485107481711011, t0);
+  const simd::C1 t92 = t19 * 0.6631226582407952;
+  const simd::C1 t93 = simd::fmadd(t14, 0.12053668025532305, t91);
+  const simd::C1 t94 = simd::fmadd(t20, -0.992708874098054, t92);
+  const simd::C1 t95 = simd::fmadd(t15, 0.5680647467311558, t93);
+  const simd::C1 t96 = simd::fmadd(t21, 0.8229838658936564, t94);
+  const simd::C1 t97 = simd::fmadd(t16, -0.970941817426052, t95);
+  const simd::C1 t98 = simd::fmadd(t22, -0.23931566428755777, t96);
+  const simd::C1 t99 = simd::fmadd(t17, 0.8854560256532099, t97);
+  const simd::C1 t100 = simd::fmadd(t23, -0.46472317204376856, t98);
+  const simd::C1 t101 = simd::fmadd(t18, -0.3546048870425356, t99);
+  const simd::C1 t102 = simd::fmadd(t24, 0.9350162426854148, t100);
+  const simd::C1 t104 = simd::add_i(t101, t102);
+  simd::store1(out + 10 * os, t104);
+  const simd::C1 t105 = simd::sub_i(t101, t102);
+  simd::store1(out + 16 * os, t105);
+  const simd::C1 t106 = simd::fmadd(t13, -0.970941817426052, t0);
+  const simd::C1 t107 = t19 * 0.23931566428755777;
+  const simd::C1 t108 = simd::fmadd(t14, 0.8854560256532099, t106);
+  const simd::C1 t109 = simd::fmadd(t20, -0.46472317204376856, t107);
+  const simd::C1 t110 = simd::fmadd(t15, -0.7485107481711011, t108);
+  const simd::C1 t111 = simd::fmadd(t21, 0.6631226582407952, t109);
+  const simd::C1 t112 = simd::fmadd(t16, 0.5680647467311558, t110);
+  const simd::C1 t113 = simd::fmadd(t22, -0.8229838658936564, t111);
+  const simd::C1 t114 = simd::fmadd(t17, -0.3546048870425356, t112);
+  const simd::C1 t115 = simd::fmadd(t23, 0.9350162426854148, t113);
+  const simd::C1 t116 = simd::fmadd(t18, 0.12053668025532305, t114);
+  const simd::C1 t117 = simd::fmadd(t24, -0.992708874098054, t115);
+  const simd::C1 t119 = simd::add_i(t116, t117);
+  simd::store1(out + 12 * os, t119);
+  const simd::C1 t120 = simd::sub_i(t116, t117);
+  simd::store1(out + 14 * os, t120);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_14(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t14 = t2 + t12;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t4 + t10;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t16 = t6 + t8;
+  const simd::C1 t17 = t2 - t12;
+  const simd::C1 t18 = t4 - t10;
+  const simd::C1 t19 = t6 - t8;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t20 = t0 + t14;
+  const simd::C1 t21 = t15 + t20;
+  const simd::C1 t22 = t16 + t21;
+  const simd::C1 t23 = simd::fmadd(t14, 0.6234898018587336, t0);
+  const simd::C1 t24 = t17 * 0.7818314824680298;
+  const simd::C1 t25 = simd::fmadd(t15, -0.22252093395631434, t23);
+  const simd::C1 t26 = simd::fmadd(t18, 0.9749279121818236, t24);
+  const simd::C1 t27 = simd::fmadd(t16, -0.900968867902419, t25);
+  const simd::C1 t28 = simd::fmadd(t19, 0.43388373911755823, t26);
+  const simd::C1 t30 = simd::sub_i(t27, t28);
+  const simd::C1 t31 = simd::add_i(t27, t28);
+  const simd::C1 t32 = simd::fmadd(t14, -0.22252093395631434, t0);
+  const simd::C1 t33 = t17 * 0.9749279121818236;
+  const simd::C1 t34 = simd::fmadd(t15, -0.900968867902419, t32);
+  const simd::C1 t35 = simd::fmadd(t18, -0.43388373911755823, t33);
+  const simd::C1 t36 = simd::fmadd(t16, 0.6234898018587336, t34);
+  const simd::C1 t37 = simd::fmadd(t19, -0.7818314824680298, t35);
+  const simd::C1 t39 = simd::sub_i(t36, t37);
+  const simd::C1 t40 = simd::add_i(t36, t37);
+  const simd::C1 t41 = simd::fmadd(t14, -0.900968867902419, t0);
+  const simd::C1 t42 = t17 * 0.43388373911755823;
+  const simd::C1 t43 = simd::fmadd(t15, 0.6234898018587336, t41);
+  const simd::C1 t44 = simd::fmadd(t18, -0.7818314824680298, t42);
+  const simd::C1 t45 = simd::fmadd(t16, -0.22252093395631434, t43);
+  const simd::C1 t46 = simd::fmadd(t19, 0.9749279121818236, t44);
+  const simd::C1 t48 = simd::sub_i(t45, t46);
+  const simd::C1 t49 = simd::add_i(t45, t46);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t50 = t5 + t9;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t51 = t3 + t11;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t52 = t1 + t13;
+  const simd::C1 t53 = t9 - t5;
+  const simd::C1 t54 = t11 - t3;
+  const simd::C1 t55 = t13 - t1;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t56 = t7 + t50;
+  const simd::C1 t57 = t51 + t56;
+  const simd::C1 t58 = t52 + t57;
+  const simd::C1 t59 = simd::fmadd(t50, 0.6234898018587336, t7);
+  const simd::C1 t60 = t53 * 0.7818314824680298;
+  const simd::C1 t61 = simd::fmadd(t51, -0.22252093395631434, t59);
+  const simd::C1 t62 = simd::fmadd(t54, 0.9749279121818236, t60);
+  const simd::C1 t63 = simd::fmadd(t52, -0.900968867902419, t61);
+  const simd::C1 t64 = simd::fmadd(t55, 0.43388373911755823, t62);
+  const simd::C1 t66 = simd::sub_i(t63, t64);
+  const simd::C1 t67 = simd::add_i(t63, t64);
+  const simd::C1 t68 = simd::fmadd(t50, -0.22252093395631434, t7);
+  const simd::C1 t69 = t53 * 0.9749279121818236;
+  const simd::C1 t70 = simd::fmadd(t51, -0.900968867902419, t68);
+  const simd::C1 t71 = simd::fmadd(t54, -0.43388373911755823, t69);
+  const simd::C1 t72 = simd::fmadd(t52, 0.6234898018587336, t70);
+  const simd::C1 t73 = simd::fmadd(t55, -0.7818314824680298, t71);
+  const simd::C1 t75 = simd::sub_i(t72, t73);
+  const simd::C1 t76 = simd::add_i(t72, t73);
+  const simd::C1 t77 = simd::fmadd(t50, -0.900968867902419, t7);
+  const simd::C1 t78 = t53 * 0.43388373911755823;
+  const simd::C1 t79 = simd::fmadd(t51, 0.6234898018587336, t77);
+  const simd::C1 t80 = simd::fmadd(t54, -0.7818314824680298, t78);
+  const simd::C1 t81 = simd::fmadd(t52, -0.22252093395631434, t79);
+  const simd::C1 t82 = simd::fmadd(t55, 0.9749279121818236, t80);
+  const simd::C1 t84 = simd::sub_i(t81, t82);
+  const simd::C1 t85 = simd::add_i(t81, t82);
+  const simd::C1 t86 = t22 + t58;
+  simd::store1(out + 0 * os, t86);
+  const simd::C1 t87 = t22 - t58;
+  simd::store1(out + 14 * os, t87);
+  const simd::C1 t88 = t30 + t66;
+  simd::store1(out + 16 * os, t88);
+  const simd::C1 t89 = t30 - t66;
+  simd::store1(out + 2 * os, t89);
+  const simd::C1 t90 = t39 + t75;
+  simd::store1(out + 4 * os, t90);
+  const simd::C1 t91 = t39 - t75;
+  simd::store1(out + 18 * os, t91);
+  const simd::C1 t92 = t48 + t84;
+  simd::store1(out + 20 * os, t92);
+  const simd::C1 t93 = t48 - t84;
+  simd::store1(out + 6 * os, t93);
+  const simd::C1 t94 = t49 + t85;
+  simd::store1(out + 8 * os, t94);
+  const simd::C1 t95 = t49 - t85;
+  simd::store1(out + 22 * os, t95);
+  const simd::C1 t96 = t40 + t76;
+  simd::store1(out + 24 * os, t96);
+  const simd::C1 t97 = t40 - t76;
+  simd::store1(out + 10 * os, t97);
+  const simd::C1 t98 = t31 + t67;
+  simd::store1(out + 12 * os, t98);
+  const simd::C1 t99 = t31 - t67;
+  simd::store1(out + 26 * os, t99);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_14(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t14 = t2 + t12;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t4 + t10;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t16 = t6 + t8;
+  const simd::C1 t17 = t2 - t12;
+  const simd::C1 t18 = t4 - t10;
+  const simd::C1 t19 = t6 - t8;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t20 = t0 + t14;
+  const simd::C1 t21 = t15 + t20;
+  const simd::C1 t22 = t16 + t21;
+  const simd::C1 t23 = simd::fmadd(t14, 0.6234898018587336, t0);
+  const simd::C1 t24 = t17 * 0.7818314824680298;
+  const simd::C1 t25 = simd::fmadd(t15, -0.22252093395631434, t23);
+  const simd::C1 t26 = simd::fmadd(t18, 0.9749279121818236, t24);
+  const simd::C1 t27 = simd::fmadd(t16, -0.900968867902419, t25);
+  const simd::C1 t28 = simd::fmadd(t19, 0.43388373911755823, t26);
+  const simd::C1 t30 = simd::add_i(t27, t28);
+  const simd::C1 t31 = simd::sub_i(t27, t28);
+  const simd::C1 t32 = simd::fmadd(t14, -0.22252093395631434, t0);
+  const simd::C1 t33 = t17 * 0.9749279121818236;
+  const simd::C1 t34 = simd::fmadd(t15, -0.900968867902419, t32);
+  const simd::C1 t35 = simd::fmadd(t18, -0.43388373911755823, t33);
+  const simd::C1 t36 = simd::fmadd(t16, 0.6234898018587336, t34);
+  const simd::C1 t37 = simd::fmadd(t19, -0.7818314824680298, t35);
+  const simd::C1 t39 = simd::add_i(t36, t37);
+  const simd::C1 t40 = simd::sub_i(t36, t37);
+  const simd::C1 t41 = simd::fmadd(t14, -0.900968867902419, t0);
+  const simd::C1 t42 = t17 * 0.43388373911755823;
+  const simd::C1 t43 = simd::fmadd(t15, 0.6234898018587336, t41);
+  const simd::C1 t44 = simd::fmadd(t18, -0.7818314824680298, t42);
+  const simd::C1 t45 = simd::fmadd(t16, -0.22252093395631434, t43);
+  const simd::C1 t46 = simd::fmadd(t19, 0.9749279121818236, t44);
+  const simd::C1 t48 = simd::add_i(t45, t46);
+  const simd::C1 t49 = simd::sub_i(t45, t46);
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t50 = t5 + t9;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t51 = t3 + t11;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t52 = t1 + t13;
+  const simd::C1 t53 = t9 - t5;
+  const simd::C1 t54 = t11 - t3;
+  const simd::C1 t55 = t13 - t1;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t56 = t7 + t50;
+  const simd::C1 t57 = t51 + t56;
+  const simd::C1 t58 = t52 + t57;
+  const simd::C1 t59 = simd::fmadd(t50, 0.6234898018587336, t7);
+  const simd::C1 t60 = t53 * 0.7818314824680298;
+  const simd::C1 t61 = simd::fmadd(t51, -0.22252093395631434, t59);
+  const simd::C1 t62 = simd::fmadd(t54, 0.9749279121818236, t60);
+  const simd::C1 t63 = simd::fmadd(t52, -0.900968867902419, t61);
+  const simd::C1 t64 = simd::fmadd(t55, 0.43388373911755823, t62);
+  const simd::C1 t66 = simd::add_i(t63, t64);
+  const simd::C1 t67 = simd::sub_i(t63, t64);
+  const simd::C1 t68 = simd::fmadd(t50, -0.22252093395631434, t7);
+  const simd::C1 t69 = t53 * 0.9749279121818236;
+  const simd::C1 t70 = simd::fmadd(t51, -0.900968867902419, t68);
+  const simd::C1 t71 = simd::fmadd(t54, -0.43388373911755823, t69);
+  const simd::C1 t72 = simd::fmadd(t52, 0.6234898018587336, t70);
+  const simd::C1 t73 = simd::fmadd(t55, -0.7818314824680298, t71);
+  const simd::C1 t75 = simd::add_i(t72, t73);
+  const simd::C1 t76 = simd::sub_i(t72, t73);
+  const simd::C1 t77 = simd::fmadd(t50, -0.900968867902419, t7);
+  const simd::C1 t78 = t53 * 0.43388373911755823;
+  const simd::C1 t79 = simd::fmadd(t51, 0.6234898018587336, t77);
+  const simd::C1 t80 = simd::fmadd(t54, -0.7818314824680298, t78);
+  const simd::C1 t81 = simd::fmadd(t52, -0.22252093395631434, t79);
+  const simd::C1 t82 = simd::fmadd(t55, 0.9749279121818236, t80);
+  const simd::C1 t84 = simd::add_i(t81, t82);
+  const simd::C1 t85 = simd::sub_i(t81, t82);
+  const simd::C1 t86 = t22 + t58;
+  simd::store1(out + 0 * os, t86);
+  const simd::C1 t87 = t22 - t58;
+  simd::store1(out + 14 * os, t87);
+  const simd::C1 t88 = t30 + t66;
+  simd::store1(out + 16 * os, t88);
+  const simd::C1 t89 = t30 - t66;
+  simd::store1(out + 2 * os, t89);
+  const simd::C1 t90 = t39 + t75;
+  simd::store1(out + 4 * os, t90);
+  const simd::C1 t91 = t39 - t75;
+  simd::store1(out + 18 * os, t91);
+  const simd::C1 t92 = t48 + t84;
+  simd::store1(out + 20 * os, t92);
+  const simd::C1 t93 = t48 - t84;
+  simd::store1(out + 6 * os, t93);
+  const simd::C1 t94 = t49 + t85;
+  simd::store1(out + 8 * os, t94);
+  const simd::C1 t95 = t49 - t85;
+  simd::store1(out + 22 * os, t95);
+  const simd::C1 t96 = t40 + t76;
+  simd::store1(out + 24 * os, t96);
+  const simd::C1 t97 = t40 - t76;
+  simd::store1(out + 10 * os, t97);
+  const simd::C1 t98 = t31 + t67;
+  simd::store1(out + 12 * os, t98);
+  const simd::C1 t99 = t31 - t67;
+  simd::store1(out + 26 * os, t99);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_15(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t5 + t10;
+  const simd::C1 t16 = t5 - t10;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t17 = simd::fmadd(t15, -0.5, t0);
+  const simd::C1 t18 = simd::mul_pair(simd::swap(t16), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t19 = t0 + t15;
+  const simd::C1 t20 = t17 + t18;
+  const simd::C1 t21 = t17 - t18;
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t22 = t8 + t13;
+  const simd::C1 t23 = t8 - t13;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t24 = simd::fmadd(t22, -0.5, t3);
+  const simd::C1 t25 = simd::mul_pair(simd::swap(t23), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t26 = t3 + t22;
+  const simd::C1 t27 = t24 + t25;
+  const simd::C1 t28 = t24 - t25;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t29 = t1 + t11;
+  const simd::C1 t30 = t11 - t1;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t31 = simd::fmadd(t29, -0.5, t6);
+  const simd::C1 t32 = simd::mul_pair(simd::swap(t30), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t33 = t6 + t29;
+  const simd::C1 t34 = t31 + t32;
+  const simd::C1 t35 = t31 - t32;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t14 = simd::load1(in + 28 * is);
+  const simd::C1 t36 = t4 + t14;
+  const simd::C1 t37 = t14 - t4;
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t38 = simd::fmadd(t36, -0.5, t9);
+  const simd::C1 t39 = simd::mul_pair(simd::swap(t37), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t40 = t9 + t36;
+  const simd::C1 t41 = t38 + t39;
+  const simd::C1 t42 = t38 - t39;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t43 = t2 + t7;
+  const simd::C1 t44 = t2 - t7;
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t45 = simd::fmadd(t43, -0.5, t12);
+  const simd::C1 t46 = simd::mul_pair(simd::swap(t44), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t47 = t12 + t43;
+  const simd::C1 t48 = t45 + t46;
+  const simd::C1 t49 = t45 - t46;
+  const simd::C1 t50 = t26 + t47;
+  const simd::C1 t51 = t33 + t40;
+  const simd::C1 t52 = t26 - t47;
+  const simd::C1 t53 = t33 - t40;
+  const simd::C1 t54 = t19 + t50;
+  const simd::C1 t55 = t51 + t54;
+  simd::store1(out + 0 * os, t55);
+  const simd::C1 t56 = simd::fmadd(t50, 0.30901699437494745, t19);
+  const simd::C1 t57 = t52 * 0.9510565162951535;
+  const simd::C1 t58 = simd::fmadd(t51, -0.8090169943749473, t56);
+  const simd::C1 t59 = simd::fmadd(t53, 0.5877852522924732, t57);
+  const simd::C1 t61 = simd::sub_i(t58, t59);
+  simd::store1(out + 12 * os, t61);
+  const simd::C1 t62 = simd::add_i(t58, t59);
+  simd::store1(out + 18 * os, t62);
+  const simd::C1 t63 = simd::fmadd(t50, -0.8090169943749473, t19);
+  const simd::C1 t64 = t52 * 0.5877852522924732;
+  const simd::C1 t65 = simd::fmadd(t51, 0.30901699437494745, t63);
+  const simd::C1 t66 = simd::fmadd(t53, -0.9510565162951535, t64);
+  const simd::C1 t68 = simd::sub_i(t65, t66);
+  simd::store1(out + 24 * os, t68);
+  const simd::C1 t69 = simd::add_i(t65, t66);
+  simd::store1(out + 6 * os, t69);
+  const simd::C1 t70 = t27 + t48;
+  const simd::C1 t71 = t34 + t41;
+  const simd::C1 t72 = t27 - t48;
+  const simd::C1 t73 = t34 - t41;
+  const simd::C1 t74 = t20 + t70;
+  const simd::C1 t75 = t71 + t74;
+  simd::store1(out + 20 * os, t75);
+  const simd::C1 t76 = simd::fmadd(t70, 0.30901699437494745, t20);
+  const simd::C1 t77 = t72 * 0.9510565162951535;
+  const simd::C1 t78 = simd::fmadd(t71, -0.8090169943749473, t76);
+  const simd::C1 t79 = simd::fmadd(t73, 0.5877852522924732, t77);
+  const simd::C1 t81 = simd::sub_i(t78, t79);
+  simd::store1(out + 2 * os, t81);
+  const simd::C1 t82 = simd::add_i(t78, t79);
+  simd::store1(out + 8 * os, t82);
+  const simd::C1 t83 = simd::fmadd(t70, -0.8090169943749473, t20);
+  const simd::C1 t84 = t72 * 0.5877852522924732;
+  const simd::C1 t85 = simd::fmadd(t71, 0.30901699437494745, t83);
+  const simd::C1 t86 = simd::fmadd(t73, -0.9510565162951535, t84);
+  const simd::C1 t88 = simd::sub_i(t85, t86);
+  simd::store1(out + 14 * os, t88);
+  const simd::C1 t89 = simd::add_i(t85, t86);
+  simd::store1(out + 26 * os, t89);
+  const simd::C1 t90 = t28 + t49;
+  const simd::C1 t91 = t35 + t42;
+  const simd::C1 t92 = t28 - t49;
+  const simd::C1 t93 = t35 - t42;
+  const simd::C1 t94 = t21 + t90;
+  const simd::C1 t95 = t91 + t94;
+  simd::store1(out + 10 * os, t95);
+  const simd::C1 t96 = simd::fmadd(t90, 0.30901699437494745, t21);
+  const simd::C1 t97 = t92 * 0.9510565162951535;
+  const simd::C1 t98 = simd::fmadd(t91, -0.8090169943749473, t96);
+  const simd::C1 t99 = simd::fmadd(t93, 0.5877852522924732, t97);
+  const simd::C1 t101 = simd::sub_i(t98, t99);
+  simd::store1(out + 22 * os, t101);
+  const simd::C1 t102 = simd::add_i(t98, t99);
+  simd::store1(out + 28 * os, t102);
+  const simd::C1 t103 = simd::fmadd(t90, -0.8090169943749473, t21);
+  const simd::C1 t104 = t92 * 0.5877852522924732;
+  const simd::C1 t105 = simd::fmadd(t91, 0.30901699437494745, t103);
+  const simd::C1 t106 = simd::fmadd(t93, -0.9510565162951535, t104);
+  const simd::C1 t108 = simd::sub_i(t105, t106);
+  simd::store1(out + 4 * os, t108);
+  const simd::C1 t109 = simd::add_i(t105, t106);
+  simd::store1(out + 16 * os, t109);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_15(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t15 = t5 + t10;
+  const simd::C1 t16 = t5 - t10;
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t17 = simd::fmadd(t15, -0.5, t0);
+  const simd::C1 t18 = simd::mul_pair(simd::swap(t16), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t19 = t0 + t15;
+  const simd::C1 t20 = t17 - t18;
+  const simd::C1 t21 = t17 + t18;
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t22 = t8 + t13;
+  const simd::C1 t23 = t8 - t13;
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t24 = simd::fmadd(t22, -0.5, t3);
+  const simd::C1 t25 = simd::mul_pair(simd::swap(t23), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t26 = t3 + t22;
+  const simd::C1 t27 = t24 - t25;
+  const simd::C1 t28 = t24 + t25;
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t29 = t1 + t11;
+  const simd::C1 t30 = t11 - t1;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t31 = simd::fmadd(t29, -0.5, t6);
+  const simd::C1 t32 = simd::mul_pair(simd::swap(t30), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t33 = t6 + t29;
+  const simd::C1 t34 = t31 - t32;
+  const simd::C1 t35 = t31 + t32;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t14 = simd::load1(in + 28 * is);
+  const simd::C1 t36 = t4 + t14;
+  const simd::C1 t37 = t14 - t4;
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t38 = simd::fmadd(t36, -0.5, t9);
+  const simd::C1 t39 = simd::mul_pair(simd::swap(t37), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t40 = t9 + t36;
+  const simd::C1 t41 = t38 - t39;
+  const simd::C1 t42 = t38 + t39;
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t43 = t2 + t7;
+  const simd::C1 t44 = t2 - t7;
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t45 = simd::fmadd(t43, -0.5, t12);
+  const simd::C1 t46 = simd::mul_pair(simd::swap(t44), 0.8660254037844386, -0.8660254037844386);
+  const simd::C1 t47 = t12 + t43;
+  const simd::C1 t48 = t45 - t46;
+  const simd::C1 t49 = t45 + t46;
+  const simd::C1 t50 = t26 + t47;
+  const simd::C1 t51 = t33 + t40;
+  const simd::C1 t52 = t26 - t47;
+  const simd::C1 t53 = t33 - t40;
+  const simd::C1 t54 = t19 + t50;
+  const simd::C1 t55 = t51 + t54;
+  simd::store1(out + 0 * os, t55);
+  const simd::C1 t56 = simd::fmadd(t50, 0.30901699437494745, t19);
+  const simd::C1 t57 = t52 * 0.9510565162951535;
+  const simd::C1 t58 = simd::fmadd(t51, -0.8090169943749473, t56);
+  const simd::C1 t59 = simd::fmadd(t53, 0.5877852522924732, t57);
+  const simd::C1 t61 = simd::add_i(t58, t59);
+  simd::store1(out + 12 * os, t61);
+  const simd::C1 t62 = simd::sub_i(t58, t59);
+  simd::store1(out + 18 * os, t62);
+  const simd::C1 t63 = simd::fmadd(t50, -0.8090169943749473, t19);
+  const simd::C1 t64 = t52 * 0.5877852522924732;
+  const simd::C1 t65 = simd::fmadd(t51, 0.30901699437494745, t63);
+  const simd::C1 t66 = simd::fmadd(t53, -0.9510565162951535, t64);
+  const simd::C1 t68 = simd::add_i(t65, t66);
+  simd::store1(out + 24 * os, t68);
+  const simd::C1 t69 = simd::sub_i(t65, t66);
+  simd::store1(out + 6 * os, t69);
+  const simd::C1 t70 = t27 + t48;
+  const simd::C1 t71 = t34 + t41;
+  const simd::C1 t72 = t27 - t48;
+  const simd::C1 t73 = t34 - t41;
+  const simd::C1 t74 = t20 + t70;
+  const simd::C1 t75 = t71 + t74;
+  simd::store1(out + 20 * os, t75);
+  const simd::C1 t76 = simd::fmadd(t70, 0.30901699437494745, t20);
+  const simd::C1 t77 = t72 * 0.9510565162951535;
+  const simd::C1 t78 = simd::fmadd(t71, -0.8090169943749473, t76);
+  const simd::C1 t79 = simd::fmadd(t73, 0.5877852522924732, t77);
+  const simd::C1 t81 = simd::add_i(t78, t79);
+  simd::store1(out + 2 * os, t81);
+  const simd::C1 t82 = simd::sub_i(t78, t79);
+  simd::store1(out + 8 * os, t82);
+  const simd::C1 t83 = simd::fmadd(t70, -0.8090169943749473, t20);
+  const simd::C1 t84 = t72 * 0.5877852522924732;
+  const simd::C1 t85 = simd::fmadd(t71, 0.30901699437494745, t83);
+  const simd::C1 t86 = simd::fmadd(t73, -0.9510565162951535, t84);
+  const simd::C1 t88 = simd::add_i(t85, t86);
+  simd::store1(out + 14 * os, t88);
+  const simd::C1 t89 = simd::sub_i(t85, t86);
+  simd::store1(out + 26 * os, t89);
+  const simd::C1 t90 = t28 + t49;
+  const simd::C1 t91 = t35 + t42;
+  const simd::C1 t92 = t28 - t49;
+  const simd::C1 t93 = t35 - t42;
+  const simd::C1 t94 = t21 + t90;
+  const simd::C1 t95 = t91 + t94;
+  simd::store1(out + 10 * os, t95);
+  const simd::C1 t96 = simd::fmadd(t90, 0.30901699437494745, t21);
+  const simd::C1 t97 = t92 * 0.9510565162951535;
+  const simd::C1 t98 = simd::fmadd(t91, -0.8090169943749473, t96);
+  const simd::C1 t99 = simd::fmadd(t93, 0.5877852522924732, t97);
+  const simd::C1 t101 = simd::add_i(t98, t99);
+  simd::store1(out + 22 * os, t101);
+  const simd::C1 t102 = simd::sub_i(t98, t99);
+  simd::store1(out + 28 * os, t102);
+  const simd::C1 t103 = simd::fmadd(t90, -0.8090169943749473, t21);
+  const simd::C1 t104 = t92 * 0.5877852522924732;
+  const simd::C1 t105 = simd::fmadd(t91, 0.30901699437494745, t103);
+  const simd::C1 t106 = simd::fmadd(t93, -0.9510565162951535, t104);
+  const simd::C1 t108 = simd::add_i(t105, t106);
+  simd::store1(out + 4 * os, t108);
+  const simd::C1 t109 = simd::sub_i(t105, t106);
+  simd::store1(out + 16 * os, t109);
+}
+
+[[gnu::always_inline]] inline void single_strided_fwd_16(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t16 = t0 + t8;
+  const simd::C1 t17 = t0 - t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t18 = t4 + t12;
+  const simd::C1 t19 = t4 - t12;
+  const simd::C1 t21 = t16 + t18;
+  const simd::C1 t22 = simd::sub_i(t17, t19);
+  const simd::C1 t23 = t16 - t18;
+  const simd::C1 t24 = simd::add_i(t17, t19);
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t25 = t1 + t9;
+  const simd::C1 t26 = t1 - t9;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t27 = t5 + t13;
+  const simd::C1 t28 = t5 - t13;
+  const simd::C1 t30 = t25 + t27;
+  const simd::C1 t31 = simd::sub_i(t26, t28);
+  const simd::C1 t32 = t25 - t27;
+  const simd::C1 t33 = simd::add_i(t26, t28);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t34 = t2 + t10;
+  const simd::C1 t35 = t2 - t10;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t14 = simd::load1(in + 28 * is);
+  const simd::C1 t36 = t6 + t14;
+  const simd::C1 t37 = t6 - t14;
+  const simd::C1 t39 = t34 + t36;
+  const simd::C1 t40 = simd::sub_i(t35, t37);
+  const simd::C1 t41 = t34 - t36;
+  const simd::C1 t42 = simd::add_i(t35, t37);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t43 = t3 + t11;
+  const simd::C1 t44 = t3 - t11;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t15 = simd::load1(in + 30 * is);
+  const simd::C1 t45 = t7 + t15;
+  const simd::C1 t46 = t7 - t15;
+  const simd::C1 t48 = t43 + t45;
+  const simd::C1 t49 = simd::sub_i(t44, t46);
+  const simd::C1 t50 = t43 - t45;
+  const simd::C1 t51 = simd::add_i(t44, t46);
+  const simd::C1 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), 0.3826834323650898, -0.3826834323650898));
+  const simd::C1 t53 = simd::mul_1_minus_i(t32, 0.7071067811865476);
+  const simd::C1 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), 0.9238795325112867, -0.9238795325112867));
+  const simd::C1 t55 = simd::mul_1_minus_i(t40, 0.7071067811865476);
+  const simd::C1 t57 = simd::mul_1_plus_i(t42, -0.7071067811865476);
+  const simd::C1 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), 0.9238795325112867, -0.9238795325112867));
+  const simd::C1 t59 = simd::mul_1_plus_i(t50, -0.7071067811865476);
+  const simd::C1 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), -0.3826834323650898, 0.3826834323650898));
+  const simd::C1 t61 = t21 + t39;
+  const simd::C1 t62 = t21 - t39;
+  const simd::C1 t63 = t30 + t48;
+  const simd::C1 t64 = t30 - t48;
+  const simd::C1 t66 = t61 + t63;
+  simd::store1(out + 0 * os, t66);
+  const simd::C1 t67 = simd::sub_i(t62, t64);
+  simd::store1(out + 8 * os, t67);
+  const simd::C1 t68 = t61 - t63;
+  simd::store1(out + 16 * os, t68);
+  const simd::C1 t69 = simd::add_i(t62, t64);
+  simd::store1(out + 24 * os, t69);
+  const simd::C1 t70 = t22 + t55;
+  const simd::C1 t71 = t22 - t55;
+  const simd::C1 t72 = t52 + t58;
+  const simd::C1 t73 = t52 - t58;
+  const simd::C1 t75 = t70 + t72;
+  simd::store1(out + 2 * os, t75);
+  const simd::C1 t76 = simd::sub_i(t71, t73);
+  simd::store1(out + 10 * os, t76);
+  const simd::C1 t77 = t70 - t72;
+  simd::store1(out + 18 * os, t77);
+  const simd::C1 t78 = simd::add_i(t71, t73);
+  simd::store1(out + 26 * os, t78);
+  const simd::C1 t79 = simd::sub_i(t23, t41);
+  const simd::C1 t80 = simd::add_i(t23, t41);
+  const simd::C1 t81 = t53 + t59;
+  const simd::C1 t82 = t53 - t59;
+  const simd::C1 t84 = t79 + t81;
+  simd::store1(out + 4 * os, t84);
+  const simd::C1 t85 = simd::sub_i(t80, t82);
+  simd::store1(out + 12 * os, t85);
+  const simd::C1 t86 = t79 - t81;
+  simd::store1(out + 20 * os, t86);
+  const simd::C1 t87 = simd::add_i(t80, t82);
+  simd::store1(out + 28 * os, t87);
+  const simd::C1 t88 = t24 + t57;
+  const simd::C1 t89 = t24 - t57;
+  const simd::C1 t90 = t54 + t60;
+  const simd::C1 t91 = t54 - t60;
+  const simd::C1 t93 = t88 + t90;
+  simd::store1(out + 6 * os, t93);
+  const simd::C1 t94 = simd::sub_i(t89, t91);
+  simd::store1(out + 14 * os, t94);
+  const simd::C1 t95 = t88 - t90;
+  simd::store1(out + 22 * os, t95);
+  const simd::C1 t96 = simd::add_i(t89, t91);
+  simd::store1(out + 30 * os, t96);
+}
+
+[[gnu::always_inline]] inline void single_strided_bwd_16(const double* in, int64_t is, double* out, int64_t os) {
+  const simd::C1 t0 = simd::load1(in + 0 * is);
+  const simd::C1 t8 = simd::load1(in + 16 * is);
+  const simd::C1 t16 = t0 + t8;
+  const simd::C1 t17 = t0 - t8;
+  const simd::C1 t4 = simd::load1(in + 8 * is);
+  const simd::C1 t12 = simd::load1(in + 24 * is);
+  const simd::C1 t18 = t4 + t12;
+  const simd::C1 t19 = t4 - t12;
+  const simd::C1 t21 = t16 + t18;
+  const simd::C1 t22 = simd::add_i(t17, t19);
+  const simd::C1 t23 = t16 - t18;
+  const simd::C1 t24 = simd::sub_i(t17, t19);
+  const simd::C1 t1 = simd::load1(in + 2 * is);
+  const simd::C1 t9 = simd::load1(in + 18 * is);
+  const simd::C1 t25 = t1 + t9;
+  const simd::C1 t26 = t1 - t9;
+  const simd::C1 t5 = simd::load1(in + 10 * is);
+  const simd::C1 t13 = simd::load1(in + 26 * is);
+  const simd::C1 t27 = t5 + t13;
+  const simd::C1 t28 = t5 - t13;
+  const simd::C1 t30 = t25 + t27;
+  const simd::C1 t31 = simd::add_i(t26, t28);
+  const simd::C1 t32 = t25 - t27;
+  const simd::C1 t33 = simd::sub_i(t26, t28);
+  const simd::C1 t2 = simd::load1(in + 4 * is);
+  const simd::C1 t10 = simd::load1(in + 20 * is);
+  const simd::C1 t34 = t2 + t10;
+  const simd::C1 t35 = t2 - t10;
+  const simd::C1 t6 = simd::load1(in + 12 * is);
+  const simd::C1 t14 = simd::load1(in + 28 * is);
+  const simd::C1 t36 = t6 + t14;
+  const simd::C1 t37 = t6 - t14;
+  const simd::C1 t39 = t34 + t36;
+  const simd::C1 t40 = simd::add_i(t35, t37);
+  const simd::C1 t41 = t34 - t36;
+  const simd::C1 t42 = simd::sub_i(t35, t37);
+  const simd::C1 t3 = simd::load1(in + 6 * is);
+  const simd::C1 t11 = simd::load1(in + 22 * is);
+  const simd::C1 t43 = t3 + t11;
+  const simd::C1 t44 = t3 - t11;
+  const simd::C1 t7 = simd::load1(in + 14 * is);
+  const simd::C1 t15 = simd::load1(in + 30 * is);
+  const simd::C1 t45 = t7 + t15;
+  const simd::C1 t46 = t7 - t15;
+  const simd::C1 t48 = t43 + t45;
+  const simd::C1 t49 = simd::add_i(t44, t46);
+  const simd::C1 t50 = t43 - t45;
+  const simd::C1 t51 = simd::sub_i(t44, t46);
+  const simd::C1 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), -0.3826834323650898, 0.3826834323650898));
+  const simd::C1 t53 = simd::mul_1_plus_i(t32, 0.7071067811865476);
+  const simd::C1 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), -0.9238795325112867, 0.9238795325112867));
+  const simd::C1 t55 = simd::mul_1_plus_i(t40, 0.7071067811865476);
+  const simd::C1 t57 = simd::mul_1_minus_i(t42, -0.7071067811865476);
+  const simd::C1 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), -0.9238795325112867, 0.9238795325112867));
+  const simd::C1 t59 = simd::mul_1_minus_i(t50, -0.7071067811865476);
+  const simd::C1 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), 0.3826834323650898, -0.3826834323650898));
+  const simd::C1 t61 = t21 + t39;
+  const simd::C1 t62 = t21 - t39;
+  const simd::C1 t63 = t30 + t48;
+  const simd::C1 t64 = t30 - t48;
+  const simd::C1 t66 = t61 + t63;
+  simd::store1(out + 0 * os, t66);
+  const simd::C1 t67 = simd::add_i(t62, t64);
+  simd::store1(out + 8 * os, t67);
+  const simd::C1 t68 = t61 - t63;
+  simd::store1(out + 16 * os, t68);
+  const simd::C1 t69 = simd::sub_i(t62, t64);
+  simd::store1(out + 24 * os, t69);
+  const simd::C1 t70 = t22 + t55;
+  const simd::C1 t71 = t22 - t55;
+  const simd::C1 t72 = t52 + t58;
+  const simd::C1 t73 = t52 - t58;
+  const simd::C1 t75 = t70 + t72;
+  simd::store1(out + 2 * os, t75);
+  const simd::C1 t76 = simd::add_i(t71, t73);
+  simd::store1(out + 10 * os, t76);
+  const simd::C1 t77 = t70 - t72;
+  simd::store1(out + 18 * os, t77);
+  const simd::C1 t78 = simd::sub_i(t71, t73);
+  simd::store1(out + 26 * os, t78);
+  const simd::C1 t79 = simd::add_i(t23, t41);
+  const simd::C1 t80 = simd::sub_i(t23, t41);
+  const simd::C1 t81 = t53 + t59;
+  const simd::C1 t82 = t53 - t59;
+  const simd::C1 t84 = t79 + t81;
+  simd::store1(out + 4 * os, t84);
+  const simd::C1 t85 = simd::add_i(t80, t82);
+  simd::store1(out + 12 * os, t85);
+  const simd::C1 t86 = t79 - t81;
+  simd::store1(out + 20 * os, t86);
+  const simd::C1 t87 = simd::sub_i(t80, t82);
+  simd::store1(out + 28 * os, t87);
+  const simd::C1 t88 = t24 + t57;
+  const simd::C1 t89 = t24 - t57;
+  const simd::C1 t90 = t54 + t60;
+  const simd::C1 t91 = t54 - t60;
+  const simd::C1 t93 = t88 + t90;
+  simd::store1(out + 6 * os, t93);
+  const simd::C1 t94 = simd::add_i(t89, t91);
+  simd::store1(out + 14 * os, t94);
+  const simd::C1 t95 = t88 - t90;
+  simd::store1(out + 22 * os, t95);
+  const simd::C1 t96 = simd::sub_i(t89, t91);
+  simd::store1(out + 30 * os, t96);
+}
+
+#if TQS_LEVEL >= 4
 [[gnu::always_inline]] inline void pair_fwd_2(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
@@ -36,15 +2029,6 @@ namespace {
   simd::store1(out0 + 2 * os, simd::low(t3)); simd::store1(out1 + 2 * os, simd::high(t3));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_2(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t2 = t0 + t1;
-  simd::store1(out + 0 * os, t2);
-  const simd::C1 t3 = t0 - t1;
-  simd::store1(out + 2 * os, t3);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_2(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
@@ -61,15 +2045,6 @@ namespace {
   simd::store1(out0 + 0 * os, simd::low(t2)); simd::store1(out1 + 0 * os, simd::high(t2));
   const simd::C2 t3 = t0 - t1;
   simd::store1(out0 + 2 * os, simd::low(t3)); simd::store1(out1 + 2 * os, simd::high(t3));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_2(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t2 = t0 + t1;
-  simd::store1(out + 0 * os, t2);
-  const simd::C1 t3 = t0 - t1;
-  simd::store1(out + 2 * os, t3);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_3(const double* in0, const double* in1, double* out0, double* out1) {
@@ -104,22 +2079,6 @@ namespace {
   simd::store1(out0 + 4 * os, simd::low(t9)); simd::store1(out1 + 4 * os, simd::high(t9));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_3(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t3 = t1 + t2;
-  const simd::C1 t4 = t1 - t2;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t5 = simd::fmadd(t3, -0.5, t0);
-  const simd::C1 t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t7 = t0 + t3;
-  simd::store1(out + 0 * os, t7);
-  const simd::C1 t8 = t5 + t6;
-  simd::store1(out + 2 * os, t8);
-  const simd::C1 t9 = t5 - t6;
-  simd::store1(out + 4 * os, t9);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_3(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
@@ -150,22 +2109,6 @@ namespace {
   simd::store1(out0 + 2 * os, simd::low(t8)); simd::store1(out1 + 2 * os, simd::high(t8));
   const simd::C2 t9 = t5 + t6;
   simd::store1(out0 + 4 * os, simd::low(t9)); simd::store1(out1 + 4 * os, simd::high(t9));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_3(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t3 = t1 + t2;
-  const simd::C1 t4 = t1 - t2;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t5 = simd::fmadd(t3, -0.5, t0);
-  const simd::C1 t6 = simd::mul_pair(simd::swap(t4), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t7 = t0 + t3;
-  simd::store1(out + 0 * os, t7);
-  const simd::C1 t8 = t5 - t6;
-  simd::store1(out + 2 * os, t8);
-  const simd::C1 t9 = t5 + t6;
-  simd::store1(out + 4 * os, t9);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_4(const double* in0, const double* in1, double* out0, double* out1) {
@@ -206,25 +2149,6 @@ namespace {
   simd::store1(out0 + 6 * os, simd::low(t12)); simd::store1(out1 + 6 * os, simd::high(t12));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_4(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t4 = t0 + t2;
-  const simd::C1 t5 = t0 - t2;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = t1 + t3;
-  const simd::C1 t7 = t1 - t3;
-  const simd::C1 t9 = t4 + t6;
-  simd::store1(out + 0 * os, t9);
-  const simd::C1 t10 = simd::sub_i(t5, t7);
-  simd::store1(out + 2 * os, t10);
-  const simd::C1 t11 = t4 - t6;
-  simd::store1(out + 4 * os, t11);
-  const simd::C1 t12 = simd::add_i(t5, t7);
-  simd::store1(out + 6 * os, t12);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_4(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
@@ -261,25 +2185,6 @@ namespace {
   simd::store1(out0 + 4 * os, simd::low(t11)); simd::store1(out1 + 4 * os, simd::high(t11));
   const simd::C2 t12 = simd::sub_i(t5, t7);
   simd::store1(out0 + 6 * os, simd::low(t12)); simd::store1(out1 + 6 * os, simd::high(t12));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_4(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t4 = t0 + t2;
-  const simd::C1 t5 = t0 - t2;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = t1 + t3;
-  const simd::C1 t7 = t1 - t3;
-  const simd::C1 t9 = t4 + t6;
-  simd::store1(out + 0 * os, t9);
-  const simd::C1 t10 = simd::add_i(t5, t7);
-  simd::store1(out + 2 * os, t10);
-  const simd::C1 t11 = t4 - t6;
-  simd::store1(out + 4 * os, t11);
-  const simd::C1 t12 = simd::sub_i(t5, t7);
-  simd::store1(out + 6 * os, t12);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_5(const double* in0, const double* in1, double* out0, double* out1) {
@@ -344,37 +2249,6 @@ namespace {
   simd::store1(out0 + 6 * os, simd::low(t24)); simd::store1(out1 + 6 * os, simd::high(t24));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_5(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t5 = t1 + t4;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = t2 + t3;
-  const simd::C1 t7 = t1 - t4;
-  const simd::C1 t8 = t2 - t3;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t9 = t0 + t5;
-  const simd::C1 t10 = t6 + t9;
-  simd::store1(out + 0 * os, t10);
-  const simd::C1 t11 = simd::fmadd(t5, 0.30901699437494745, t0);
-  const simd::C1 t12 = t7 * 0.9510565162951535;
-  const simd::C1 t13 = simd::fmadd(t6, -0.8090169943749473, t11);
-  const simd::C1 t14 = simd::fmadd(t8, 0.5877852522924732, t12);
-  const simd::C1 t16 = simd::sub_i(t13, t14);
-  simd::store1(out + 2 * os, t16);
-  const simd::C1 t17 = simd::add_i(t13, t14);
-  simd::store1(out + 8 * os, t17);
-  const simd::C1 t18 = simd::fmadd(t5, -0.8090169943749473, t0);
-  const simd::C1 t19 = t7 * 0.5877852522924732;
-  const simd::C1 t20 = simd::fmadd(t6, 0.30901699437494745, t18);
-  const simd::C1 t21 = simd::fmadd(t8, -0.9510565162951535, t19);
-  const simd::C1 t23 = simd::sub_i(t20, t21);
-  simd::store1(out + 4 * os, t23);
-  const simd::C1 t24 = simd::add_i(t20, t21);
-  simd::store1(out + 6 * os, t24);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_5(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
@@ -435,37 +2309,6 @@ namespace {
   simd::store1(out0 + 4 * os, simd::low(t23)); simd::store1(out1 + 4 * os, simd::high(t23));
   const simd::C2 t24 = simd::sub_i(t20, t21);
   simd::store1(out0 + 6 * os, simd::low(t24)); simd::store1(out1 + 6 * os, simd::high(t24));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_5(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t5 = t1 + t4;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = t2 + t3;
-  const simd::C1 t7 = t1 - t4;
-  const simd::C1 t8 = t2 - t3;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t9 = t0 + t5;
-  const simd::C1 t10 = t6 + t9;
-  simd::store1(out + 0 * os, t10);
-  const simd::C1 t11 = simd::fmadd(t5, 0.30901699437494745, t0);
-  const simd::C1 t12 = t7 * 0.9510565162951535;
-  const simd::C1 t13 = simd::fmadd(t6, -0.8090169943749473, t11);
-  const simd::C1 t14 = simd::fmadd(t8, 0.5877852522924732, t12);
-  const simd::C1 t16 = simd::add_i(t13, t14);
-  simd::store1(out + 2 * os, t16);
-  const simd::C1 t17 = simd::sub_i(t13, t14);
-  simd::store1(out + 8 * os, t17);
-  const simd::C1 t18 = simd::fmadd(t5, -0.8090169943749473, t0);
-  const simd::C1 t19 = t7 * 0.5877852522924732;
-  const simd::C1 t20 = simd::fmadd(t6, 0.30901699437494745, t18);
-  const simd::C1 t21 = simd::fmadd(t8, -0.9510565162951535, t19);
-  const simd::C1 t23 = simd::add_i(t20, t21);
-  simd::store1(out + 4 * os, t23);
-  const simd::C1 t24 = simd::sub_i(t20, t21);
-  simd::store1(out + 6 * os, t24);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_6(const double* in0, const double* in1, double* out0, double* out1) {
@@ -538,41 +2381,6 @@ namespace {
   simd::store1(out0 + 10 * os, simd::low(t25)); simd::store1(out1 + 10 * os, simd::high(t25));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_6(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t6 = t2 + t4;
-  const simd::C1 t7 = t2 - t4;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t8 = simd::fmadd(t6, -0.5, t0);
-  const simd::C1 t9 = simd::mul_pair(simd::swap(t7), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t10 = t0 + t6;
-  const simd::C1 t11 = t8 + t9;
-  const simd::C1 t12 = t8 - t9;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t13 = t1 + t5;
-  const simd::C1 t14 = t5 - t1;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t15 = simd::fmadd(t13, -0.5, t3);
-  const simd::C1 t16 = simd::mul_pair(simd::swap(t14), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t17 = t3 + t13;
-  const simd::C1 t18 = t15 + t16;
-  const simd::C1 t19 = t15 - t16;
-  const simd::C1 t20 = t10 + t17;
-  simd::store1(out + 0 * os, t20);
-  const simd::C1 t21 = t10 - t17;
-  simd::store1(out + 6 * os, t21);
-  const simd::C1 t22 = t11 + t18;
-  simd::store1(out + 8 * os, t22);
-  const simd::C1 t23 = t11 - t18;
-  simd::store1(out + 2 * os, t23);
-  const simd::C1 t24 = t12 + t19;
-  simd::store1(out + 4 * os, t24);
-  const simd::C1 t25 = t12 - t19;
-  simd::store1(out + 10 * os, t25);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_6(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
@@ -641,41 +2449,6 @@ namespace {
   simd::store1(out0 + 4 * os, simd::low(t24)); simd::store1(out1 + 4 * os, simd::high(t24));
   const simd::C2 t25 = t12 - t19;
   simd::store1(out0 + 10 * os, simd::low(t25)); simd::store1(out1 + 10 * os, simd::high(t25));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_6(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t6 = t2 + t4;
-  const simd::C1 t7 = t2 - t4;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t8 = simd::fmadd(t6, -0.5, t0);
-  const simd::C1 t9 = simd::mul_pair(simd::swap(t7), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t10 = t0 + t6;
-  const simd::C1 t11 = t8 - t9;
-  const simd::C1 t12 = t8 + t9;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t13 = t1 + t5;
-  const simd::C1 t14 = t5 - t1;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t15 = simd::fmadd(t13, -0.5, t3);
-  const simd::C1 t16 = simd::mul_pair(simd::swap(t14), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t17 = t3 + t13;
-  const simd::C1 t18 = t15 - t16;
-  const simd::C1 t19 = t15 + t16;
-  const simd::C1 t20 = t10 + t17;
-  simd::store1(out + 0 * os, t20);
-  const simd::C1 t21 = t10 - t17;
-  simd::store1(out + 6 * os, t21);
-  const simd::C1 t22 = t11 + t18;
-  simd::store1(out + 8 * os, t22);
-  const simd::C1 t23 = t11 - t18;
-  simd::store1(out + 2 * os, t23);
-  const simd::C1 t24 = t12 + t19;
-  simd::store1(out + 4 * os, t24);
-  const simd::C1 t25 = t12 - t19;
-  simd::store1(out + 10 * os, t25);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_7(const double* in0, const double* in1, double* out0, double* out1) {
@@ -778,56 +2551,6 @@ namespace {
   simd::store1(out0 + 8 * os, simd::low(t42)); simd::store1(out1 + 8 * os, simd::high(t42));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_7(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t7 = t1 + t6;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t8 = t2 + t5;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t9 = t3 + t4;
-  const simd::C1 t10 = t1 - t6;
-  const simd::C1 t11 = t2 - t5;
-  const simd::C1 t12 = t3 - t4;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t13 = t0 + t7;
-  const simd::C1 t14 = t8 + t13;
-  const simd::C1 t15 = t9 + t14;
-  simd::store1(out + 0 * os, t15);
-  const simd::C1 t16 = simd::fmadd(t7, 0.6234898018587336, t0);
-  const simd::C1 t17 = t10 * 0.7818314824680298;
-  const simd::C1 t18 = simd::fmadd(t8, -0.22252093395631434, t16);
-  const simd::C1 t19 = simd::fmadd(t11, 0.9749279121818236, t17);
-  const simd::C1 t20 = simd::fmadd(t9, -0.900968867902419, t18);
-  const simd::C1 t21 = simd::fmadd(t12, 0.43388373911755823, t19);
-  const simd::C1 t23 = simd::sub_i(t20, t21);
-  simd::store1(out + 2 * os, t23);
-  const simd::C1 t24 = simd::add_i(t20, t21);
-  simd::store1(out + 12 * os, t24);
-  const simd::C1 t25 = simd::fmadd(t7, -0.22252093395631434, t0);
-  const simd::C1 t26 = t10 * 0.9749279121818236;
-  const simd::C1 t27 = simd::fmadd(t8, -0.900968867902419, t25);
-  const simd::C1 t28 = simd::fmadd(t11, -0.43388373911755823, t26);
-  const simd::C1 t29 = simd::fmadd(t9, 0.6234898018587336, t27);
-  const simd::C1 t30 = simd::fmadd(t12, -0.7818314824680298, t28);
-  const simd::C1 t32 = simd::sub_i(t29, t30);
-  simd::store1(out + 4 * os, t32);
-  const simd::C1 t33 = simd::add_i(t29, t30);
-  simd::store1(out + 10 * os, t33);
-  const simd::C1 t34 = simd::fmadd(t7, -0.900968867902419, t0);
-  const simd::C1 t35 = t10 * 0.43388373911755823;
-  const simd::C1 t36 = simd::fmadd(t8, 0.6234898018587336, t34);
-  const simd::C1 t37 = simd::fmadd(t11, -0.7818314824680298, t35);
-  const simd::C1 t38 = simd::fmadd(t9, -0.22252093395631434, t36);
-  const simd::C1 t39 = simd::fmadd(t12, 0.9749279121818236, t37);
-  const simd::C1 t41 = simd::sub_i(t38, t39);
-  simd::store1(out + 6 * os, t41);
-  const simd::C1 t42 = simd::add_i(t38, t39);
-  simd::store1(out + 8 * os, t42);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_7(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t6 = simd::join(simd::load1(in0 + 12), simd::load1(in1 + 12));
@@ -928,56 +2651,6 @@ namespace {
   simd::store1(out0 + 8 * os, simd::low(t42)); simd::store1(out1 + 8 * os, simd::high(t42));
 }
 
-[[gnu::always_inline]] inline void single_strided_bwd_7(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t7 = t1 + t6;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t8 = t2 + t5;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t9 = t3 + t4;
-  const simd::C1 t10 = t1 - t6;
-  const simd::C1 t11 = t2 - t5;
-  const simd::C1 t12 = t3 - t4;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t13 = t0 + t7;
-  const simd::C1 t14 = t8 + t13;
-  const simd::C1 t15 = t9 + t14;
-  simd::store1(out + 0 * os, t15);
-  const simd::C1 t16 = simd::fmadd(t7, 0.6234898018587336, t0);
-  const simd::C1 t17 = t10 * 0.7818314824680298;
-  const simd::C1 t18 = simd::fmadd(t8, -0.22252093395631434, t16);
-  const simd::C1 t19 = simd::fmadd(t11, 0.9749279121818236, t17);
-  const simd::C1 t20 = simd::fmadd(t9, -0.900968867902419, t18);
-  const simd::C1 t21 = simd::fmadd(t12, 0.43388373911755823, t19);
-  const simd::C1 t23 = simd::add_i(t20, t21);
-  simd::store1(out + 2 * os, t23);
-  const simd::C1 t24 = simd::sub_i(t20, t21);
-  simd::store1(out + 12 * os, t24);
-  const simd::C1 t25 = simd::fmadd(t7, -0.22252093395631434, t0);
-  const simd::C1 t26 = t10 * 0.9749279121818236;
-  const simd::C1 t27 = simd::fmadd(t8, -0.900968867902419, t25);
-  const simd::C1 t28 = simd::fmadd(t11, -0.43388373911755823, t26);
-  const simd::C1 t29 = simd::fmadd(t9, 0.6234898018587336, t27);
-  const simd::C1 t30 = simd::fmadd(t12, -0.7818314824680298, t28);
-  const simd::C1 t32 = simd::add_i(t29, t30);
-  simd::store1(out + 4 * os, t32);
-  const simd::C1 t33 = simd::sub_i(t29, t30);
-  simd::store1(out + 10 * os, t33);
-  const simd::C1 t34 = simd::fmadd(t7, -0.900968867902419, t0);
-  const simd::C1 t35 = t10 * 0.43388373911755823;
-  const simd::C1 t36 = simd::fmadd(t8, 0.6234898018587336, t34);
-  const simd::C1 t37 = simd::fmadd(t11, -0.7818314824680298, t35);
-  const simd::C1 t38 = simd::fmadd(t9, -0.22252093395631434, t36);
-  const simd::C1 t39 = simd::fmadd(t12, 0.9749279121818236, t37);
-  const simd::C1 t41 = simd::add_i(t38, t39);
-  simd::store1(out + 6 * os, t41);
-  const simd::C1 t42 = simd::sub_i(t38, t39);
-  simd::store1(out + 8 * os, t42);
-}
-
 [[gnu::always_inline]] inline void pair_fwd_8(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
@@ -1068,51 +2741,6 @@ namespace {
   simd::store1(out0 + 14 * os, simd::low(t36)); simd::store1(out1 + 14 * os, simd::high(t36));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_8(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t8 = t0 + t4;
-  const simd::C1 t9 = t0 - t4;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t10 = t1 + t5;
-  const simd::C1 t11 = t1 - t5;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t12 = t2 + t6;
-  const simd::C1 t13 = t2 - t6;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t14 = t3 + t7;
-  const simd::C1 t15 = t3 - t7;
-  const simd::C1 t16 = simd::mul_1_minus_i(t11, 0.7071067811865476);
-  const simd::C1 t18 = simd::mul_1_plus_i(t15, -0.7071067811865476);
-  const simd::C1 t19 = t8 + t12;
-  const simd::C1 t20 = t8 - t12;
-  const simd::C1 t21 = t10 + t14;
-  const simd::C1 t22 = t10 - t14;
-  const simd::C1 t24 = t19 + t21;
-  simd::store1(out + 0 * os, t24);
-  const simd::C1 t25 = simd::sub_i(t20, t22);
-  simd::store1(out + 4 * os, t25);
-  const simd::C1 t26 = t19 - t21;
-  simd::store1(out + 8 * os, t26);
-  const simd::C1 t27 = simd::add_i(t20, t22);
-  simd::store1(out + 12 * os, t27);
-  const simd::C1 t28 = simd::sub_i(t9, t13);
-  const simd::C1 t29 = simd::add_i(t9, t13);
-  const simd::C1 t30 = t16 + t18;
-  const simd::C1 t31 = t16 - t18;
-  const simd::C1 t33 = t28 + t30;
-  simd::store1(out + 2 * os, t33);
-  const simd::C1 t34 = simd::sub_i(t29, t31);
-  simd::store1(out + 6 * os, t34);
-  const simd::C1 t35 = t28 - t30;
-  simd::store1(out + 10 * os, t35);
-  const simd::C1 t36 = simd::add_i(t29, t31);
-  simd::store1(out + 14 * os, t36);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_8(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
@@ -1201,51 +2829,6 @@ namespace {
   simd::store1(out0 + 10 * os, simd::low(t35)); simd::store1(out1 + 10 * os, simd::high(t35));
   const simd::C2 t36 = simd::sub_i(t29, t31);
   simd::store1(out0 + 14 * os, simd::low(t36)); simd::store1(out1 + 14 * os, simd::high(t36));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_8(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t8 = t0 + t4;
-  const simd::C1 t9 = t0 - t4;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t10 = t1 + t5;
-  const simd::C1 t11 = t1 - t5;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t12 = t2 + t6;
-  const simd::C1 t13 = t2 - t6;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t14 = t3 + t7;
-  const simd::C1 t15 = t3 - t7;
-  const simd::C1 t16 = simd::mul_1_plus_i(t11, 0.7071067811865476);
-  const simd::C1 t18 = simd::mul_1_minus_i(t15, -0.7071067811865476);
-  const simd::C1 t19 = t8 + t12;
-  const simd::C1 t20 = t8 - t12;
-  const simd::C1 t21 = t10 + t14;
-  const simd::C1 t22 = t10 - t14;
-  const simd::C1 t24 = t19 + t21;
-  simd::store1(out + 0 * os, t24);
-  const simd::C1 t25 = simd::add_i(t20, t22);
-  simd::store1(out + 4 * os, t25);
-  const simd::C1 t26 = t19 - t21;
-  simd::store1(out + 8 * os, t26);
-  const simd::C1 t27 = simd::sub_i(t20, t22);
-  simd::store1(out + 12 * os, t27);
-  const simd::C1 t28 = simd::add_i(t9, t13);
-  const simd::C1 t29 = simd::sub_i(t9, t13);
-  const simd::C1 t30 = t16 + t18;
-  const simd::C1 t31 = t16 - t18;
-  const simd::C1 t33 = t28 + t30;
-  simd::store1(out + 2 * os, t33);
-  const simd::C1 t34 = simd::add_i(t29, t31);
-  simd::store1(out + 6 * os, t34);
-  const simd::C1 t35 = t28 - t30;
-  simd::store1(out + 10 * os, t35);
-  const simd::C1 t36 = simd::sub_i(t29, t31);
-  simd::store1(out + 14 * os, t36);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_9(const double* in0, const double* in1, double* out0, double* out1) {
@@ -1392,78 +2975,6 @@ namespace {
   simd::store1(out0 + 10 * os, simd::low(t63)); simd::store1(out1 + 10 * os, simd::high(t63));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_9(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t9 = t1 + t8;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t10 = t2 + t7;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t11 = t3 + t6;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t12 = t4 + t5;
-  const simd::C1 t13 = t1 - t8;
-  const simd::C1 t14 = t2 - t7;
-  const simd::C1 t15 = t3 - t6;
-  const simd::C1 t16 = t4 - t5;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t17 = t0 + t9;
-  const simd::C1 t18 = t10 + t17;
-  const simd::C1 t19 = t11 + t18;
-  const simd::C1 t20 = t12 + t19;
-  simd::store1(out + 0 * os, t20);
-  const simd::C1 t21 = simd::fmadd(t9, 0.766044443118978, t0);
-  const simd::C1 t22 = t13 * 0.6427876096865394;
-  const simd::C1 t23 = simd::fmadd(t10, 0.17364817766693036, t21);
-  const simd::C1 t24 = simd::fmadd(t14, 0.984807753012208, t22);
-  const simd::C1 t25 = simd::fmadd(t11, -0.5, t23);
-  const simd::C1 t26 = simd::fmadd(t15, 0.8660254037844386, t24);
-  const simd::C1 t27 = simd::fmadd(t12, -0.9396926207859084, t25);
-  const simd::C1 t28 = simd::fmadd(t16, 0.3420201433256687, t26);
-  const simd::C1 t30 = simd::sub_i(t27, t28);
-  simd::store1(out + 2 * os, t30);
-  const simd::C1 t31 = simd::add_i(t27, t28);
-  simd::store1(out + 16 * os, t31);
-  const simd::C1 t32 = simd::fmadd(t9, 0.17364817766693036, t0);
-  const simd::C1 t33 = t13 * 0.984807753012208;
-  const simd::C1 t34 = simd::fmadd(t10, -0.9396926207859084, t32);
-  const simd::C1 t35 = simd::fmadd(t14, 0.3420201433256687, t33);
-  const simd::C1 t36 = simd::fmadd(t11, -0.5, t34);
-  const simd::C1 t37 = simd::fmadd(t15, -0.8660254037844386, t35);
-  const simd::C1 t38 = simd::fmadd(t12, 0.766044443118978, t36);
-  const simd::C1 t39 = simd::fmadd(t16, -0.6427876096865394, t37);
-  const simd::C1 t41 = simd::sub_i(t38, t39);
-  simd::store1(out + 4 * os, t41);
-  const simd::C1 t42 = simd::add_i(t38, t39);
-  simd::store1(out + 14 * os, t42);
-  const simd::C1 t43 = simd::fmadd(t9, -0.5, t0);
-  const simd::C1 t44 = t13 * 0.8660254037844386;
-  const simd::C1 t45 = simd::fmadd(t10, -0.5, t43);
-  const simd::C1 t46 = simd::fmadd(t14, -0.8660254037844386, t44);
-  const simd::C1 t47 = t11 + t45;
-  const simd::C1 t48 = simd::fmadd(t12, -0.5, t47);
-  const simd::C1 t49 = simd::fmadd(t16, 0.8660254037844386, t46);
-  const simd::C1 t51 = simd::sub_i(t48, t49);
-  simd::store1(out + 6 * os, t51);
-  const simd::C1 t52 = simd::add_i(t48, t49);
-  simd::store1(out + 12 * os, t52);
-  const simd::C1 t53 = simd::fmadd(t9, -0.9396926207859084, t0);
-  const simd::C1 t54 = t13 * 0.3420201433256687;
-  const simd::C1 t55 = simd::fmadd(t10, 0.766044443118978, t53);
-  const simd::C1 t56 = simd::fmadd(t14, -0.6427876096865394, t54);
-  const simd::C1 t57 = simd::fmadd(t11, -0.5, t55);
-  const simd::C1 t58 = simd::fmadd(t15, 0.8660254037844386, t56);
-  const simd::C1 t59 = simd::fmadd(t12, 0.17364817766693036, t57);
-  const simd::C1 t60 = simd::fmadd(t16, -0.984807753012208, t58);
-  const simd::C1 t62 = simd::sub_i(t59, t60);
-  simd::store1(out + 8 * os, t62);
-  const simd::C1 t63 = simd::add_i(t59, t60);
-  simd::store1(out + 10 * os, t63);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_9(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -1608,78 +3119,6 @@ namespace {
   simd::store1(out0 + 10 * os, simd::low(t63)); simd::store1(out1 + 10 * os, simd::high(t63));
 }
 
-[[gnu::always_inline]] inline void single_strided_bwd_9(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t9 = t1 + t8;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t10 = t2 + t7;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t11 = t3 + t6;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t12 = t4 + t5;
-  const simd::C1 t13 = t1 - t8;
-  const simd::C1 t14 = t2 - t7;
-  const simd::C1 t15 = t3 - t6;
-  const simd::C1 t16 = t4 - t5;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t17 = t0 + t9;
-  const simd::C1 t18 = t10 + t17;
-  const simd::C1 t19 = t11 + t18;
-  const simd::C1 t20 = t12 + t19;
-  simd::store1(out + 0 * os, t20);
-  const simd::C1 t21 = simd::fmadd(t9, 0.766044443118978, t0);
-  const simd::C1 t22 = t13 * 0.6427876096865394;
-  const simd::C1 t23 = simd::fmadd(t10, 0.17364817766693036, t21);
-  const simd::C1 t24 = simd::fmadd(t14, 0.984807753012208, t22);
-  const simd::C1 t25 = simd::fmadd(t11, -0.5, t23);
-  const simd::C1 t26 = simd::fmadd(t15, 0.8660254037844386, t24);
-  const simd::C1 t27 = simd::fmadd(t12, -0.9396926207859084, t25);
-  const simd::C1 t28 = simd::fmadd(t16, 0.3420201433256687, t26);
-  const simd::C1 t30 = simd::add_i(t27, t28);
-  simd::store1(out + 2 * os, t30);
-  const simd::C1 t31 = simd::sub_i(t27, t28);
-  simd::store1(out + 16 * os, t31);
-  const simd::C1 t32 = simd::fmadd(t9, 0.17364817766693036, t0);
-  const simd::C1 t33 = t13 * 0.984807753012208;
-  const simd::C1 t34 = simd::fmadd(t10, -0.9396926207859084, t32);
-  const simd::C1 t35 = simd::fmadd(t14, 0.3420201433256687, t33);
-  const simd::C1 t36 = simd::fmadd(t11, -0.5, t34);
-  const simd::C1 t37 = simd::fmadd(t15, -0.8660254037844386, t35);
-  const simd::C1 t38 = simd::fmadd(t12, 0.766044443118978, t36);
-  const simd::C1 t39 = simd::fmadd(t16, -0.6427876096865394, t37);
-  const simd::C1 t41 = simd::add_i(t38, t39);
-  simd::store1(out + 4 * os, t41);
-  const simd::C1 t42 = simd::sub_i(t38, t39);
-  simd::store1(out + 14 * os, t42);
-  const simd::C1 t43 = simd::fmadd(t9, -0.5, t0);
-  const simd::C1 t44 = t13 * 0.8660254037844386;
-  const simd::C1 t45 = simd::fmadd(t10, -0.5, t43);
-  const simd::C1 t46 = simd::fmadd(t14, -0.8660254037844386, t44);
-  const simd::C1 t47 = t11 + t45;
-  const simd::C1 t48 = simd::fmadd(t12, -0.5, t47);
-  const simd::C1 t49 = simd::fmadd(t16, 0.8660254037844386, t46);
-  const simd::C1 t51 = simd::add_i(t48, t49);
-  simd::store1(out + 6 * os, t51);
-  const simd::C1 t52 = simd::sub_i(t48, t49);
-  simd::store1(out + 12 * os, t52);
-  const simd::C1 t53 = simd::fmadd(t9, -0.9396926207859084, t0);
-  const simd::C1 t54 = t13 * 0.3420201433256687;
-  const simd::C1 t55 = simd::fmadd(t10, 0.766044443118978, t53);
-  const simd::C1 t56 = simd::fmadd(t14, -0.6427876096865394, t54);
-  const simd::C1 t57 = simd::fmadd(t11, -0.5, t55);
-  const simd::C1 t58 = simd::fmadd(t15, 0.8660254037844386, t56);
-  const simd::C1 t59 = simd::fmadd(t12, 0.17364817766693036, t57);
-  const simd::C1 t60 = simd::fmadd(t16, -0.984807753012208, t58);
-  const simd::C1 t62 = simd::add_i(t59, t60);
-  simd::store1(out + 8 * os, t62);
-  const simd::C1 t63 = simd::sub_i(t59, t60);
-  simd::store1(out + 10 * os, t63);
-}
-
 [[gnu::always_inline]] inline void pair_fwd_10(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -1818,75 +3257,6 @@ namespace {
   simd::store1(out0 + 18 * os, simd::low(t59)); simd::store1(out1 + 18 * os, simd::high(t59));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_10(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t10 = t2 + t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t11 = t4 + t6;
-  const simd::C1 t12 = t2 - t8;
-  const simd::C1 t13 = t4 - t6;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t14 = t0 + t10;
-  const simd::C1 t15 = t11 + t14;
-  const simd::C1 t16 = simd::fmadd(t10, 0.30901699437494745, t0);
-  const simd::C1 t17 = t12 * 0.9510565162951535;
-  const simd::C1 t18 = simd::fmadd(t11, -0.8090169943749473, t16);
-  const simd::C1 t19 = simd::fmadd(t13, 0.5877852522924732, t17);
-  const simd::C1 t21 = simd::sub_i(t18, t19);
-  const simd::C1 t22 = simd::add_i(t18, t19);
-  const simd::C1 t23 = simd::fmadd(t10, -0.8090169943749473, t0);
-  const simd::C1 t24 = t12 * 0.5877852522924732;
-  const simd::C1 t25 = simd::fmadd(t11, 0.30901699437494745, t23);
-  const simd::C1 t26 = simd::fmadd(t13, -0.9510565162951535, t24);
-  const simd::C1 t28 = simd::sub_i(t25, t26);
-  const simd::C1 t29 = simd::add_i(t25, t26);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t30 = t3 + t7;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t31 = t1 + t9;
-  const simd::C1 t32 = t7 - t3;
-  const simd::C1 t33 = t9 - t1;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t34 = t5 + t30;
-  const simd::C1 t35 = t31 + t34;
-  const simd::C1 t36 = simd::fmadd(t30, 0.30901699437494745, t5);
-  const simd::C1 t37 = t32 * 0.9510565162951535;
-  const simd::C1 t38 = simd::fmadd(t31, -0.8090169943749473, t36);
-  const simd::C1 t39 = simd::fmadd(t33, 0.5877852522924732, t37);
-  const simd::C1 t41 = simd::sub_i(t38, t39);
-  const simd::C1 t42 = simd::add_i(t38, t39);
-  const simd::C1 t43 = simd::fmadd(t30, -0.8090169943749473, t5);
-  const simd::C1 t44 = t32 * 0.5877852522924732;
-  const simd::C1 t45 = simd::fmadd(t31, 0.30901699437494745, t43);
-  const simd::C1 t46 = simd::fmadd(t33, -0.9510565162951535, t44);
-  const simd::C1 t48 = simd::sub_i(t45, t46);
-  const simd::C1 t49 = simd::add_i(t45, t46);
-  const simd::C1 t50 = t15 + t35;
-  simd::store1(out + 0 * os, t50);
-  const simd::C1 t51 = t15 - t35;
-  simd::store1(out + 10 * os, t51);
-  const simd::C1 t52 = t21 + t41;
-  simd::store1(out + 12 * os, t52);
-  const simd::C1 t53 = t21 - t41;
-  simd::store1(out + 2 * os, t53);
-  const simd::C1 t54 = t28 + t48;
-  simd::store1(out + 4 * os, t54);
-  const simd::C1 t55 = t28 - t48;
-  simd::store1(out + 14 * os, t55);
-  const simd::C1 t56 = t29 + t49;
-  simd::store1(out + 16 * os, t56);
-  const simd::C1 t57 = t29 - t49;
-  simd::store1(out + 6 * os, t57);
-  const simd::C1 t58 = t22 + t42;
-  simd::store1(out + 8 * os, t58);
-  const simd::C1 t59 = t22 - t42;
-  simd::store1(out + 18 * os, t59);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_10(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -2023,75 +3393,6 @@ namespace {
   simd::store1(out0 + 8 * os, simd::low(t58)); simd::store1(out1 + 8 * os, simd::high(t58));
   const simd::C2 t59 = t22 - t42;
   simd::store1(out0 + 18 * os, simd::low(t59)); simd::store1(out1 + 18 * os, simd::high(t59));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_10(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t10 = t2 + t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t11 = t4 + t6;
-  const simd::C1 t12 = t2 - t8;
-  const simd::C1 t13 = t4 - t6;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t14 = t0 + t10;
-  const simd::C1 t15 = t11 + t14;
-  const simd::C1 t16 = simd::fmadd(t10, 0.30901699437494745, t0);
-  const simd::C1 t17 = t12 * 0.9510565162951535;
-  const simd::C1 t18 = simd::fmadd(t11, -0.8090169943749473, t16);
-  const simd::C1 t19 = simd::fmadd(t13, 0.5877852522924732, t17);
-  const simd::C1 t21 = simd::add_i(t18, t19);
-  const simd::C1 t22 = simd::sub_i(t18, t19);
-  const simd::C1 t23 = simd::fmadd(t10, -0.8090169943749473, t0);
-  const simd::C1 t24 = t12 * 0.5877852522924732;
-  const simd::C1 t25 = simd::fmadd(t11, 0.30901699437494745, t23);
-  const simd::C1 t26 = simd::fmadd(t13, -0.9510565162951535, t24);
-  const simd::C1 t28 = simd::add_i(t25, t26);
-  const simd::C1 t29 = simd::sub_i(t25, t26);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t30 = t3 + t7;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t31 = t1 + t9;
-  const simd::C1 t32 = t7 - t3;
-  const simd::C1 t33 = t9 - t1;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t34 = t5 + t30;
-  const simd::C1 t35 = t31 + t34;
-  const simd::C1 t36 = simd::fmadd(t30, 0.30901699437494745, t5);
-  const simd::C1 t37 = t32 * 0.9510565162951535;
-  const simd::C1 t38 = simd::fmadd(t31, -0.8090169943749473, t36);
-  const simd::C1 t39 = simd::fmadd(t33, 0.5877852522924732, t37);
-  const simd::C1 t41 = simd::add_i(t38, t39);
-  const simd::C1 t42 = simd::sub_i(t38, t39);
-  const simd::C1 t43 = simd::fmadd(t30, -0.8090169943749473, t5);
-  const simd::C1 t44 = t32 * 0.5877852522924732;
-  const simd::C1 t45 = simd::fmadd(t31, 0.30901699437494745, t43);
-  const simd::C1 t46 = simd::fmadd(t33, -0.9510565162951535, t44);
-  const simd::C1 t48 = simd::add_i(t45, t46);
-  const simd::C1 t49 = simd::sub_i(t45, t46);
-  const simd::C1 t50 = t15 + t35;
-  simd::store1(out + 0 * os, t50);
-  const simd::C1 t51 = t15 - t35;
-  simd::store1(out + 10 * os, t51);
-  const simd::C1 t52 = t21 + t41;
-  simd::store1(out + 12 * os, t52);
-  const simd::C1 t53 = t21 - t41;
-  simd::store1(out + 2 * os, t53);
-  const simd::C1 t54 = t28 + t48;
-  simd::store1(out + 4 * os, t54);
-  const simd::C1 t55 = t28 - t48;
-  simd::store1(out + 14 * os, t55);
-  const simd::C1 t56 = t29 + t49;
-  simd::store1(out + 16 * os, t56);
-  const simd::C1 t57 = t29 - t49;
-  simd::store1(out + 6 * os, t57);
-  const simd::C1 t58 = t22 + t42;
-  simd::store1(out + 8 * os, t58);
-  const simd::C1 t59 = t22 - t42;
-  simd::store1(out + 18 * os, t59);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_11(const double* in0, const double* in1, double* out0, double* out1) {
@@ -2294,106 +3595,6 @@ namespace {
   simd::store1(out0 + 12 * os, simd::low(t90)); simd::store1(out1 + 12 * os, simd::high(t90));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_11(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t11 = t1 + t10;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t12 = t2 + t9;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t13 = t3 + t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t14 = t4 + t7;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t15 = t5 + t6;
-  const simd::C1 t16 = t1 - t10;
-  const simd::C1 t17 = t2 - t9;
-  const simd::C1 t18 = t3 - t8;
-  const simd::C1 t19 = t4 - t7;
-  const simd::C1 t20 = t5 - t6;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t21 = t0 + t11;
-  const simd::C1 t22 = t12 + t21;
-  const simd::C1 t23 = t13 + t22;
-  const simd::C1 t24 = t14 + t23;
-  const simd::C1 t25 = t15 + t24;
-  simd::store1(out + 0 * os, t25);
-  const simd::C1 t26 = simd::fmadd(t11, 0.8412535328311812, t0);
-  const simd::C1 t27 = t16 * 0.5406408174555976;
-  const simd::C1 t28 = simd::fmadd(t12, 0.41541501300188644, t26);
-  const simd::C1 t29 = simd::fmadd(t17, 0.9096319953545183, t27);
-  const simd::C1 t30 = simd::fmadd(t13, -0.14231483827328514, t28);
-  const simd::C1 t31 = simd::fmadd(t18, 0.9898214418809327, t29);
-  const simd::C1 t32 = simd::fmadd(t14, -0.6548607339452851, t30);
-  const simd::C1 t33 = simd::fmadd(t19, 0.7557495743542583, t31);
-  const simd::C1 t34 = simd::fmadd(t15, -0.9594929736144974, t32);
-  const simd::C1 t35 = simd::fmadd(t20, 0.28173255684142967, t33);
-  const simd::C1 t37 = simd::sub_i(t34, t35);
-  simd::store1(out + 2 * os, t37);
-  const simd::C1 t38 = simd::add_i(t34, t35);
-  simd::store1(out + 20 * os, t38);
-  const simd::C1 t39 = simd::fmadd(t11, 0.41541501300188644, t0);
-  const simd::C1 t40 = t16 * 0.9096319953545183;
-  const simd::C1 t41 = simd::fmadd(t12, -0.6548607339452851, t39);
-  const simd::C1 t42 = simd::fmadd(t17, 0.7557495743542583, t40);
-  const simd::C1 t43 = simd::fmadd(t13, -0.9594929736144974, t41);
-  const simd::C1 t44 = simd::fmadd(t18, -0.28173255684142967, t42);
-  const simd::C1 t45 = simd::fmadd(t14, -0.14231483827328514, t43);
-  const simd::C1 t46 = simd::fmadd(t19, -0.9898214418809327, t44);
-  const simd::C1 t47 = simd::fmadd(t15, 0.8412535328311812, t45);
-  const simd::C1 t48 = simd::fmadd(t20, -0.5406408174555976, t46);
-  const simd::C1 t50 = simd::sub_i(t47, t48);
-  simd::store1(out + 4 * os, t50);
-  const simd::C1 t51 = simd::add_i(t47, t48);
-  simd::store1(out + 18 * os, t51);
-  const simd::C1 t52 = simd::fmadd(t11, -0.14231483827328514, t0);
-  const simd::C1 t53 = t16 * 0.9898214418809327;
-  const simd::C1 t54 = simd::fmadd(t12, -0.9594929736144974, t52);
-  const simd::C1 t55 = simd::fmadd(t17, -0.28173255684142967, t53);
-  const simd::C1 t56 = simd::fmadd(t13, 0.41541501300188644, t54);
-  const simd::C1 t57 = simd::fmadd(t18, -0.9096319953545183, t55);
-  const simd::C1 t58 = simd::fmadd(t14, 0.8412535328311812, t56);
-  const simd::C1 t59 = simd::fmadd(t19, 0.5406408174555976, t57);
-  const simd::C1 t60 = simd::fmadd(t15, -0.6548607339452851, t58);
-  const simd::C1 t61 = simd::fmadd(t20, 0.7557495743542583, t59);
-  const simd::C1 t63 = simd::sub_i(t60, t61);
-  simd::store1(out + 6 * os, t63);
-  const simd::C1 t64 = simd::add_i(t60, t61);
-  simd::store1(out + 16 * os, t64);
-  const simd::C1 t65 = simd::fmadd(t11, -0.6548607339452851, t0);
-  const simd::C1 t66 = t16 * 0.7557495743542583;
-  const simd::C1 t67 = simd::fmadd(t12, -0.14231483827328514, t65);
-  const simd::C1 t68 = simd::fmadd(t17, -0.9898214418809327, t66);
-  const simd::C1 t69 = simd::fmadd(t13, 0.8412535328311812, t67);
-  const simd::C1 t70 = simd::fmadd(t18, 0.5406408174555976, t68);
-  const simd::C1 t71 = simd::fmadd(t14, -0.9594929736144974, t69);
-  const simd::C1 t72 = simd::fmadd(t19, 0.28173255684142967, t70);
-  const simd::C1 t73 = simd::fmadd(t15, 0.41541501300188644, t71);
-  const simd::C1 t74 = simd::fmadd(t20, -0.9096319953545183, t72);
-  const simd::C1 t76 = simd::sub_i(t73, t74);
-  simd::store1(out + 8 * os, t76);
-  const simd::C1 t77 = simd::add_i(t73, t74);
-  simd::store1(out + 14 * os, t77);
-  const simd::C1 t78 = simd::fmadd(t11, -0.9594929736144974, t0);
-  const simd::C1 t79 = t16 * 0.28173255684142967;
-  const simd::C1 t80 = simd::fmadd(t12, 0.8412535328311812, t78);
-  const simd::C1 t81 = simd::fmadd(t17, -0.5406408174555976, t79);
-  const simd::C1 t82 = simd::fmadd(t13, -0.6548607339452851, t80);
-  const simd::C1 t83 = simd::fmadd(t18, 0.7557495743542583, t81);
-  const simd::C1 t84 = simd::fmadd(t14, 0.41541501300188644, t82);
-  const simd::C1 t85 = simd::fmadd(t19, -0.9096319953545183, t83);
-  const simd::C1 t86 = simd::fmadd(t15, -0.14231483827328514, t84);
-  const simd::C1 t87 = simd::fmadd(t20, 0.9898214418809327, t85);
-  const simd::C1 t89 = simd::sub_i(t86, t87);
-  simd::store1(out + 10 * os, t89);
-  const simd::C1 t90 = simd::add_i(t86, t87);
-  simd::store1(out + 12 * os, t90);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_11(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t10 = simd::join(simd::load1(in0 + 20), simd::load1(in1 + 20));
@@ -2594,106 +3795,6 @@ namespace {
   simd::store1(out0 + 12 * os, simd::low(t90)); simd::store1(out1 + 12 * os, simd::high(t90));
 }
 
-[[gnu::always_inline]] inline void single_strided_bwd_11(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t11 = t1 + t10;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t12 = t2 + t9;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t13 = t3 + t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t14 = t4 + t7;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t15 = t5 + t6;
-  const simd::C1 t16 = t1 - t10;
-  const simd::C1 t17 = t2 - t9;
-  const simd::C1 t18 = t3 - t8;
-  const simd::C1 t19 = t4 - t7;
-  const simd::C1 t20 = t5 - t6;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t21 = t0 + t11;
-  const simd::C1 t22 = t12 + t21;
-  const simd::C1 t23 = t13 + t22;
-  const simd::C1 t24 = t14 + t23;
-  const simd::C1 t25 = t15 + t24;
-  simd::store1(out + 0 * os, t25);
-  const simd::C1 t26 = simd::fmadd(t11, 0.8412535328311812, t0);
-  const simd::C1 t27 = t16 * 0.5406408174555976;
-  const simd::C1 t28 = simd::fmadd(t12, 0.41541501300188644, t26);
-  const simd::C1 t29 = simd::fmadd(t17, 0.9096319953545183, t27);
-  const simd::C1 t30 = simd::fmadd(t13, -0.14231483827328514, t28);
-  const simd::C1 t31 = simd::fmadd(t18, 0.9898214418809327, t29);
-  const simd::C1 t32 = simd::fmadd(t14, -0.6548607339452851, t30);
-  const simd::C1 t33 = simd::fmadd(t19, 0.7557495743542583, t31);
-  const simd::C1 t34 = simd::fmadd(t15, -0.9594929736144974, t32);
-  const simd::C1 t35 = simd::fmadd(t20, 0.28173255684142967, t33);
-  const simd::C1 t37 = simd::add_i(t34, t35);
-  simd::store1(out + 2 * os, t37);
-  const simd::C1 t38 = simd::sub_i(t34, t35);
-  simd::store1(out + 20 * os, t38);
-  const simd::C1 t39 = simd::fmadd(t11, 0.41541501300188644, t0);
-  const simd::C1 t40 = t16 * 0.9096319953545183;
-  const simd::C1 t41 = simd::fmadd(t12, -0.6548607339452851, t39);
-  const simd::C1 t42 = simd::fmadd(t17, 0.7557495743542583, t40);
-  const simd::C1 t43 = simd::fmadd(t13, -0.9594929736144974, t41);
-  const simd::C1 t44 = simd::fmadd(t18, -0.28173255684142967, t42);
-  const simd::C1 t45 = simd::fmadd(t14, -0.14231483827328514, t43);
-  const simd::C1 t46 = simd::fmadd(t19, -0.9898214418809327, t44);
-  const simd::C1 t47 = simd::fmadd(t15, 0.8412535328311812, t45);
-  const simd::C1 t48 = simd::fmadd(t20, -0.5406408174555976, t46);
-  const simd::C1 t50 = simd::add_i(t47, t48);
-  simd::store1(out + 4 * os, t50);
-  const simd::C1 t51 = simd::sub_i(t47, t48);
-  simd::store1(out + 18 * os, t51);
-  const simd::C1 t52 = simd::fmadd(t11, -0.14231483827328514, t0);
-  const simd::C1 t53 = t16 * 0.9898214418809327;
-  const simd::C1 t54 = simd::fmadd(t12, -0.9594929736144974, t52);
-  const simd::C1 t55 = simd::fmadd(t17, -0.28173255684142967, t53);
-  const simd::C1 t56 = simd::fmadd(t13, 0.41541501300188644, t54);
-  const simd::C1 t57 = simd::fmadd(t18, -0.9096319953545183, t55);
-  const simd::C1 t58 = simd::fmadd(t14, 0.8412535328311812, t56);
-  const simd::C1 t59 = simd::fmadd(t19, 0.5406408174555976, t57);
-  const simd::C1 t60 = simd::fmadd(t15, -0.6548607339452851, t58);
-  const simd::C1 t61 = simd::fmadd(t20, 0.7557495743542583, t59);
-  const simd::C1 t63 = simd::add_i(t60, t61);
-  simd::store1(out + 6 * os, t63);
-  const simd::C1 t64 = simd::sub_i(t60, t61);
-  simd::store1(out + 16 * os, t64);
-  const simd::C1 t65 = simd::fmadd(t11, -0.6548607339452851, t0);
-  const simd::C1 t66 = t16 * 0.7557495743542583;
-  const simd::C1 t67 = simd::fmadd(t12, -0.14231483827328514, t65);
-  const simd::C1 t68 = simd::fmadd(t17, -0.9898214418809327, t66);
-  const simd::C1 t69 = simd::fmadd(t13, 0.8412535328311812, t67);
-  const simd::C1 t70 = simd::fmadd(t18, 0.5406408174555976, t68);
-  const simd::C1 t71 = simd::fmadd(t14, -0.9594929736144974, t69);
-  const simd::C1 t72 = simd::fmadd(t19, 0.28173255684142967, t70);
-  const simd::C1 t73 = simd::fmadd(t15, 0.41541501300188644, t71);
-  const simd::C1 t74 = simd::fmadd(t20, -0.9096319953545183, t72);
-  const simd::C1 t76 = simd::add_i(t73, t74);
-  simd::store1(out + 8 * os, t76);
-  const simd::C1 t77 = simd::sub_i(t73, t74);
-  simd::store1(out + 14 * os, t77);
-  const simd::C1 t78 = simd::fmadd(t11, -0.9594929736144974, t0);
-  const simd::C1 t79 = t16 * 0.28173255684142967;
-  const simd::C1 t80 = simd::fmadd(t12, 0.8412535328311812, t78);
-  const simd::C1 t81 = simd::fmadd(t17, -0.5406408174555976, t79);
-  const simd::C1 t82 = simd::fmadd(t13, -0.6548607339452851, t80);
-  const simd::C1 t83 = simd::fmadd(t18, 0.7557495743542583, t81);
-  const simd::C1 t84 = simd::fmadd(t14, 0.41541501300188644, t82);
-  const simd::C1 t85 = simd::fmadd(t19, -0.9096319953545183, t83);
-  const simd::C1 t86 = simd::fmadd(t15, -0.14231483827328514, t84);
-  const simd::C1 t87 = simd::fmadd(t20, 0.9898214418809327, t85);
-  const simd::C1 t89 = simd::add_i(t86, t87);
-  simd::store1(out + 10 * os, t89);
-  const simd::C1 t90 = simd::sub_i(t86, t87);
-  simd::store1(out + 12 * os, t90);
-}
-
 [[gnu::always_inline]] inline void pair_fwd_12(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -2852,85 +3953,6 @@ namespace {
   simd::store1(out0 + 22 * os, simd::low(t66)); simd::store1(out1 + 22 * os, simd::high(t66));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_12(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t12 = t4 + t8;
-  const simd::C1 t13 = t4 - t8;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t14 = simd::fmadd(t12, -0.5, t0);
-  const simd::C1 t15 = simd::mul_pair(simd::swap(t13), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t16 = t0 + t12;
-  const simd::C1 t17 = t14 + t15;
-  const simd::C1 t18 = t14 - t15;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t19 = t7 + t11;
-  const simd::C1 t20 = t7 - t11;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t21 = simd::fmadd(t19, -0.5, t3);
-  const simd::C1 t22 = simd::mul_pair(simd::swap(t20), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t23 = t3 + t19;
-  const simd::C1 t24 = t21 + t22;
-  const simd::C1 t25 = t21 - t22;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t26 = t2 + t10;
-  const simd::C1 t27 = t10 - t2;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t28 = simd::fmadd(t26, -0.5, t6);
-  const simd::C1 t29 = simd::mul_pair(simd::swap(t27), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t30 = t6 + t26;
-  const simd::C1 t31 = t28 + t29;
-  const simd::C1 t32 = t28 - t29;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t33 = t1 + t5;
-  const simd::C1 t34 = t1 - t5;
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t35 = simd::fmadd(t33, -0.5, t9);
-  const simd::C1 t36 = simd::mul_pair(simd::swap(t34), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t37 = t9 + t33;
-  const simd::C1 t38 = t35 + t36;
-  const simd::C1 t39 = t35 - t36;
-  const simd::C1 t40 = t16 + t30;
-  const simd::C1 t41 = t16 - t30;
-  const simd::C1 t42 = t23 + t37;
-  const simd::C1 t43 = t23 - t37;
-  const simd::C1 t45 = t40 + t42;
-  simd::store1(out + 0 * os, t45);
-  const simd::C1 t46 = simd::sub_i(t41, t43);
-  simd::store1(out + 18 * os, t46);
-  const simd::C1 t47 = t40 - t42;
-  simd::store1(out + 12 * os, t47);
-  const simd::C1 t48 = simd::add_i(t41, t43);
-  simd::store1(out + 6 * os, t48);
-  const simd::C1 t49 = t17 + t31;
-  const simd::C1 t50 = t17 - t31;
-  const simd::C1 t51 = t24 + t38;
-  const simd::C1 t52 = t24 - t38;
-  const simd::C1 t54 = t49 + t51;
-  simd::store1(out + 8 * os, t54);
-  const simd::C1 t55 = simd::sub_i(t50, t52);
-  simd::store1(out + 2 * os, t55);
-  const simd::C1 t56 = t49 - t51;
-  simd::store1(out + 20 * os, t56);
-  const simd::C1 t57 = simd::add_i(t50, t52);
-  simd::store1(out + 14 * os, t57);
-  const simd::C1 t58 = t18 + t32;
-  const simd::C1 t59 = t18 - t32;
-  const simd::C1 t60 = t25 + t39;
-  const simd::C1 t61 = t25 - t39;
-  const simd::C1 t63 = t58 + t60;
-  simd::store1(out + 16 * os, t63);
-  const simd::C1 t64 = simd::sub_i(t59, t61);
-  simd::store1(out + 10 * os, t64);
-  const simd::C1 t65 = t58 - t60;
-  simd::store1(out + 4 * os, t65);
-  const simd::C1 t66 = simd::add_i(t59, t61);
-  simd::store1(out + 22 * os, t66);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_12(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t4 = simd::join(simd::load1(in0 + 8), simd::load1(in1 + 8));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -3087,85 +4109,6 @@ namespace {
   simd::store1(out0 + 4 * os, simd::low(t65)); simd::store1(out1 + 4 * os, simd::high(t65));
   const simd::C2 t66 = simd::sub_i(t59, t61);
   simd::store1(out0 + 22 * os, simd::low(t66)); simd::store1(out1 + 22 * os, simd::high(t66));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_12(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t12 = t4 + t8;
-  const simd::C1 t13 = t4 - t8;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t14 = simd::fmadd(t12, -0.5, t0);
-  const simd::C1 t15 = simd::mul_pair(simd::swap(t13), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t16 = t0 + t12;
-  const simd::C1 t17 = t14 - t15;
-  const simd::C1 t18 = t14 + t15;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t19 = t7 + t11;
-  const simd::C1 t20 = t7 - t11;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t21 = simd::fmadd(t19, -0.5, t3);
-  const simd::C1 t22 = simd::mul_pair(simd::swap(t20), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t23 = t3 + t19;
-  const simd::C1 t24 = t21 - t22;
-  const simd::C1 t25 = t21 + t22;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t26 = t2 + t10;
-  const simd::C1 t27 = t10 - t2;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t28 = simd::fmadd(t26, -0.5, t6);
-  const simd::C1 t29 = simd::mul_pair(simd::swap(t27), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t30 = t6 + t26;
-  const simd::C1 t31 = t28 - t29;
-  const simd::C1 t32 = t28 + t29;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t33 = t1 + t5;
-  const simd::C1 t34 = t1 - t5;
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t35 = simd::fmadd(t33, -0.5, t9);
-  const simd::C1 t36 = simd::mul_pair(simd::swap(t34), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t37 = t9 + t33;
-  const simd::C1 t38 = t35 - t36;
-  const simd::C1 t39 = t35 + t36;
-  const simd::C1 t40 = t16 + t30;
-  const simd::C1 t41 = t16 - t30;
-  const simd::C1 t42 = t23 + t37;
-  const simd::C1 t43 = t23 - t37;
-  const simd::C1 t45 = t40 + t42;
-  simd::store1(out + 0 * os, t45);
-  const simd::C1 t46 = simd::add_i(t41, t43);
-  simd::store1(out + 18 * os, t46);
-  const simd::C1 t47 = t40 - t42;
-  simd::store1(out + 12 * os, t47);
-  const simd::C1 t48 = simd::sub_i(t41, t43);
-  simd::store1(out + 6 * os, t48);
-  const simd::C1 t49 = t17 + t31;
-  const simd::C1 t50 = t17 - t31;
-  const simd::C1 t51 = t24 + t38;
-  const simd::C1 t52 = t24 - t38;
-  const simd::C1 t54 = t49 + t51;
-  simd::store1(out + 8 * os, t54);
-  const simd::C1 t55 = simd::add_i(t50, t52);
-  simd::store1(out + 2 * os, t55);
-  const simd::C1 t56 = t49 - t51;
-  simd::store1(out + 20 * os, t56);
-  const simd::C1 t57 = simd::sub_i(t50, t52);
-  simd::store1(out + 14 * os, t57);
-  const simd::C1 t58 = t18 + t32;
-  const simd::C1 t59 = t18 - t32;
-  const simd::C1 t60 = t25 + t39;
-  const simd::C1 t61 = t25 - t39;
-  const simd::C1 t63 = t58 + t60;
-  simd::store1(out + 16 * os, t63);
-  const simd::C1 t64 = simd::add_i(t59, t61);
-  simd::store1(out + 10 * os, t64);
-  const simd::C1 t65 = t58 - t60;
-  simd::store1(out + 4 * os, t65);
-  const simd::C1 t66 = simd::sub_i(t59, t61);
-  simd::store1(out + 22 * os, t66);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_13(const double* in0, const double* in1, double* out0, double* out1) {
@@ -3430,137 +4373,6 @@ namespace {
   simd::store1(out0 + 14 * os, simd::low(t120)); simd::store1(out1 + 14 * os, simd::high(t120));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_13(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t13 = t1 + t12;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t14 = t2 + t11;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t3 + t10;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t16 = t4 + t9;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t17 = t5 + t8;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t18 = t6 + t7;
-  const simd::C1 t19 = t1 - t12;
-  const simd::C1 t20 = t2 - t11;
-  const simd::C1 t21 = t3 - t10;
-  const simd::C1 t22 = t4 - t9;
-  const simd::C1 t23 = t5 - t8;
-  const simd::C1 t24 = t6 - t7;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t25 = t0 + t13;
-  const simd::C1 t26 = t14 + t25;
-  const simd::C1 t27 = t15 + t26;
-  const simd::C1 t28 = t16 + t27;
-  const simd::C1 t29 = t17 + t28;
-  const simd::C1 t30 = t18 + t29;
-  simd::store1(out + 0 * os, t30);
-  const simd::C1 t31 = simd::fmadd(t13, 0.8854560256532099, t0);
-  const simd::C1 t32 = t19 * 0.46472317204376856;
-  const simd::C1 t33 = simd::fmadd(t14, 0.5680647467311558, t31);
-  const simd::C1 t34 = simd::fmadd(t20, 0.8229838658936564, t32);
-  const simd::C1 t35 = simd::fmadd(t15, 0.12053668025532305, t33);
-  const simd::C1 t36 = simd::fmadd(t21, 0.992708874098054, t34);
-  const simd::C1 t37 = simd::fmadd(t16, -0.3546048870425356, t35);
-  const simd::C1 t38 = simd::fmadd(t22, 0.9350162426854148, t36);
-  const simd::C1 t39 = simd::fmadd(t17, -0.7485107481711011, t37);
-  const simd::C1 t40 = simd::fmadd(t23, 0.6631226582407952, t38);
-  const simd::C1 t41 = simd::fmadd(t18, -0.970941817426052, t39);
-  const simd::C1 t42 = simd::fmadd(t24, 0.23931566428755777, t40);
-  const simd::C1 t44 = simd::sub_i(t41, t42);
-  simd::store1(out + 2 * os, t44);
-  const simd::C1 t45 = simd::add_i(t41, t42);
-  simd::store1(out + 24 * os, t45);
-  const simd::C1 t46 = simd::fmadd(t13, 0.5680647467311558, t0);
-  const simd::C1 t47 = t19 * 0.8229838658936564;
-  const simd::C1 t48 = simd::fmadd(t14, -0.3546048870425356, t46);
-  const simd::C1 t49 = simd::fmadd(t20, 0.9350162426854148, t47);
-  const simd::C1 t50 = simd::fmadd(t15, -0.970941817426052, t48);
-  const simd::C1 t51 = simd::fmadd(t21, 0.23931566428755777, t49);
-  const simd::C1 t52 = simd::fmadd(t16, -0.7485107481711011, t50);
-  const simd::C1 t53 = simd::fmadd(t22, -0.6631226582407952, t51);
-  const simd::C1 t54 = simd::fmadd(t17, 0.12053668025532305, t52);
-  const simd::C1 t55 = simd::fmadd(t23, -0.992708874098054, t53);
-  const simd::C1 t56 = simd::fmadd(t18, 0.8854560256532099, t54);
-  const simd::C1 t57 = simd::fmadd(t24, -0.46472317204376856, t55);
-  const simd::C1 t59 = simd::sub_i(t56, t57);
-  simd::store1(out + 4 * os, t59);
-  const simd::C1 t60 = simd::add_i(t56, t57);
-  simd::store1(out + 22 * os, t60);
-  const simd::C1 t61 = simd::fmadd(t13, 0.12053668025532305, t0);
-  const simd::C1 t62 = t19 * 0.992708874098054;
-  const simd::C1 t63 = simd::fmadd(t14, -0.970941817426052, t61);
-  const simd::C1 t64 = simd::fmadd(t20, 0.23931566428755777, t62);
-  const simd::C1 t65 = simd::fmadd(t15, -0.3546048870425356, t63);
-  const simd::C1 t66 = simd::fmadd(t21, -0.9350162426854148, t64);
-  const simd::C1 t67 = simd::fmadd(t16, 0.8854560256532099, t65);
-  const simd::C1 t68 = simd::fmadd(t22, -0.46472317204376856, t66);
-  const simd::C1 t69 = simd::fmadd(t17, 0.5680647467311558, t67);
-  const simd::C1 t70 = simd::fmadd(t23, 0.8229838658936564, t68);
-  const simd::C1 t71 = simd::fmadd(t18, -0.7485107481711011, t69);
-  const simd::C1 t72 = simd::fmadd(t24, 0.6631226582407952, t70);
-  const simd::C1 t74 = simd::sub_i(t71, t72);
-  simd::store1(out + 6 * os, t74);
-  const simd::C1 t75 = simd::add_i(t71, t72);
-  simd::store1(out + 20 * os, t75);
-  const simd::C1 t76 = simd::fmadd(t13, -0.3546048870425356, t0);
-  const simd::C1 t77 = t19 * 0.9350162426854148;
-  const simd::C1 t78 = simd::fmadd(t14, -0.7485107481711011, t76);
-  const simd::C1 t79 = simd::fmadd(t20, -0.6631226582407952, t77);
-  const simd::C1 t80 = simd::fmadd(t15, 0.8854560256532099, t78);
-  const simd::C1 t81 = simd::fmadd(t21, -0.46472317204376856, t79);
-  const simd::C1 t82 = simd::fmadd(t16, 0.12053668025532305, t80);
-  const simd::C1 t83 = simd::fmadd(t22, 0.992708874098054, t81);
-  const simd::C1 t84 = simd::fmadd(t17, -0.970941817426052, t82);
-  const simd::C1 t85 = simd::fmadd(t23, -0.23931566428755777, t83);
-  const simd::C1 t86 = simd::fmadd(t18, 0.5680647467311558, t84);
-  const simd::C1 t87 = simd::fmadd(t24, -0.8229838658936564, t85);
-  const simd::C1 t89 = simd::sub_i(t86, t87);
-  simd::store1(out + 8 * os, t89);
-  const simd::C1 t90 = simd::add_i(t86, t87);
-  simd::store1(out + 18 * os, t90);
-  const simd::C1 t91 = simd::fmadd(t13, -0.7485107481711011, t0);
-  const simd::C1 t92 = t19 * 0.6631226582407952;
-  const simd::C1 t93 = simd::fmadd(t14, 0.12053668025532305, t91);
-  const simd::C1 t94 = simd::fmadd(t20, -0.992708874098054, t92);
-  const simd::C1 t95 = simd::fmadd(t15, 0.5680647467311558, t93);
-  const simd::C1 t96 = simd::fmadd(t21, 0.8229838658936564, t94);
-  const simd::C1 t97 = simd::fmadd(t16, -0.970941817426052, t95);
-  const simd::C1 t98 = simd::fmadd(t22, -0.23931566428755777, t96);
-  const simd::C1 t99 = simd::fmadd(t17, 0.8854560256532099, t97);
-  const simd::C1 t100 = simd::fmadd(t23, -0.46472317204376856, t98);
-  const simd::C1 t101 = simd::fmadd(t18, -0.3546048870425356, t99);
-  const simd::C1 t102 = simd::fmadd(t24, 0.9350162426854148, t100);
-  const simd::C1 t104 = simd::sub_i(t101, t102);
-  simd::store1(out + 10 * os, t104);
-  const simd::C1 t105 = simd::add_i(t101, t102);
-  simd::store1(out + 16 * os, t105);
-  const simd::C1 t106 = simd::fmadd(t13, -0.970941817426052, t0);
-  const simd::C1 t107 = t19 * 0.23931566428755777;
-  const simd::C1 t108 = simd::fmadd(t14, 0.8854560256532099, t106);
-  const simd::C1 t109 = simd::fmadd(t20, -0.46472317204376856, t107);
-  const simd::C1 t110 = simd::fmadd(t15, -0.7485107481711011, t108);
-  const simd::C1 t111 = simd::fmadd(t21, 0.6631226582407952, t109);
-  const simd::C1 t112 = simd::fmadd(t16, 0.5680647467311558, t110);
-  const simd::C1 t113 = simd::fmadd(t22, -0.8229838658936564, t111);
-  const simd::C1 t114 = simd::fmadd(t17, -0.3546048870425356, t112);
-  const simd::C1 t115 = simd::fmadd(t23, 0.9350162426854148, t113);
-  const simd::C1 t116 = simd::fmadd(t18, 0.12053668025532305, t114);
-  const simd::C1 t117 = simd::fmadd(t24, -0.992708874098054, t115);
-  const simd::C1 t119 = simd::sub_i(t116, t117);
-  simd::store1(out + 12 * os, t119);
-  const simd::C1 t120 = simd::add_i(t116, t117);
-  simd::store1(out + 14 * os, t120);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_13(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t1 = simd::join(simd::load1(in0 + 2), simd::load1(in1 + 2));
   const simd::C2 t12 = simd::join(simd::load1(in0 + 24), simd::load1(in1 + 24));
@@ -3823,137 +4635,6 @@ namespace {
   simd::store1(out0 + 14 * os, simd::low(t120)); simd::store1(out1 + 14 * os, simd::high(t120));
 }
 
-[[gnu::always_inline]] inline void single_strided_bwd_13(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t13 = t1 + t12;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t14 = t2 + t11;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t3 + t10;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t16 = t4 + t9;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t17 = t5 + t8;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t18 = t6 + t7;
-  const simd::C1 t19 = t1 - t12;
-  const simd::C1 t20 = t2 - t11;
-  const simd::C1 t21 = t3 - t10;
-  const simd::C1 t22 = t4 - t9;
-  const simd::C1 t23 = t5 - t8;
-  const simd::C1 t24 = t6 - t7;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t25 = t0 + t13;
-  const simd::C1 t26 = t14 + t25;
-  const simd::C1 t27 = t15 + t26;
-  const simd::C1 t28 = t16 + t27;
-  const simd::C1 t29 = t17 + t28;
-  const simd::C1 t30 = t18 + t29;
-  simd::store1(out + 0 * os, t30);
-  const simd::C1 t31 = simd::fmadd(t13, 0.8854560256532099, t0);
-  const simd::C1 t32 = t19 * 0.46472317204376856;
-  const simd::C1 t33 = simd::fmadd(t14, 0.5680647467311558, t31);
-  const simd::C1 t34 = simd::fmadd(t20, 0.8229838658936564, t32);
-  const simd::C1 t35 = simd::fmadd(t15, 0.12053668025532305, t33);
-  const simd::C1 t36 = simd::fmadd(t21, 0.992708874098054, t34);
-  const simd::C1 t37 = simd::fmadd(t16, -0.3546048870425356, t35);
-  const simd::C1 t38 = simd::fmadd(t22, 0.9350162426854148, t36);
-  const simd::C1 t39 = simd::fmadd(t17, -0.7485107481711011, t37);
-  const simd::C1 t40 = simd::fmadd(t23, 0.6631226582407952, t38);
-  const simd::C1 t41 = simd::fmadd(t18, -0.970941817426052, t39);
-  const simd::C1 t42 = simd::fmadd(t24, 0.23931566428755777, t40);
-  const simd::C1 t44 = simd::add_i(t41, t42);
-  simd::store1(out + 2 * os, t44);
-  const simd::C1 t45 = simd::sub_i(t41, t42);
-  simd::store1(out + 24 * os, t45);
-  const simd::C1 t46 = simd::fmadd(t13, 0.5680647467311558, t0);
-  const simd::C1 t47 = t19 * 0.8229838658936564;
-  const simd::C1 t48 = simd::fmadd(t14, -0.3546048870425356, t46);
-  const simd::C1 t49 = simd::fmadd(t20, 0.9350162426854148, t47);
-  const simd::C1 t50 = simd::fmadd(t15, -0.970941817426052, t48);
-  const simd::C1 t51 = simd::fmadd(t21, 0.23931566428755777, t49);
-  const simd::C1 t52 = simd::fmadd(t16, -0.7485107481711011, t50);
-  const simd::C1 t53 = simd::fmadd(t22, -0.6631226582407952, t51);
-  const simd::C1 t54 = simd::fmadd(t17, 0.12053668025532305, t52);
-  const simd::C1 t55 = simd::fmadd(t23, -0.992708874098054, t53);
-  const simd::C1 t56 = simd::fmadd(t18, 0.8854560256532099, t54);
-  const simd::C1 t57 = simd::fmadd(t24, -0.46472317204376856, t55);
-  const simd::C1 t59 = simd::add_i(t56, t57);
-  simd::store1(out + 4 * os, t59);
-  const simd::C1 t60 = simd::sub_i(t56, t57);
-  simd::store1(out + 22 * os, t60);
-  const simd::C1 t61 = simd::fmadd(t13, 0.12053668025532305, t0);
-  const simd::C1 t62 = t19 * 0.992708874098054;
-  const simd::C1 t63 = simd::fmadd(t14, -0.970941817426052, t61);
-  const simd::C1 t64 = simd::fmadd(t20, 0.23931566428755777, t62);
-  const simd::C1 t65 = simd::fmadd(t15, -0.3546048870425356, t63);
-  const simd::C1 t66 = simd::fmadd(t21, -0.9350162426854148, t64);
-  const simd::C1 t67 = simd::fmadd(t16, 0.8854560256532099, t65);
-  const simd::C1 t68 = simd::fmadd(t22, -0.46472317204376856, t66);
-  const simd::C1 t69 = simd::fmadd(t17, 0.5680647467311558, t67);
-  const simd::C1 t70 = simd::fmadd(t23, 0.8229838658936564, t68);
-  const simd::C1 t71 = simd::fmadd(t18, -0.7485107481711011, t69);
-  const simd::C1 t72 = simd::fmadd(t24, 0.6631226582407952, t70);
-  const simd::C1 t74 = simd::add_i(t71, t72);
-  simd::store1(out + 6 * os, t74);
-  const simd::C1 t75 = simd::sub_i(t71, t72);
-  simd::store1(out + 20 * os, t75);
-  const simd::C1 t76 = simd::fmadd(t13, -0.3546048870425356, t0);
-  const simd::C1 t77 = t19 * 0.9350162426854148;
-  const simd::C1 t78 = simd::fmadd(t14, -0.7485107481711011, t76);
-  const simd::C1 t79 = simd::fmadd(t20, -0.6631226582407952, t77);
-  const simd::C1 t80 = simd::fmadd(t15, 0.8854560256532099, t78);
-  const simd::C1 t81 = simd::fmadd(t21, -0.46472317204376856, t79);
-  const simd::C1 t82 = simd::fmadd(t16, 0.12053668025532305, t80);
-  const simd::C1 t83 = simd::fmadd(t22, 0.992708874098054, t81);
-  const simd::C1 t84 = simd::fmadd(t17, -0.970941817426052, t82);
-  const simd::C1 t85 = simd::fmadd(t23, -0.23931566428755777, t83);
-  const simd::C1 t86 = simd::fmadd(t18, 0.5680647467311558, t84);
-  const simd::C1 t87 = simd::fmadd(t24, -0.8229838658936564, t85);
-  const simd::C1 t89 = simd::add_i(t86, t87);
-  simd::store1(out + 8 * os, t89);
-  const simd::C1 t90 = simd::sub_i(t86, t87);
-  simd::store1(out + 18 * os, t90);
-  const simd::C1 t91 = simd::fmadd(t13, -0.7485107481711011, t0);
-  const simd::C1 t92 = t19 * 0.6631226582407952;
-  const simd::C1 t93 = simd::fmadd(t14, 0.12053668025532305, t91);
-  const simd::C1 t94 = simd::fmadd(t20, -0.992708874098054, t92);
-  const simd::C1 t95 = simd::fmadd(t15, 0.5680647467311558, t93);
-  const simd::C1 t96 = simd::fmadd(t21, 0.8229838658936564, t94);
-  const simd::C1 t97 = simd::fmadd(t16, -0.970941817426052, t95);
-  const simd::C1 t98 = simd::fmadd(t22, -0.23931566428755777, t96);
-  const simd::C1 t99 = simd::fmadd(t17, 0.8854560256532099, t97);
-  const simd::C1 t100 = simd::fmadd(t23, -0.46472317204376856, t98);
-  const simd::C1 t101 = simd::fmadd(t18, -0.3546048870425356, t99);
-  const simd::C1 t102 = simd::fmadd(t24, 0.9350162426854148, t100);
-  const simd::C1 t104 = simd::add_i(t101, t102);
-  simd::store1(out + 10 * os, t104);
-  const simd::C1 t105 = simd::sub_i(t101, t102);
-  simd::store1(out + 16 * os, t105);
-  const simd::C1 t106 = simd::fmadd(t13, -0.970941817426052, t0);
-  const simd::C1 t107 = t19 * 0.23931566428755777;
-  const simd::C1 t108 = simd::fmadd(t14, 0.8854560256532099, t106);
-  const simd::C1 t109 = simd::fmadd(t20, -0.46472317204376856, t107);
-  const simd::C1 t110 = simd::fmadd(t15, -0.7485107481711011, t108);
-  const simd::C1 t111 = simd::fmadd(t21, 0.6631226582407952, t109);
-  const simd::C1 t112 = simd::fmadd(t16, 0.5680647467311558, t110);
-  const simd::C1 t113 = simd::fmadd(t22, -0.8229838658936564, t111);
-  const simd::C1 t114 = simd::fmadd(t17, -0.3546048870425356, t112);
-  const simd::C1 t115 = simd::fmadd(t23, 0.9350162426854148, t113);
-  const simd::C1 t116 = simd::fmadd(t18, 0.12053668025532305, t114);
-  const simd::C1 t117 = simd::fmadd(t24, -0.992708874098054, t115);
-  const simd::C1 t119 = simd::add_i(t116, t117);
-  simd::store1(out + 12 * os, t119);
-  const simd::C1 t120 = simd::sub_i(t116, t117);
-  simd::store1(out + 14 * os, t120);
-}
-
 [[gnu::always_inline]] inline void pair_fwd_14(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
   const simd::C2 t12 = simd::join(simd::load1(in0 + 24), simd::load1(in1 + 24));
@@ -4176,117 +4857,6 @@ namespace {
   simd::store1(out0 + 26 * os, simd::low(t99)); simd::store1(out1 + 26 * os, simd::high(t99));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_14(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t14 = t2 + t12;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t4 + t10;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t16 = t6 + t8;
-  const simd::C1 t17 = t2 - t12;
-  const simd::C1 t18 = t4 - t10;
-  const simd::C1 t19 = t6 - t8;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t20 = t0 + t14;
-  const simd::C1 t21 = t15 + t20;
-  const simd::C1 t22 = t16 + t21;
-  const simd::C1 t23 = simd::fmadd(t14, 0.6234898018587336, t0);
-  const simd::C1 t24 = t17 * 0.7818314824680298;
-  const simd::C1 t25 = simd::fmadd(t15, -0.22252093395631434, t23);
-  const simd::C1 t26 = simd::fmadd(t18, 0.9749279121818236, t24);
-  const simd::C1 t27 = simd::fmadd(t16, -0.900968867902419, t25);
-  const simd::C1 t28 = simd::fmadd(t19, 0.43388373911755823, t26);
-  const simd::C1 t30 = simd::sub_i(t27, t28);
-  const simd::C1 t31 = simd::add_i(t27, t28);
-  const simd::C1 t32 = simd::fmadd(t14, -0.22252093395631434, t0);
-  const simd::C1 t33 = t17 * 0.9749279121818236;
-  const simd::C1 t34 = simd::fmadd(t15, -0.900968867902419, t32);
-  const simd::C1 t35 = simd::fmadd(t18, -0.43388373911755823, t33);
-  const simd::C1 t36 = simd::fmadd(t16, 0.6234898018587336, t34);
-  const simd::C1 t37 = simd::fmadd(t19, -0.7818314824680298, t35);
-  const simd::C1 t39 = simd::sub_i(t36, t37);
-  const simd::C1 t40 = simd::add_i(t36, t37);
-  const simd::C1 t41 = simd::fmadd(t14, -0.900968867902419, t0);
-  const simd::C1 t42 = t17 * 0.43388373911755823;
-  const simd::C1 t43 = simd::fmadd(t15, 0.6234898018587336, t41);
-  const simd::C1 t44 = simd::fmadd(t18, -0.7818314824680298, t42);
-  const simd::C1 t45 = simd::fmadd(t16, -0.22252093395631434, t43);
-  const simd::C1 t46 = simd::fmadd(t19, 0.9749279121818236, t44);
-  const simd::C1 t48 = simd::sub_i(t45, t46);
-  const simd::C1 t49 = simd::add_i(t45, t46);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t50 = t5 + t9;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t51 = t3 + t11;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t52 = t1 + t13;
-  const simd::C1 t53 = t9 - t5;
-  const simd::C1 t54 = t11 - t3;
-  const simd::C1 t55 = t13 - t1;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t56 = t7 + t50;
-  const simd::C1 t57 = t51 + t56;
-  const simd::C1 t58 = t52 + t57;
-  const simd::C1 t59 = simd::fmadd(t50, 0.6234898018587336, t7);
-  const simd::C1 t60 = t53 * 0.7818314824680298;
-  const simd::C1 t61 = simd::fmadd(t51, -0.22252093395631434, t59);
-  const simd::C1 t62 = simd::fmadd(t54, 0.9749279121818236, t60);
-  const simd::C1 t63 = simd::fmadd(t52, -0.900968867902419, t61);
-  const simd::C1 t64 = simd::fmadd(t55, 0.43388373911755823, t62);
-  const simd::C1 t66 = simd::sub_i(t63, t64);
-  const simd::C1 t67 = simd::add_i(t63, t64);
-  const simd::C1 t68 = simd::fmadd(t50, -0.22252093395631434, t7);
-  const simd::C1 t69 = t53 * 0.9749279121818236;
-  const simd::C1 t70 = simd::fmadd(t51, -0.900968867902419, t68);
-  const simd::C1 t71 = simd::fmadd(t54, -0.43388373911755823, t69);
-  const simd::C1 t72 = simd::fmadd(t52, 0.6234898018587336, t70);
-  const simd::C1 t73 = simd::fmadd(t55, -0.7818314824680298, t71);
-  const simd::C1 t75 = simd::sub_i(t72, t73);
-  const simd::C1 t76 = simd::add_i(t72, t73);
-  const simd::C1 t77 = simd::fmadd(t50, -0.900968867902419, t7);
-  const simd::C1 t78 = t53 * 0.43388373911755823;
-  const simd::C1 t79 = simd::fmadd(t51, 0.6234898018587336, t77);
-  const simd::C1 t80 = simd::fmadd(t54, -0.7818314824680298, t78);
-  const simd::C1 t81 = simd::fmadd(t52, -0.22252093395631434, t79);
-  const simd::C1 t82 = simd::fmadd(t55, 0.9749279121818236, t80);
-  const simd::C1 t84 = simd::sub_i(t81, t82);
-  const simd::C1 t85 = simd::add_i(t81, t82);
-  const simd::C1 t86 = t22 + t58;
-  simd::store1(out + 0 * os, t86);
-  const simd::C1 t87 = t22 - t58;
-  simd::store1(out + 14 * os, t87);
-  const simd::C1 t88 = t30 + t66;
-  simd::store1(out + 16 * os, t88);
-  const simd::C1 t89 = t30 - t66;
-  simd::store1(out + 2 * os, t89);
-  const simd::C1 t90 = t39 + t75;
-  simd::store1(out + 4 * os, t90);
-  const simd::C1 t91 = t39 - t75;
-  simd::store1(out + 18 * os, t91);
-  const simd::C1 t92 = t48 + t84;
-  simd::store1(out + 20 * os, t92);
-  const simd::C1 t93 = t48 - t84;
-  simd::store1(out + 6 * os, t93);
-  const simd::C1 t94 = t49 + t85;
-  simd::store1(out + 8 * os, t94);
-  const simd::C1 t95 = t49 - t85;
-  simd::store1(out + 22 * os, t95);
-  const simd::C1 t96 = t40 + t76;
-  simd::store1(out + 24 * os, t96);
-  const simd::C1 t97 = t40 - t76;
-  simd::store1(out + 10 * os, t97);
-  const simd::C1 t98 = t31 + t67;
-  simd::store1(out + 12 * os, t98);
-  const simd::C1 t99 = t31 - t67;
-  simd::store1(out + 26 * os, t99);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_14(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t2 = simd::join(simd::load1(in0 + 4), simd::load1(in1 + 4));
   const simd::C2 t12 = simd::join(simd::load1(in0 + 24), simd::load1(in1 + 24));
@@ -4507,117 +5077,6 @@ namespace {
   simd::store1(out0 + 12 * os, simd::low(t98)); simd::store1(out1 + 12 * os, simd::high(t98));
   const simd::C2 t99 = t31 - t67;
   simd::store1(out0 + 26 * os, simd::low(t99)); simd::store1(out1 + 26 * os, simd::high(t99));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_14(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t14 = t2 + t12;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t4 + t10;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t16 = t6 + t8;
-  const simd::C1 t17 = t2 - t12;
-  const simd::C1 t18 = t4 - t10;
-  const simd::C1 t19 = t6 - t8;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t20 = t0 + t14;
-  const simd::C1 t21 = t15 + t20;
-  const simd::C1 t22 = t16 + t21;
-  const simd::C1 t23 = simd::fmadd(t14, 0.6234898018587336, t0);
-  const simd::C1 t24 = t17 * 0.7818314824680298;
-  const simd::C1 t25 = simd::fmadd(t15, -0.22252093395631434, t23);
-  const simd::C1 t26 = simd::fmadd(t18, 0.9749279121818236, t24);
-  const simd::C1 t27 = simd::fmadd(t16, -0.900968867902419, t25);
-  const simd::C1 t28 = simd::fmadd(t19, 0.43388373911755823, t26);
-  const simd::C1 t30 = simd::add_i(t27, t28);
-  const simd::C1 t31 = simd::sub_i(t27, t28);
-  const simd::C1 t32 = simd::fmadd(t14, -0.22252093395631434, t0);
-  const simd::C1 t33 = t17 * 0.9749279121818236;
-  const simd::C1 t34 = simd::fmadd(t15, -0.900968867902419, t32);
-  const simd::C1 t35 = simd::fmadd(t18, -0.43388373911755823, t33);
-  const simd::C1 t36 = simd::fmadd(t16, 0.6234898018587336, t34);
-  const simd::C1 t37 = simd::fmadd(t19, -0.7818314824680298, t35);
-  const simd::C1 t39 = simd::add_i(t36, t37);
-  const simd::C1 t40 = simd::sub_i(t36, t37);
-  const simd::C1 t41 = simd::fmadd(t14, -0.900968867902419, t0);
-  const simd::C1 t42 = t17 * 0.43388373911755823;
-  const simd::C1 t43 = simd::fmadd(t15, 0.6234898018587336, t41);
-  const simd::C1 t44 = simd::fmadd(t18, -0.7818314824680298, t42);
-  const simd::C1 t45 = simd::fmadd(t16, -0.22252093395631434, t43);
-  const simd::C1 t46 = simd::fmadd(t19, 0.9749279121818236, t44);
-  const simd::C1 t48 = simd::add_i(t45, t46);
-  const simd::C1 t49 = simd::sub_i(t45, t46);
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t50 = t5 + t9;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t51 = t3 + t11;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t52 = t1 + t13;
-  const simd::C1 t53 = t9 - t5;
-  const simd::C1 t54 = t11 - t3;
-  const simd::C1 t55 = t13 - t1;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t56 = t7 + t50;
-  const simd::C1 t57 = t51 + t56;
-  const simd::C1 t58 = t52 + t57;
-  const simd::C1 t59 = simd::fmadd(t50, 0.6234898018587336, t7);
-  const simd::C1 t60 = t53 * 0.7818314824680298;
-  const simd::C1 t61 = simd::fmadd(t51, -0.22252093395631434, t59);
-  const simd::C1 t62 = simd::fmadd(t54, 0.9749279121818236, t60);
-  const simd::C1 t63 = simd::fmadd(t52, -0.900968867902419, t61);
-  const simd::C1 t64 = simd::fmadd(t55, 0.43388373911755823, t62);
-  const simd::C1 t66 = simd::add_i(t63, t64);
-  const simd::C1 t67 = simd::sub_i(t63, t64);
-  const simd::C1 t68 = simd::fmadd(t50, -0.22252093395631434, t7);
-  const simd::C1 t69 = t53 * 0.9749279121818236;
-  const simd::C1 t70 = simd::fmadd(t51, -0.900968867902419, t68);
-  const simd::C1 t71 = simd::fmadd(t54, -0.43388373911755823, t69);
-  const simd::C1 t72 = simd::fmadd(t52, 0.6234898018587336, t70);
-  const simd::C1 t73 = simd::fmadd(t55, -0.7818314824680298, t71);
-  const simd::C1 t75 = simd::add_i(t72, t73);
-  const simd::C1 t76 = simd::sub_i(t72, t73);
-  const simd::C1 t77 = simd::fmadd(t50, -0.900968867902419, t7);
-  const simd::C1 t78 = t53 * 0.43388373911755823;
-  const simd::C1 t79 = simd::fmadd(t51, 0.6234898018587336, t77);
-  const simd::C1 t80 = simd::fmadd(t54, -0.7818314824680298, t78);
-  const simd::C1 t81 = simd::fmadd(t52, -0.22252093395631434, t79);
-  const simd::C1 t82 = simd::fmadd(t55, 0.9749279121818236, t80);
-  const simd::C1 t84 = simd::add_i(t81, t82);
-  const simd::C1 t85 = simd::sub_i(t81, t82);
-  const simd::C1 t86 = t22 + t58;
-  simd::store1(out + 0 * os, t86);
-  const simd::C1 t87 = t22 - t58;
-  simd::store1(out + 14 * os, t87);
-  const simd::C1 t88 = t30 + t66;
-  simd::store1(out + 16 * os, t88);
-  const simd::C1 t89 = t30 - t66;
-  simd::store1(out + 2 * os, t89);
-  const simd::C1 t90 = t39 + t75;
-  simd::store1(out + 4 * os, t90);
-  const simd::C1 t91 = t39 - t75;
-  simd::store1(out + 18 * os, t91);
-  const simd::C1 t92 = t48 + t84;
-  simd::store1(out + 20 * os, t92);
-  const simd::C1 t93 = t48 - t84;
-  simd::store1(out + 6 * os, t93);
-  const simd::C1 t94 = t49 + t85;
-  simd::store1(out + 8 * os, t94);
-  const simd::C1 t95 = t49 - t85;
-  simd::store1(out + 22 * os, t95);
-  const simd::C1 t96 = t40 + t76;
-  simd::store1(out + 24 * os, t96);
-  const simd::C1 t97 = t40 - t76;
-  simd::store1(out + 10 * os, t97);
-  const simd::C1 t98 = t31 + t67;
-  simd::store1(out + 12 * os, t98);
-  const simd::C1 t99 = t31 - t67;
-  simd::store1(out + 26 * os, t99);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_15(const double* in0, const double* in1, double* out0, double* out1) {
@@ -4864,128 +5323,6 @@ namespace {
   simd::store1(out0 + 16 * os, simd::low(t109)); simd::store1(out1 + 16 * os, simd::high(t109));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_15(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t5 + t10;
-  const simd::C1 t16 = t5 - t10;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t17 = simd::fmadd(t15, -0.5, t0);
-  const simd::C1 t18 = simd::mul_pair(simd::swap(t16), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t19 = t0 + t15;
-  const simd::C1 t20 = t17 + t18;
-  const simd::C1 t21 = t17 - t18;
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t22 = t8 + t13;
-  const simd::C1 t23 = t8 - t13;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t24 = simd::fmadd(t22, -0.5, t3);
-  const simd::C1 t25 = simd::mul_pair(simd::swap(t23), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t26 = t3 + t22;
-  const simd::C1 t27 = t24 + t25;
-  const simd::C1 t28 = t24 - t25;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t29 = t1 + t11;
-  const simd::C1 t30 = t11 - t1;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t31 = simd::fmadd(t29, -0.5, t6);
-  const simd::C1 t32 = simd::mul_pair(simd::swap(t30), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t33 = t6 + t29;
-  const simd::C1 t34 = t31 + t32;
-  const simd::C1 t35 = t31 - t32;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t14 = simd::load1(in + 28 * is);
-  const simd::C1 t36 = t4 + t14;
-  const simd::C1 t37 = t14 - t4;
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t38 = simd::fmadd(t36, -0.5, t9);
-  const simd::C1 t39 = simd::mul_pair(simd::swap(t37), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t40 = t9 + t36;
-  const simd::C1 t41 = t38 + t39;
-  const simd::C1 t42 = t38 - t39;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t43 = t2 + t7;
-  const simd::C1 t44 = t2 - t7;
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t45 = simd::fmadd(t43, -0.5, t12);
-  const simd::C1 t46 = simd::mul_pair(simd::swap(t44), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t47 = t12 + t43;
-  const simd::C1 t48 = t45 + t46;
-  const simd::C1 t49 = t45 - t46;
-  const simd::C1 t50 = t26 + t47;
-  const simd::C1 t51 = t33 + t40;
-  const simd::C1 t52 = t26 - t47;
-  const simd::C1 t53 = t33 - t40;
-  const simd::C1 t54 = t19 + t50;
-  const simd::C1 t55 = t51 + t54;
-  simd::store1(out + 0 * os, t55);
-  const simd::C1 t56 = simd::fmadd(t50, 0.30901699437494745, t19);
-  const simd::C1 t57 = t52 * 0.9510565162951535;
-  const simd::C1 t58 = simd::fmadd(t51, -0.8090169943749473, t56);
-  const simd::C1 t59 = simd::fmadd(t53, 0.5877852522924732, t57);
-  const simd::C1 t61 = simd::sub_i(t58, t59);
-  simd::store1(out + 12 * os, t61);
-  const simd::C1 t62 = simd::add_i(t58, t59);
-  simd::store1(out + 18 * os, t62);
-  const simd::C1 t63 = simd::fmadd(t50, -0.8090169943749473, t19);
-  const simd::C1 t64 = t52 * 0.5877852522924732;
-  const simd::C1 t65 = simd::fmadd(t51, 0.30901699437494745, t63);
-  const simd::C1 t66 = simd::fmadd(t53, -0.9510565162951535, t64);
-  const simd::C1 t68 = simd::sub_i(t65, t66);
-  simd::store1(out + 24 * os, t68);
-  const simd::C1 t69 = simd::add_i(t65, t66);
-  simd::store1(out + 6 * os, t69);
-  const simd::C1 t70 = t27 + t48;
-  const simd::C1 t71 = t34 + t41;
-  const simd::C1 t72 = t27 - t48;
-  const simd::C1 t73 = t34 - t41;
-  const simd::C1 t74 = t20 + t70;
-  const simd::C1 t75 = t71 + t74;
-  simd::store1(out + 20 * os, t75);
-  const simd::C1 t76 = simd::fmadd(t70, 0.30901699437494745, t20);
-  const simd::C1 t77 = t72 * 0.9510565162951535;
-  const simd::C1 t78 = simd::fmadd(t71, -0.8090169943749473, t76);
-  const simd::C1 t79 = simd::fmadd(t73, 0.5877852522924732, t77);
-  const simd::C1 t81 = simd::sub_i(t78, t79);
-  simd::store1(out + 2 * os, t81);
-  const simd::C1 t82 = simd::add_i(t78, t79);
-  simd::store1(out + 8 * os, t82);
-  const simd::C1 t83 = simd::fmadd(t70, -0.8090169943749473, t20);
-  const simd::C1 t84 = t72 * 0.5877852522924732;
-  const simd::C1 t85 = simd::fmadd(t71, 0.30901699437494745, t83);
-  const simd::C1 t86 = simd::fmadd(t73, -0.9510565162951535, t84);
-  const simd::C1 t88 = simd::sub_i(t85, t86);
-  simd::store1(out + 14 * os, t88);
-  const simd::C1 t89 = simd::add_i(t85, t86);
-  simd::store1(out + 26 * os, t89);
-  const simd::C1 t90 = t28 + t49;
-  const simd::C1 t91 = t35 + t42;
-  const simd::C1 t92 = t28 - t49;
-  const simd::C1 t93 = t35 - t42;
-  const simd::C1 t94 = t21 + t90;
-  const simd::C1 t95 = t91 + t94;
-  simd::store1(out + 10 * os, t95);
-  const simd::C1 t96 = simd::fmadd(t90, 0.30901699437494745, t21);
-  const simd::C1 t97 = t92 * 0.9510565162951535;
-  const simd::C1 t98 = simd::fmadd(t91, -0.8090169943749473, t96);
-  const simd::C1 t99 = simd::fmadd(t93, 0.5877852522924732, t97);
-  const simd::C1 t101 = simd::sub_i(t98, t99);
-  simd::store1(out + 22 * os, t101);
-  const simd::C1 t102 = simd::add_i(t98, t99);
-  simd::store1(out + 28 * os, t102);
-  const simd::C1 t103 = simd::fmadd(t90, -0.8090169943749473, t21);
-  const simd::C1 t104 = t92 * 0.5877852522924732;
-  const simd::C1 t105 = simd::fmadd(t91, 0.30901699437494745, t103);
-  const simd::C1 t106 = simd::fmadd(t93, -0.9510565162951535, t104);
-  const simd::C1 t108 = simd::sub_i(t105, t106);
-  simd::store1(out + 4 * os, t108);
-  const simd::C1 t109 = simd::add_i(t105, t106);
-  simd::store1(out + 16 * os, t109);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_15(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t5 = simd::join(simd::load1(in0 + 10), simd::load1(in1 + 10));
   const simd::C2 t10 = simd::join(simd::load1(in0 + 20), simd::load1(in1 + 20));
@@ -5230,128 +5567,6 @@ namespace {
   simd::store1(out0 + 16 * os, simd::low(t109)); simd::store1(out1 + 16 * os, simd::high(t109));
 }
 
-[[gnu::always_inline]] inline void single_strided_bwd_15(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t15 = t5 + t10;
-  const simd::C1 t16 = t5 - t10;
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t17 = simd::fmadd(t15, -0.5, t0);
-  const simd::C1 t18 = simd::mul_pair(simd::swap(t16), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t19 = t0 + t15;
-  const simd::C1 t20 = t17 - t18;
-  const simd::C1 t21 = t17 + t18;
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t22 = t8 + t13;
-  const simd::C1 t23 = t8 - t13;
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t24 = simd::fmadd(t22, -0.5, t3);
-  const simd::C1 t25 = simd::mul_pair(simd::swap(t23), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t26 = t3 + t22;
-  const simd::C1 t27 = t24 - t25;
-  const simd::C1 t28 = t24 + t25;
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t29 = t1 + t11;
-  const simd::C1 t30 = t11 - t1;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t31 = simd::fmadd(t29, -0.5, t6);
-  const simd::C1 t32 = simd::mul_pair(simd::swap(t30), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t33 = t6 + t29;
-  const simd::C1 t34 = t31 - t32;
-  const simd::C1 t35 = t31 + t32;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t14 = simd::load1(in + 28 * is);
-  const simd::C1 t36 = t4 + t14;
-  const simd::C1 t37 = t14 - t4;
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t38 = simd::fmadd(t36, -0.5, t9);
-  const simd::C1 t39 = simd::mul_pair(simd::swap(t37), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t40 = t9 + t36;
-  const simd::C1 t41 = t38 - t39;
-  const simd::C1 t42 = t38 + t39;
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t43 = t2 + t7;
-  const simd::C1 t44 = t2 - t7;
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t45 = simd::fmadd(t43, -0.5, t12);
-  const simd::C1 t46 = simd::mul_pair(simd::swap(t44), 0.8660254037844386, -0.8660254037844386);
-  const simd::C1 t47 = t12 + t43;
-  const simd::C1 t48 = t45 - t46;
-  const simd::C1 t49 = t45 + t46;
-  const simd::C1 t50 = t26 + t47;
-  const simd::C1 t51 = t33 + t40;
-  const simd::C1 t52 = t26 - t47;
-  const simd::C1 t53 = t33 - t40;
-  const simd::C1 t54 = t19 + t50;
-  const simd::C1 t55 = t51 + t54;
-  simd::store1(out + 0 * os, t55);
-  const simd::C1 t56 = simd::fmadd(t50, 0.30901699437494745, t19);
-  const simd::C1 t57 = t52 * 0.9510565162951535;
-  const simd::C1 t58 = simd::fmadd(t51, -0.8090169943749473, t56);
-  const simd::C1 t59 = simd::fmadd(t53, 0.5877852522924732, t57);
-  const simd::C1 t61 = simd::add_i(t58, t59);
-  simd::store1(out + 12 * os, t61);
-  const simd::C1 t62 = simd::sub_i(t58, t59);
-  simd::store1(out + 18 * os, t62);
-  const simd::C1 t63 = simd::fmadd(t50, -0.8090169943749473, t19);
-  const simd::C1 t64 = t52 * 0.5877852522924732;
-  const simd::C1 t65 = simd::fmadd(t51, 0.30901699437494745, t63);
-  const simd::C1 t66 = simd::fmadd(t53, -0.9510565162951535, t64);
-  const simd::C1 t68 = simd::add_i(t65, t66);
-  simd::store1(out + 24 * os, t68);
-  const simd::C1 t69 = simd::sub_i(t65, t66);
-  simd::store1(out + 6 * os, t69);
-  const simd::C1 t70 = t27 + t48;
-  const simd::C1 t71 = t34 + t41;
-  const simd::C1 t72 = t27 - t48;
-  const simd::C1 t73 = t34 - t41;
-  const simd::C1 t74 = t20 + t70;
-  const simd::C1 t75 = t71 + t74;
-  simd::store1(out + 20 * os, t75);
-  const simd::C1 t76 = simd::fmadd(t70, 0.30901699437494745, t20);
-  const simd::C1 t77 = t72 * 0.9510565162951535;
-  const simd::C1 t78 = simd::fmadd(t71, -0.8090169943749473, t76);
-  const simd::C1 t79 = simd::fmadd(t73, 0.5877852522924732, t77);
-  const simd::C1 t81 = simd::add_i(t78, t79);
-  simd::store1(out + 2 * os, t81);
-  const simd::C1 t82 = simd::sub_i(t78, t79);
-  simd::store1(out + 8 * os, t82);
-  const simd::C1 t83 = simd::fmadd(t70, -0.8090169943749473, t20);
-  const simd::C1 t84 = t72 * 0.5877852522924732;
-  const simd::C1 t85 = simd::fmadd(t71, 0.30901699437494745, t83);
-  const simd::C1 t86 = simd::fmadd(t73, -0.9510565162951535, t84);
-  const simd::C1 t88 = simd::add_i(t85, t86);
-  simd::store1(out + 14 * os, t88);
-  const simd::C1 t89 = simd::sub_i(t85, t86);
-  simd::store1(out + 26 * os, t89);
-  const simd::C1 t90 = t28 + t49;
-  const simd::C1 t91 = t35 + t42;
-  const simd::C1 t92 = t28 - t49;
-  const simd::C1 t93 = t35 - t42;
-  const simd::C1 t94 = t21 + t90;
-  const simd::C1 t95 = t91 + t94;
-  simd::store1(out + 10 * os, t95);
-  const simd::C1 t96 = simd::fmadd(t90, 0.30901699437494745, t21);
-  const simd::C1 t97 = t92 * 0.9510565162951535;
-  const simd::C1 t98 = simd::fmadd(t91, -0.8090169943749473, t96);
-  const simd::C1 t99 = simd::fmadd(t93, 0.5877852522924732, t97);
-  const simd::C1 t101 = simd::add_i(t98, t99);
-  simd::store1(out + 22 * os, t101);
-  const simd::C1 t102 = simd::sub_i(t98, t99);
-  simd::store1(out + 28 * os, t102);
-  const simd::C1 t103 = simd::fmadd(t90, -0.8090169943749473, t21);
-  const simd::C1 t104 = t92 * 0.5877852522924732;
-  const simd::C1 t105 = simd::fmadd(t91, 0.30901699437494745, t103);
-  const simd::C1 t106 = simd::fmadd(t93, -0.9510565162951535, t104);
-  const simd::C1 t108 = simd::add_i(t105, t106);
-  simd::store1(out + 4 * os, t108);
-  const simd::C1 t109 = simd::sub_i(t105, t106);
-  simd::store1(out + 16 * os, t109);
-}
-
 [[gnu::always_inline]] inline void pair_fwd_16(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -5566,113 +5781,6 @@ namespace {
   simd::store1(out0 + 30 * os, simd::low(t96)); simd::store1(out1 + 30 * os, simd::high(t96));
 }
 
-[[gnu::always_inline]] inline void single_strided_fwd_16(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t16 = t0 + t8;
-  const simd::C1 t17 = t0 - t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t18 = t4 + t12;
-  const simd::C1 t19 = t4 - t12;
-  const simd::C1 t21 = t16 + t18;
-  const simd::C1 t22 = simd::sub_i(t17, t19);
-  const simd::C1 t23 = t16 - t18;
-  const simd::C1 t24 = simd::add_i(t17, t19);
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t25 = t1 + t9;
-  const simd::C1 t26 = t1 - t9;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t27 = t5 + t13;
-  const simd::C1 t28 = t5 - t13;
-  const simd::C1 t30 = t25 + t27;
-  const simd::C1 t31 = simd::sub_i(t26, t28);
-  const simd::C1 t32 = t25 - t27;
-  const simd::C1 t33 = simd::add_i(t26, t28);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t34 = t2 + t10;
-  const simd::C1 t35 = t2 - t10;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t14 = simd::load1(in + 28 * is);
-  const simd::C1 t36 = t6 + t14;
-  const simd::C1 t37 = t6 - t14;
-  const simd::C1 t39 = t34 + t36;
-  const simd::C1 t40 = simd::sub_i(t35, t37);
-  const simd::C1 t41 = t34 - t36;
-  const simd::C1 t42 = simd::add_i(t35, t37);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t43 = t3 + t11;
-  const simd::C1 t44 = t3 - t11;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t15 = simd::load1(in + 30 * is);
-  const simd::C1 t45 = t7 + t15;
-  const simd::C1 t46 = t7 - t15;
-  const simd::C1 t48 = t43 + t45;
-  const simd::C1 t49 = simd::sub_i(t44, t46);
-  const simd::C1 t50 = t43 - t45;
-  const simd::C1 t51 = simd::add_i(t44, t46);
-  const simd::C1 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), 0.3826834323650898, -0.3826834323650898));
-  const simd::C1 t53 = simd::mul_1_minus_i(t32, 0.7071067811865476);
-  const simd::C1 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), 0.9238795325112867, -0.9238795325112867));
-  const simd::C1 t55 = simd::mul_1_minus_i(t40, 0.7071067811865476);
-  const simd::C1 t57 = simd::mul_1_plus_i(t42, -0.7071067811865476);
-  const simd::C1 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), 0.9238795325112867, -0.9238795325112867));
-  const simd::C1 t59 = simd::mul_1_plus_i(t50, -0.7071067811865476);
-  const simd::C1 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), -0.3826834323650898, 0.3826834323650898));
-  const simd::C1 t61 = t21 + t39;
-  const simd::C1 t62 = t21 - t39;
-  const simd::C1 t63 = t30 + t48;
-  const simd::C1 t64 = t30 - t48;
-  const simd::C1 t66 = t61 + t63;
-  simd::store1(out + 0 * os, t66);
-  const simd::C1 t67 = simd::sub_i(t62, t64);
-  simd::store1(out + 8 * os, t67);
-  const simd::C1 t68 = t61 - t63;
-  simd::store1(out + 16 * os, t68);
-  const simd::C1 t69 = simd::add_i(t62, t64);
-  simd::store1(out + 24 * os, t69);
-  const simd::C1 t70 = t22 + t55;
-  const simd::C1 t71 = t22 - t55;
-  const simd::C1 t72 = t52 + t58;
-  const simd::C1 t73 = t52 - t58;
-  const simd::C1 t75 = t70 + t72;
-  simd::store1(out + 2 * os, t75);
-  const simd::C1 t76 = simd::sub_i(t71, t73);
-  simd::store1(out + 10 * os, t76);
-  const simd::C1 t77 = t70 - t72;
-  simd::store1(out + 18 * os, t77);
-  const simd::C1 t78 = simd::add_i(t71, t73);
-  simd::store1(out + 26 * os, t78);
-  const simd::C1 t79 = simd::sub_i(t23, t41);
-  const simd::C1 t80 = simd::add_i(t23, t41);
-  const simd::C1 t81 = t53 + t59;
-  const simd::C1 t82 = t53 - t59;
-  const simd::C1 t84 = t79 + t81;
-  simd::store1(out + 4 * os, t84);
-  const simd::C1 t85 = simd::sub_i(t80, t82);
-  simd::store1(out + 12 * os, t85);
-  const simd::C1 t86 = t79 - t81;
-  simd::store1(out + 20 * os, t86);
-  const simd::C1 t87 = simd::add_i(t80, t82);
-  simd::store1(out + 28 * os, t87);
-  const simd::C1 t88 = t24 + t57;
-  const simd::C1 t89 = t24 - t57;
-  const simd::C1 t90 = t54 + t60;
-  const simd::C1 t91 = t54 - t60;
-  const simd::C1 t93 = t88 + t90;
-  simd::store1(out + 6 * os, t93);
-  const simd::C1 t94 = simd::sub_i(t89, t91);
-  simd::store1(out + 14 * os, t94);
-  const simd::C1 t95 = t88 - t90;
-  simd::store1(out + 22 * os, t95);
-  const simd::C1 t96 = simd::add_i(t89, t91);
-  simd::store1(out + 30 * os, t96);
-}
-
 [[gnu::always_inline]] inline void pair_bwd_16(const double* in0, const double* in1, double* out0, double* out1) {
   const simd::C2 t0 = simd::join(simd::load1(in0 + 0), simd::load1(in1 + 0));
   const simd::C2 t8 = simd::join(simd::load1(in0 + 16), simd::load1(in1 + 16));
@@ -5885,113 +5993,6 @@ namespace {
   simd::store1(out0 + 22 * os, simd::low(t95)); simd::store1(out1 + 22 * os, simd::high(t95));
   const simd::C2 t96 = simd::sub_i(t89, t91);
   simd::store1(out0 + 30 * os, simd::low(t96)); simd::store1(out1 + 30 * os, simd::high(t96));
-}
-
-[[gnu::always_inline]] inline void single_strided_bwd_16(const double* in, int64_t is, double* out, int64_t os) {
-  const simd::C1 t0 = simd::load1(in + 0 * is);
-  const simd::C1 t8 = simd::load1(in + 16 * is);
-  const simd::C1 t16 = t0 + t8;
-  const simd::C1 t17 = t0 - t8;
-  const simd::C1 t4 = simd::load1(in + 8 * is);
-  const simd::C1 t12 = simd::load1(in + 24 * is);
-  const simd::C1 t18 = t4 + t12;
-  const simd::C1 t19 = t4 - t12;
-  const simd::C1 t21 = t16 + t18;
-  const simd::C1 t22 = simd::add_i(t17, t19);
-  const simd::C1 t23 = t16 - t18;
-  const simd::C1 t24 = simd::sub_i(t17, t19);
-  const simd::C1 t1 = simd::load1(in + 2 * is);
-  const simd::C1 t9 = simd::load1(in + 18 * is);
-  const simd::C1 t25 = t1 + t9;
-  const simd::C1 t26 = t1 - t9;
-  const simd::C1 t5 = simd::load1(in + 10 * is);
-  const simd::C1 t13 = simd::load1(in + 26 * is);
-  const simd::C1 t27 = t5 + t13;
-  const simd::C1 t28 = t5 - t13;
-  const simd::C1 t30 = t25 + t27;
-  const simd::C1 t31 = simd::add_i(t26, t28);
-  const simd::C1 t32 = t25 - t27;
-  const simd::C1 t33 = simd::sub_i(t26, t28);
-  const simd::C1 t2 = simd::load1(in + 4 * is);
-  const simd::C1 t10 = simd::load1(in + 20 * is);
-  const simd::C1 t34 = t2 + t10;
-  const simd::C1 t35 = t2 - t10;
-  const simd::C1 t6 = simd::load1(in + 12 * is);
-  const simd::C1 t14 = simd::load1(in + 28 * is);
-  const simd::C1 t36 = t6 + t14;
-  const simd::C1 t37 = t6 - t14;
-  const simd::C1 t39 = t34 + t36;
-  const simd::C1 t40 = simd::add_i(t35, t37);
-  const simd::C1 t41 = t34 - t36;
-  const simd::C1 t42 = simd::sub_i(t35, t37);
-  const simd::C1 t3 = simd::load1(in + 6 * is);
-  const simd::C1 t11 = simd::load1(in + 22 * is);
-  const simd::C1 t43 = t3 + t11;
-  const simd::C1 t44 = t3 - t11;
-  const simd::C1 t7 = simd::load1(in + 14 * is);
-  const simd::C1 t15 = simd::load1(in + 30 * is);
-  const simd::C1 t45 = t7 + t15;
-  const simd::C1 t46 = t7 - t15;
-  const simd::C1 t48 = t43 + t45;
-  const simd::C1 t49 = simd::add_i(t44, t46);
-  const simd::C1 t50 = t43 - t45;
-  const simd::C1 t51 = simd::sub_i(t44, t46);
-  const simd::C1 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), -0.3826834323650898, 0.3826834323650898));
-  const simd::C1 t53 = simd::mul_1_plus_i(t32, 0.7071067811865476);
-  const simd::C1 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), -0.9238795325112867, 0.9238795325112867));
-  const simd::C1 t55 = simd::mul_1_plus_i(t40, 0.7071067811865476);
-  const simd::C1 t57 = simd::mul_1_minus_i(t42, -0.7071067811865476);
-  const simd::C1 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), -0.9238795325112867, 0.9238795325112867));
-  const simd::C1 t59 = simd::mul_1_minus_i(t50, -0.7071067811865476);
-  const simd::C1 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), 0.3826834323650898, -0.3826834323650898));
-  const simd::C1 t61 = t21 + t39;
-  const simd::C1 t62 = t21 - t39;
-  const simd::C1 t63 = t30 + t48;
-  const simd::C1 t64 = t30 - t48;
-  const simd::C1 t66 = t61 + t63;
-  simd::store1(out + 0 * os, t66);
-  const simd::C1 t67 = simd::add_i(t62, t64);
-  simd::store1(out + 8 * os, t67);
-  const simd::C1 t68 = t61 - t63;
-  simd::store1(out + 16 * os, t68);
-  const simd::C1 t69 = simd::sub_i(t62, t64);
-  simd::store1(out + 24 * os, t69);
-  const simd::C1 t70 = t22 + t55;
-  const simd::C1 t71 = t22 - t55;
-  const simd::C1 t72 = t52 + t58;
-  const simd::C1 t73 = t52 - t58;
-  const simd::C1 t75 = t70 + t72;
-  simd::store1(out + 2 * os, t75);
-  const simd::C1 t76 = simd::add_i(t71, t73);
-  simd::store1(out + 10 * os, t76);
-  const simd::C1 t77 = t70 - t72;
-  simd::store1(out + 18 * os, t77);
-  const simd::C1 t78 = simd::sub_i(t71, t73);
-  simd::store1(out + 26 * os, t78);
-  const simd::C1 t79 = simd::add_i(t23, t41);
-  const simd::C1 t80 = simd::sub_i(t23, t41);
-  const simd::C1 t81 = t53 + t59;
-  const simd::C1 t82 = t53 - t59;
-  const simd::C1 t84 = t79 + t81;
-  simd::store1(out + 4 * os, t84);
-  const simd::C1 t85 = simd::add_i(t80, t82);
-  simd::store1(out + 12 * os, t85);
-  const simd::C1 t86 = t79 - t81;
-  simd::store1(out + 20 * os, t86);
-  const simd::C1 t87 = simd::sub_i(t80, t82);
-  simd::store1(out + 28 * os, t87);
-  const simd::C1 t88 = t24 + t57;
-  const simd::C1 t89 = t24 - t57;
-  const simd::C1 t90 = t54 + t60;
-  const simd::C1 t91 = t54 - t60;
-  const simd::C1 t93 = t88 + t90;
-  simd::store1(out + 6 * os, t93);
-  const simd::C1 t94 = simd::add_i(t89, t91);
-  simd::store1(out + 14 * os, t94);
-  const simd::C1 t95 = t88 - t90;
-  simd::store1(out + 22 * os, t95);
-  const simd::C1 t96 = simd::sub_i(t89, t91);
-  simd::store1(out + 30 * os, t96);
 }
 
 [[gnu::always_inline]] inline void pair_fwd_18(const double* in0, const double* in1, double* out0, double* out1) {
@@ -21622,307 +21623,129 @@ namespace {
   simd::store1(out0 + 70, simd::low(t720)); simd::store1(out1 + 70, simd::high(t720));
 }
 
+#endif
 }  // namespace
 
+#if TQS_LEVEL >= 4
 void cplx_pairs_fwd_2(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_2(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_2(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_2(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_2(x, xs, y, ys);
 }
 void cplx_pairs_bwd_2(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_2(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_2(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_2(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_2(x, xs, y, ys);
-}
 void cplx_pairs_fwd_3(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_3(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_3(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_3(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_3(x, xs, y, ys);
 }
 void cplx_pairs_bwd_3(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_3(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_3(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_3(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_3(x, xs, y, ys);
-}
 void cplx_pairs_fwd_4(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_4(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_4(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_4(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_4(x, xs, y, ys);
 }
 void cplx_pairs_bwd_4(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_4(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_4(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_4(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_4(x, xs, y, ys);
-}
 void cplx_pairs_fwd_5(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_5(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_5(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_5(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_5(x, xs, y, ys);
 }
 void cplx_pairs_bwd_5(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_5(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_5(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_5(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_5(x, xs, y, ys);
-}
 void cplx_pairs_fwd_6(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_6(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_6(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_6(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_6(x, xs, y, ys);
 }
 void cplx_pairs_bwd_6(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_6(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_6(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_6(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_6(x, xs, y, ys);
-}
 void cplx_pairs_fwd_7(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_7(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_7(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_7(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_7(x, xs, y, ys);
 }
 void cplx_pairs_bwd_7(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_7(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_7(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_7(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_7(x, xs, y, ys);
-}
 void cplx_pairs_fwd_8(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_8(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_8(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_8(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_8(x, xs, y, ys);
 }
 void cplx_pairs_bwd_8(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_8(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_8(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_8(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_8(x, xs, y, ys);
-}
 void cplx_pairs_fwd_9(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_9(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_9(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_9(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_9(x, xs, y, ys);
 }
 void cplx_pairs_bwd_9(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_9(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_9(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_9(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_9(x, xs, y, ys);
-}
 void cplx_pairs_fwd_10(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_10(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_10(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_10(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_10(x, xs, y, ys);
 }
 void cplx_pairs_bwd_10(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_10(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_10(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_10(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_10(x, xs, y, ys);
-}
 void cplx_pairs_fwd_11(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_11(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_11(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_11(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_11(x, xs, y, ys);
 }
 void cplx_pairs_bwd_11(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_11(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_11(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_11(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_11(x, xs, y, ys);
-}
 void cplx_pairs_fwd_12(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_12(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_12(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_12(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_12(x, xs, y, ys);
 }
 void cplx_pairs_bwd_12(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_12(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_12(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_12(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_12(x, xs, y, ys);
-}
 void cplx_pairs_fwd_13(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_13(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_13(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_13(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_13(x, xs, y, ys);
 }
 void cplx_pairs_bwd_13(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_13(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_13(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_13(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_13(x, xs, y, ys);
-}
 void cplx_pairs_fwd_14(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_14(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_14(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_14(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_14(x, xs, y, ys);
 }
 void cplx_pairs_bwd_14(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_14(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_14(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_14(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_14(x, xs, y, ys);
-}
 void cplx_pairs_fwd_15(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_15(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_fwd_15(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_15(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_15(x, xs, y, ys);
 }
 void cplx_pairs_bwd_15(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_15(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_bwd_15(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_15(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_15(x, xs, y, ys);
-}
 void cplx_pairs_fwd_16(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_fwd_16(x, x + 2 * xd, y, y + 2 * yd);
 }
-void cplx_strided_fwd_16(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_fwd_16(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_fwd_16(x, xs, y, ys);
-}
 void cplx_pairs_bwd_16(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
     pair_bwd_16(x, x + 2 * xd, y, y + 2 * yd);
-}
-void cplx_strided_bwd_16(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
-  int64_t t = 0;
-  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
-    pair_strided_bwd_16(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
-  if (t < count) single_strided_bwd_16(x, xs, y, ys);
 }
 void cplx_pairs_fwd_18(const double* x, int64_t xd, double* y, int64_t yd, int64_t pairs) {
   for (int64_t p = 0; p < pairs; ++p, x += 4 * xd, y += 4 * yd)
@@ -22086,8 +21909,250 @@ void cplx_pairs_bwd_63(const double* x, int64_t xd, double* y, int64_t yd, int64
 }
 
 const CplxPairsKernel complex_pairs_forward[64] = {nullptr, nullptr, cplx_pairs_fwd_2, cplx_pairs_fwd_3, cplx_pairs_fwd_4, cplx_pairs_fwd_5, cplx_pairs_fwd_6, cplx_pairs_fwd_7, cplx_pairs_fwd_8, cplx_pairs_fwd_9, cplx_pairs_fwd_10, cplx_pairs_fwd_11, cplx_pairs_fwd_12, cplx_pairs_fwd_13, cplx_pairs_fwd_14, cplx_pairs_fwd_15, cplx_pairs_fwd_16, nullptr, cplx_pairs_fwd_18, nullptr, cplx_pairs_fwd_20, cplx_pairs_fwd_21, nullptr, nullptr, cplx_pairs_fwd_24, cplx_pairs_fwd_25, nullptr, cplx_pairs_fwd_27, cplx_pairs_fwd_28, nullptr, cplx_pairs_fwd_30, nullptr, nullptr, nullptr, nullptr, cplx_pairs_fwd_35, cplx_pairs_fwd_36, nullptr, nullptr, nullptr, cplx_pairs_fwd_40, nullptr, cplx_pairs_fwd_42, nullptr, nullptr, cplx_pairs_fwd_45, nullptr, nullptr, cplx_pairs_fwd_48, cplx_pairs_fwd_49, cplx_pairs_fwd_50, nullptr, nullptr, nullptr, cplx_pairs_fwd_54, nullptr, cplx_pairs_fwd_56, nullptr, nullptr, nullptr, cplx_pairs_fwd_60, nullptr, nullptr, cplx_pairs_fwd_63};
-const CplxStridedKernel complex_strided_forward[17] = {nullptr, nullptr, cplx_strided_fwd_2, cplx_strided_fwd_3, cplx_strided_fwd_4, cplx_strided_fwd_5, cplx_strided_fwd_6, cplx_strided_fwd_7, cplx_strided_fwd_8, cplx_strided_fwd_9, cplx_strided_fwd_10, cplx_strided_fwd_11, cplx_strided_fwd_12, cplx_strided_fwd_13, cplx_strided_fwd_14, cplx_strided_fwd_15, cplx_strided_fwd_16};
 const CplxPairsKernel complex_pairs_backward[64] = {nullptr, nullptr, cplx_pairs_bwd_2, cplx_pairs_bwd_3, cplx_pairs_bwd_4, cplx_pairs_bwd_5, cplx_pairs_bwd_6, cplx_pairs_bwd_7, cplx_pairs_bwd_8, cplx_pairs_bwd_9, cplx_pairs_bwd_10, cplx_pairs_bwd_11, cplx_pairs_bwd_12, cplx_pairs_bwd_13, cplx_pairs_bwd_14, cplx_pairs_bwd_15, cplx_pairs_bwd_16, nullptr, cplx_pairs_bwd_18, nullptr, cplx_pairs_bwd_20, cplx_pairs_bwd_21, nullptr, nullptr, cplx_pairs_bwd_24, cplx_pairs_bwd_25, nullptr, cplx_pairs_bwd_27, cplx_pairs_bwd_28, nullptr, cplx_pairs_bwd_30, nullptr, nullptr, nullptr, nullptr, cplx_pairs_bwd_35, cplx_pairs_bwd_36, nullptr, nullptr, nullptr, cplx_pairs_bwd_40, nullptr, cplx_pairs_bwd_42, nullptr, nullptr, cplx_pairs_bwd_45, nullptr, nullptr, cplx_pairs_bwd_48, cplx_pairs_bwd_49, cplx_pairs_bwd_50, nullptr, nullptr, nullptr, cplx_pairs_bwd_54, nullptr, cplx_pairs_bwd_56, nullptr, nullptr, nullptr, cplx_pairs_bwd_60, nullptr, nullptr, cplx_pairs_bwd_63};
-const CplxStridedKernel complex_strided_backward[17] = {nullptr, nullptr, cplx_strided_bwd_2, cplx_strided_bwd_3, cplx_strided_bwd_4, cplx_strided_bwd_5, cplx_strided_bwd_6, cplx_strided_bwd_7, cplx_strided_bwd_8, cplx_strided_bwd_9, cplx_strided_bwd_10, cplx_strided_bwd_11, cplx_strided_bwd_12, cplx_strided_bwd_13, cplx_strided_bwd_14, cplx_strided_bwd_15, cplx_strided_bwd_16};
 #endif
+
+void cplx_strided_fwd_2(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_2(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_2(x, xs, y, ys);
+}
+void cplx_strided_bwd_2(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_2(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_2(x, xs, y, ys);
+}
+void cplx_strided_fwd_3(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_3(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_3(x, xs, y, ys);
+}
+void cplx_strided_bwd_3(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_3(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_3(x, xs, y, ys);
+}
+void cplx_strided_fwd_4(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_4(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_4(x, xs, y, ys);
+}
+void cplx_strided_bwd_4(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_4(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_4(x, xs, y, ys);
+}
+void cplx_strided_fwd_5(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_5(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_5(x, xs, y, ys);
+}
+void cplx_strided_bwd_5(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_5(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_5(x, xs, y, ys);
+}
+void cplx_strided_fwd_6(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_6(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_6(x, xs, y, ys);
+}
+void cplx_strided_bwd_6(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_6(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_6(x, xs, y, ys);
+}
+void cplx_strided_fwd_7(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_7(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_7(x, xs, y, ys);
+}
+void cplx_strided_bwd_7(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_7(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_7(x, xs, y, ys);
+}
+void cplx_strided_fwd_8(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_8(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_8(x, xs, y, ys);
+}
+void cplx_strided_bwd_8(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_8(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_8(x, xs, y, ys);
+}
+void cplx_strided_fwd_9(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_9(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_9(x, xs, y, ys);
+}
+void cplx_strided_bwd_9(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_9(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_9(x, xs, y, ys);
+}
+void cplx_strided_fwd_10(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_10(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_10(x, xs, y, ys);
+}
+void cplx_strided_bwd_10(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_10(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_10(x, xs, y, ys);
+}
+void cplx_strided_fwd_11(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_11(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_11(x, xs, y, ys);
+}
+void cplx_strided_bwd_11(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_11(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_11(x, xs, y, ys);
+}
+void cplx_strided_fwd_12(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_12(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_12(x, xs, y, ys);
+}
+void cplx_strided_bwd_12(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_12(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_12(x, xs, y, ys);
+}
+void cplx_strided_fwd_13(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_13(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_13(x, xs, y, ys);
+}
+void cplx_strided_bwd_13(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_13(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_13(x, xs, y, ys);
+}
+void cplx_strided_fwd_14(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_14(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_14(x, xs, y, ys);
+}
+void cplx_strided_bwd_14(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_14(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_14(x, xs, y, ys);
+}
+void cplx_strided_fwd_15(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_15(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_15(x, xs, y, ys);
+}
+void cplx_strided_bwd_15(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_15(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_15(x, xs, y, ys);
+}
+void cplx_strided_fwd_16(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_fwd_16(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_fwd_16(x, xs, y, ys);
+}
+void cplx_strided_bwd_16(const double* x, int64_t xs, int64_t xd, double* y, int64_t ys, int64_t yd, int64_t count) {
+  int64_t t = 0;
+#if TQS_LEVEL >= 4
+  for (; t + 1 < count; t += 2, x += 4 * xd, y += 4 * yd)
+    pair_strided_bwd_16(x, x + 2 * xd, xs, y, y + 2 * yd, ys);
+#endif
+  for (; t < count; ++t, x += 2 * xd, y += 2 * yd) single_strided_bwd_16(x, xs, y, ys);
+}
+
+const CplxStridedKernel complex_strided_forward[17] = {nullptr, nullptr, cplx_strided_fwd_2, cplx_strided_fwd_3, cplx_strided_fwd_4, cplx_strided_fwd_5, cplx_strided_fwd_6, cplx_strided_fwd_7, cplx_strided_fwd_8, cplx_strided_fwd_9, cplx_strided_fwd_10, cplx_strided_fwd_11, cplx_strided_fwd_12, cplx_strided_fwd_13, cplx_strided_fwd_14, cplx_strided_fwd_15, cplx_strided_fwd_16};
+const CplxStridedKernel complex_strided_backward[17] = {nullptr, nullptr, cplx_strided_bwd_2, cplx_strided_bwd_3, cplx_strided_bwd_4, cplx_strided_bwd_5, cplx_strided_bwd_6, cplx_strided_bwd_7, cplx_strided_bwd_8, cplx_strided_bwd_9, cplx_strided_bwd_10, cplx_strided_bwd_11, cplx_strided_bwd_12, cplx_strided_bwd_13, cplx_strided_bwd_14, cplx_strided_bwd_15, cplx_strided_bwd_16};
 TQS_LEVEL_END

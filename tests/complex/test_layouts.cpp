@@ -76,9 +76,9 @@ TEST(ComplexLayouts, ShortBatchesEveryLength) {
   }
 }
 
-// One short vector with strides or offsets: at the AVX levels the strided
-// kernels read and write the caller's arrays themselves, unscaled; scaled,
-// and from 17 points, the general strategy gathers.
+// One short vector with strides or offsets: the strided kernels read and
+// write the caller's arrays themselves, unscaled; scaled, and from 17
+// points, the general strategy gathers.
 TEST(ComplexLayouts, ShortStridedVectorsEveryLength) {
   for (int64_t n = 2; n <= 17; ++n) {
     for (int variant = 0; variant < 4; ++variant) {

@@ -57,20 +57,19 @@ TEST(ComplexPlanner, ShortTransformsThatThePlanCanScaleRunTheirPlanDirectly) {
     EXPECT_TRUE(complex_test::check(c)) << e.n;
   }
   // Strides, offsets and batches are not for it, but for unscaled vectors
-  // up to 16 points at the AVX levels.
+  // up to 16 points.
   Case c;
   c.n = 60;
   c.in_offset = 1;
   c.expect_strategy = "general";
   EXPECT_TRUE(complex_test::check(c));
-  const bool avx = tqs_cpu_level() >= 4;
   for (int64_t n : {16, 17}) {
     for (double scale : {1.0, 0.5}) {
       Case s;
       s.n = n;
       s.in_stride = 2;
       s.forward_scale = scale;
-      s.expect_strategy = avx && n <= 16 && scale == 1.0 ? "small-complex" : "general";
+      s.expect_strategy = n <= 16 && scale == 1.0 ? "small-complex" : "general";
       EXPECT_TRUE(complex_test::check(s)) << n << " " << scale;
     }
   }
