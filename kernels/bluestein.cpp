@@ -140,9 +140,49 @@ bool extended_spectrum(double* out, int64_t n, int64_t l) {
     idx += 2 * k + 1;
     while (idx >= 2 * n) idx -= 2 * n;
   }
-  ext_dft(b, 1, y, l, w, 1);
+  // The kernel is even (b[j] = b[l-j]) and so is its transform B: half of
+  // it comes from one transform of N = l/2 points (half the extended
+  // arithmetic, 200 points: 13 -> 7 us) of
+  //   t[j] = (b[j] + b[N-j])/2 - sin(pi j/N) (b[j] - b[N-j]),
+  // whose transform T gives B[2k] = T[k] + T[N-k] and, from
+  // B[1] = b[0] - b[N] + 2 sum_j b[j] cos(pi j/N), B[2k+1] = B[2k-1] +
+  // i (T[k] - T[N-k]) (the cosine transform of b's real and imaginary parts
+  // by the usual half-length method, both parts at once).
+  const int64_t N = l / 2;
+  long double *t = y, *f = y + l;
+  for (int64_t j = 0; j < N; ++j) {
+    const long double sn = -w[2 * j + 1];  // sin(2 pi j/l)
+    const long double* p = b + 2 * j;
+    const long double* q = b + 2 * (N - j);
+    t[2 * j] = 0.5L * (p[0] + q[0]) - sn * (p[0] - q[0]);
+    t[2 * j + 1] = 0.5L * (p[1] + q[1]) - sn * (p[1] - q[1]);
+  }
+  ext_dft(t, 1, f, N, w, 2);
   const long double inv = 1.0L / (long double)l;
-  for (int64_t k = 0; k < 2 * l; ++k) out[k] = (double)(y[k] * inv);
+  auto put = [&](int64_t m, long double re, long double im) {
+    out[2 * m] = (double)(re * inv);
+    out[2 * m + 1] = (double)(im * inv);
+    if (m > 0 && m < N) {
+      out[2 * (l - m)] = out[2 * m];
+      out[2 * (l - m) + 1] = out[2 * m + 1];
+    }
+  };
+  for (int64_t k = 0; 2 * k <= N; ++k) {
+    const int64_t r = k == 0 ? 0 : N - k;
+    put(2 * k, f[2 * k] + f[2 * r], f[2 * k + 1] + f[2 * r + 1]);
+  }
+  long double odd_re = b[0] - b[2 * N], odd_im = b[1] - b[2 * N + 1];
+  for (int64_t j = 1; j < N; ++j) {
+    odd_re += 2.0L * b[2 * j] * w[2 * j];
+    odd_im += 2.0L * b[2 * j + 1] * w[2 * j];
+  }
+  for (int64_t k = 0; 2 * k + 1 <= N; ++k) {
+    if (k > 0) {
+      odd_re -= f[2 * k + 1] - f[2 * (N - k) + 1];
+      odd_im += f[2 * k] - f[2 * (N - k)];
+    }
+    put(2 * k + 1, odd_re, odd_im);
+  }
   tqs_mm_free(mem);
   return true;
 }
