@@ -116,7 +116,7 @@ long vectors(Call& c, EngineDescriptor* axis, const double* x, int64_t xs, int64
   // Strided ones up to 16 points, unscaled, likewise without a gather or a
   // scatter, which cost more than their transform (ns per vector before /
   // after, batches of 1000 of 12 points with strides of 2: level 5 15 /
-  // 4.2, level 0 15 / 7.5).
+  // 4.2, level 0 16 / 7.0).
   if (kernel != nullptr && n <= 16 && s == 1.0) {
     (c.forward ? complex_strided_forward : complex_strided_backward)[n](x, xs, xd, y, ys, yd,
                                                                         count);
