@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "kernels/call_scratch.h"
 #include "kernels/codelets.h"
 #include "kernels/complex_compute.h"
 
@@ -13,30 +14,6 @@ namespace {
 
 constexpr int BATCH_GROUP = 8;
 constexpr int MAX_AXES = 8;
-
-// Scratch of the call: on the stack up to 2 KB, else allocated on first
-// need and freed when the call ends (the allocation cost a strided vector
-// of 64 points a sixth of its time; a larger frame costs every call its
-// stack probes).
-struct Scratch {
-  static constexpr int64_t LOCAL_DOUBLES = 256;
-  alignas(64) double local[LOCAL_DOUBLES];
-  double* data = nullptr;
-  int64_t doubles = 0;
-  Scratch() {}  // leaves local uninitialised
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() { tqs_mm_free(data); }
-  double* get(int64_t want) {
-    if (want <= LOCAL_DOUBLES) return local;
-    if (data != nullptr && doubles >= want) return data;
-    tqs_mm_free(data);
-    doubles = want;
-    data = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(want) * sizeof(double),
-                                                WORK_ALIGNMENT));
-    return data;
-  }
-};
 
 // Complex elements: strides count 16-byte elements.
 void gather(const double* x, int64_t stride, int64_t n, double* v) {
@@ -56,7 +33,7 @@ void scatter(const double* v, double* y, int64_t stride, int64_t n) {
 struct Call {
   bool forward;
   void* work;
-  Scratch scratch;
+  CallScratch scratch;
 };
 
 AxisRoutine routine(const EngineDescriptor* axis, bool forward) {
@@ -272,7 +249,7 @@ long split_serial_batch(EngineDescriptor* d, bool forward, const double* in_re,
   const int64_t xs = d->first_input_stride;
   const int64_t ys = d->first_output_stride;
   const SplitAxisRoutine run = forward ? d->split_axis_forward : d->split_axis_backward;
-  Scratch scratch;
+  CallScratch scratch;
   double* v = nullptr;
   if (xs != 1 || ys != 1) {
     v = scratch.get(2 * n);

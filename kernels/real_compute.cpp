@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/engine.h"
+#include "kernels/call_scratch.h"
 #include "kernels/real_compute.h"
 #include "parallel/drivers.h"
 #include "tqs_dfti.h"
@@ -36,21 +37,6 @@ int64_t padded_vector(const EngineDescriptor* d) {
   return cce_layout(d) ? n / 2 * 2 + 2 : (n + 1) / 2 * 2;
 }
 
-// Drivers' scratch: allocated on first need, freed when the call ends.
-struct Scratch {
-  double* data = nullptr;
-  int64_t doubles = 0;
-  ~Scratch() { tqs_mm_free(data); }
-  double* get(int64_t want) {
-    if (data != nullptr && doubles >= want) return data;
-    tqs_mm_free(data);
-    doubles = want;
-    data = static_cast<double*>(tqs_mm_allocate(static_cast<uint64_t>(want) * sizeof(double),
-                                                WORK_ALIGNMENT));
-    return data;
-  }
-};
-
 void gather(const double* x, int64_t stride, Side s, double* dst) {
   if (s.unit == 1) {
     for (int64_t j = 0; j < s.count; ++j) dst[j] = x[j * stride];
@@ -82,7 +68,7 @@ struct Call {
   AxisRoutine axis;
   void* work;
   int64_t count;  // transforms of this call (a thread's share of the batch)
-  Scratch scratch;
+  CallScratch scratch;
 
   Call(EngineDescriptor* desc, bool fwd, void* w)
       : d(desc),
