@@ -76,25 +76,6 @@ TEST(ComplexLayouts, ShortBatchesEveryLength) {
   }
 }
 
-// One short vector with strides or offsets: the strided kernels read and
-// write the caller's arrays themselves, unscaled; scaled, and from 17
-// points, the general strategy gathers.
-TEST(ComplexLayouts, ShortStridedVectorsEveryLength) {
-  for (int64_t n = 2; n <= 17; ++n) {
-    for (int variant = 0; variant < 4; ++variant) {
-      Case c;
-      c.n = n;
-      c.inplace = variant % 2 == 1;
-      c.in_stride = variant < 2 ? 2 : -3;
-      c.out_stride = c.inplace ? c.in_stride : (variant < 2 ? 1 : 4);
-      c.in_offset = variant < 2 ? 0 : 3 * n;
-      c.out_offset = c.inplace ? c.in_offset : (variant < 2 ? 1 : 0);
-      if (variant == 3) c.backward_scale = 1.0 / static_cast<double>(n);
-      ASSERT_TRUE(check(c, static_cast<uint64_t>(20 * n + variant))) << n << " " << variant;
-    }
-  }
-}
-
 // In place the output follows the input layout: output strides and
 // distances set on the descriptor must not move it.
 TEST(ComplexLayouts, InPlaceIgnoresTheOutputSide) {

@@ -18,15 +18,26 @@ TEST(ComplexLengths, EveryLengthUpTo4096) {
 }
 
 // The short lengths commit to an entry per kernel when neither direction
-// is scaled and to the plan's scaled kernels otherwise: each length in
-// both placements, unscaled and with the backward scale alone.
-TEST(ComplexLengths, ShortLengthsBothPlacementsAndScales) {
-  for (int64_t n = 1; n <= 16; ++n) {
-    for (int variant = 0; variant < 4; ++variant) {
+// is scaled and to the plan's scaled kernels otherwise; with strides or
+// offsets, unscaled, to the strided kernels, which read and write the
+// caller's arrays themselves (scaled, and from 17 points, the general
+// strategy gathers). Each length in both placements, unscaled and with the
+// backward scale alone, contiguous and strided.
+TEST(ComplexLengths, ShortLengthsBothPlacementsScalesAndLayouts) {
+  for (int64_t n = 1; n <= 17; ++n) {
+    for (int variant = 0; variant < 8; ++variant) {
+      const bool strided = variant >= 4;
+      const int v = variant % 4;
       Case c;
       c.n = n;
-      c.inplace = variant % 2 == 1;
-      if (variant >= 2) c.backward_scale = 1.0 / static_cast<double>(n);
+      c.inplace = v % 2 == 1;
+      if (strided ? v == 3 : v >= 2) c.backward_scale = 1.0 / static_cast<double>(n);
+      if (strided) {
+        c.in_stride = v < 2 ? 2 : -3;
+        c.out_stride = c.inplace ? c.in_stride : (v < 2 ? 1 : 4);
+        c.in_offset = v < 2 ? 0 : 3 * n;
+        c.out_offset = c.inplace ? c.in_offset : (v < 2 ? 1 : 0);
+      }
       ASSERT_TRUE(check(c, static_cast<uint64_t>(100 * n + variant))) << n << " " << variant;
     }
   }
