@@ -209,6 +209,11 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
   d->committed_strategy = self;
   p->length = static_cast<int32_t>(d->length);
   p->mode = mode;
+  if (strided(d)) {  // the strided kernels need no plan
+    install_compute_entries(d, strided_forward_inplace, strided_forward_out,
+                            strided_backward_inplace, strided_backward_out);
+    return 0;
+  }
   int code = complex_plan_create(&p->plan, d->length, mode, 0);
   int64_t work = 0;
   if (code == PLAN_OK) code = complex_plan_work_size(p->plan, &work);
@@ -221,14 +226,8 @@ long try_commit(const Strategy* self, EngineDescriptor* d) {
     return STRATEGY_DECLINED_SMALL;
   }
   const PlanRecord* plan = p->plan;
-  const bool unscaled = !plan->forward_scaled && !plan->backward_scaled;
-  if (strided(d)) {
-    install_compute_entries(d, strided_forward_inplace, strided_forward_out,
-                            strided_backward_inplace, strided_backward_out);
-    return 0;
-  }
   const KernelEntries* e = kernel_entries_of(d->length);
-  if (e != nullptr && unscaled) {
+  if (e != nullptr && !plan->forward_scaled && !plan->backward_scaled) {
     install_compute_entries(d, e->forward_inplace, e->forward_out, e->backward_inplace,
                             e->backward_out);
   } else if (d->length <= LONGEST_CODELET) {
