@@ -168,11 +168,21 @@ int radix_bits(int cl, int L) {
   // radix-8 one closing 2^13, which gained most; 2^17 on gained nothing).
   // A chirp-z transform that computes half of a 2^14-point one (4099 points)
   // lost 6-11 %, those of 5003 to 16411 points gained 7-14 %.
+  // On the AMD development machine a radix-8 top over these chains beat the
+  // radix-4 one that an Intel Xeon had preferred (interleaved runs, level 5:
+  // 8 x 4 x 4 x 8 x 8 for 2^13 5-10 % faster than 4 x 4 x 8 x 8 x 8, real
+  // 16384 forward and backward alike; 8 x 4 x 8 x 8 x 8 for 2^14 5-8 %
+  // faster than 4 x 8 x 8 x 8 x 8; 8^5 for 2^15, inside the real 65536,
+  // 10-15 % forward, 4-9 % backward). At 2^16 nothing beat 8 x 4 x 4 x 8 x
+  // 8 x 8 (a radix-16 top 10 % slower, a radix-4 top 16 %).
   // Without AVX, 8-point leaves under a radix-16 pass replace a radix-8 pass
   // over 16-point leaves (level 0: 4096 17 % faster, 8192 22 %, 16384 20 %,
   // 65536 3-10 %).
 #if TQS_AVX
-  if (cl >= 13 && cl <= 16 && (L == 13 || L == 6)) return L == 13 ? 2 : 3;
+  if (cl >= 13 && cl <= 16) {
+    if (L == cl || L == 6) return 3;
+    if (L == 13 || L == 10) return 2;
+  }
 #else
   if (cl >= 12 && cl <= 16 && L == 7) return 4;
 #endif
