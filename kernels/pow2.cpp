@@ -141,7 +141,8 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // top (eight sub-transforms side by side) measured clearly faster than 4,
 // and so it does at 2^20 and 2^21, whose sub-transforms then stay within or
 // near the second-level cache (level 5: complex 2^20 13 % and 2^21 17 %
-// faster, real 2^22 15-20 %; level 0: 3-14 %). At 2^17 it gained nothing, at
+// faster, real 2^22 15-20 %; level 0: 3-14 %). At 2^17 it gained nothing
+// over 16-point leaves (over 8-point ones it does, see radix_bits), at
 // 2^23 (8 x 2^20) it lost 3 %, and a radix-16 top at 2^20 gained only 2-5 %.
 //
 // At the AVX levels the chains from 2^8, 2^9, 2^11 and 2^12 end in
@@ -151,7 +152,7 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // 256 and 512 points 9 % faster, 4096 7 %, 2048 2 %. A radix-4
 // pass inside the recursion (8192, 65536) or a 64-point leaf read a
 // megabyte and more apart (2^20: 64 pages per leaf) lost, so the lengths
-// from 2^17 up keep the 16-point leaves. 2^10 on its own is 64-point leaves
+// from 2^18 up keep the 16-point leaves. 2^10 on its own is 64-point leaves
 // under one radix-16 pass, two sweeps instead of three (interleaved runs,
 // level 5: 3-4 % faster than 8 x 8 x 16, in place 1-3 %, real 2048 2-5 %;
 // 4 x 4 x 64 1 % slower than 16 x 64); as the inner transform of a longer
@@ -165,7 +166,8 @@ int radix_bits(int cl, int L) {
   // before the lanes beside it come for the rest of them. Leaves of 8 points
   // keep their lines (level 5, against the rule below: 8192 14 % faster,
   // 16384 18 %, 32768 16 %, 65536 12 %, with a radix-4 pass in place of the
-  // radix-8 one closing 2^13, which gained most; 2^17 on gained nothing).
+  // radix-8 one closing 2^13, which gained most; 2^17 on gained nothing
+  // then, but see below).
   // A chirp-z transform that computes half of a 2^14-point one (4099 points)
   // lost 6-11 %, those of 5003 to 16411 points gained 7-14 %.
   // On the AMD development machine a radix-8 top over these chains beat the
@@ -173,15 +175,18 @@ int radix_bits(int cl, int L) {
   // 8 x 4 x 4 x 8 x 8 for 2^13 5-10 % faster than 4 x 4 x 8 x 8 x 8, real
   // 16384 forward and backward alike; 8 x 4 x 8 x 8 x 8 for 2^14 5-8 %
   // faster than 4 x 8 x 8 x 8 x 8; 8^5 for 2^15, inside the real 65536,
-  // 10-15 % forward, 4-9 % backward). At 2^16 nothing beat 8 x 4 x 4 x 8 x
-  // 8 x 8 (a radix-16 top 10 % slower, a radix-4 top 16 %).
+  // 10-15 % forward, 4-9 % backward; 8 x 4 x 8 x 8 x 8 x 8 for 2^17, inside
+  // the real 262144, 7-13 % forward, 4-13 % backward, and complex 2^17 8 %,
+  // where the rule below gives 4 x 4 x 8 x 8 x 8 x 16). At 2^16 nothing
+  // beat 8 x 4 x 4 x 8 x 8 x 8 (a radix-16 top 10 % slower, a radix-4 top
+  // 16 %); at 2^18 8^6 and 8 x 4 x 4 x 4 x 8 x 8 x 8 gained 1-5 %: kept.
   // Without AVX, 8-point leaves under a radix-16 pass replace a radix-8 pass
   // over 16-point leaves (level 0: 4096 17 % faster, 8192 22 %, 16384 20 %,
   // 65536 3-10 %).
 #if TQS_AVX
-  if (cl >= 13 && cl <= 16) {
+  if (cl >= 13 && cl <= 17) {
     if (L == cl || L == 6) return 3;
-    if (L == 13 || L == 10) return 2;
+    if (L == 14 || L == 13 || L == 10) return 2;
   }
 #else
   if (cl >= 12 && cl <= 16 && L == 7) return 4;
