@@ -44,12 +44,15 @@ TEST(ComplexLengths, ShortLengthsBothPlacementsScalesAndLayouts) {
 }
 
 // 8191 and 4097 convolve at 16384 points like 4099, with the most and the
-// fewest inputs beyond a quarter of the convolution.
+// fewest inputs beyond a quarter of the convolution. The products of a long
+// power of two and an odd part take every shape of that order: radix-16
+// and radix-8 passes over a block of 8 or 16 points, other odd primes
+// between, and no block where no odd prime makes one (13 x 2^13).
 TEST(ComplexLengths, LongLengths) {
-  const int64_t lengths[] = {4099,   65537,     9797,      302,     2053,     97 * 4099,
-                             10000,  100000,    1000000,   3000,    1 << 13,  1 << 16,
-                             1 << 17, 1 << 18,  1 << 20,   30030,   151 * 157, 8191,
-                             4097};
+  const int64_t lengths[] = {4099,      65537,     9797,      302,      2053,      97 * 4099,
+                             10000,     100000,    1000000,   3000,     1 << 13,   1 << 16,
+                             1 << 17,   1 << 18,   1 << 20,   30030,    151 * 157, 8191,
+                             4097,      3 << 12,   5 << 11,   77 << 9,  13 << 13,  243 << 6};
   int i = 0;
   for (int64_t n : lengths) {
     Case c;
