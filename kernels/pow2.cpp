@@ -625,7 +625,14 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
       pass_top2<INV, 8, TW>(src, dst, m, t, h, b, c0, c1);
       break;
     default:
-      pass_top2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1);
+      // The radix-16 top closes 2^10 points (see radix_bits): with its 64
+      // columns known, the sixteen rows' addresses are constant offsets
+      // instead of pointers the loop reloads from the stack (complex 1024
+      // 2-3 % faster).
+      if (m == 64)
+        pass_top2<INV, 16, TW, 64>(src, dst, m, t, h, b, c0, c1);
+      else
+        pass_top2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1);
       break;
   }
 #else

@@ -260,10 +260,12 @@ enum { TW_PLAIN, TW_GROUPS, TW_SPLIT, TW_DUP };
 // in natural order. With SPLIT the table covers 2^b columns (tw) and is
 // multiplied by th, one entry per block of 2^b columns (see pass_split).
 // With TW_GROUPS the table holds R-1 groups per column pair.
-// Only the columns c0 <= k < c1 are done (c0 and c1 even).
-template <bool INV, int R, int TW>
-inline void pass_top2(const double* src, double* dst, ptrdiff_t m, const double* tw,
+// Only the columns c0 <= k < c1 are done (c0 and c1 even). MC > 0: m is
+// known to be MC.
+template <bool INV, int R, int TW, ptrdiff_t MC = 0>
+inline void pass_top2(const double* src, double* dst, ptrdiff_t m_, const double* tw,
                       const double* th, int b, ptrdiff_t c0, ptrdiff_t c1) {
+  const ptrdiff_t m = MC ? MC : m_;
   constexpr bool SPLIT = TW == TW_SPLIT;
   constexpr ptrdiff_t TS = TW == TW_GROUPS ? 8 : 4;  // doubles per twiddle pair
   const ptrdiff_t B = SPLIT ? ptrdiff_t(1) << b : m;
