@@ -359,9 +359,8 @@ inline void leaf_adjacent(const double* in, int64_t ustride, double* out0, doubl
 // element), or, breadth first, the blocks that differ only in the first
 // stage's digit (the most significant one, of stride 1). An odd first radix
 // leaves a sub-problem or a digit over: its blocks go two at a time through
-// apart(in0, in1, out0, out1), one per lane, two half loads per input
-// (level 5: complex 1000 and 3000 1.5-2 % faster than one block per
-// register); null apart, or one block left, goes one by one, one(in, out),
+// apart(in0, in1, out0, out1), one per lane (level 5: complex 1000 and
+// 3000 1.5-2 % faster than one block per register); null apart, or one block left, goes one by one, one(in, out),
 // each entry for all sub-problems before the next.
 template <class Pair, class Apart, class One>
 inline void visit_blocks(const PlanRecord* p, const double* in, double* out, int np,
@@ -490,19 +489,29 @@ template <int N, bool F>
 void blocks(const PlanRecord* p, const double* in, double* out, int np, int64_t in_step,
             int64_t out_step) {
   const int64_t is = 2 * (int64_t)p->factors[p->last_factor_index].s;
+#if TQS_LEVEL >= 4
+  // One copy of the two-lane kernel serves both kinds of pairs.
+  auto two = [](const double* base, int64_t stride, double* o0, double* o1) {
+    block_dft<N, F>(base, stride, o0, o1);
+  };
+#endif
   visit_blocks(
       p, in, out, np, in_step, out_step, 2 * N,
       [&](const double* base, double* o0, double* o1) {
 #if TQS_LEVEL >= 4
-        block_dft<N, F>([=](int t) { return load2(base + t * is); }, o0, o1);
+        two(base, is, o0, o1);
 #else
         (void)base, (void)o0, (void)o1;
 #endif
       },
       [&](const double* in0, const double* in1, double* o0, double* o1) {
 #if TQS_LEVEL >= 4
-        block_dft<N, F>([=](int t) { return join(load1(in0 + t * is), load1(in1 + t * is)); },
-                        o0, o1);
+        // Side by side in a buffer, the two blocks' inputs suit the kernel
+        // of neighbouring inputs.
+        alignas(32) double buf[4 * N];
+        for (int t = 0; t < N; ++t)
+          store2(buf + 4 * t, join(load1(in0 + t * is), load1(in1 + t * is)));
+        two(buf, 4, o0, o1);
 #else
         (void)in0, (void)in1, (void)o0, (void)o1;
 #endif

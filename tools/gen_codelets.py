@@ -1664,8 +1664,9 @@ def file_blocks():
          "// the radix pass of the deepest stage over them, fused into one DFT of",
          "// length N with literal roots. Input element t of a block is in[t * is]",
          "// (is in doubles); the N outputs are contiguous. With simd::C2 (levels 4",
-         "// and 5) two blocks go together: ld(t) gives input element t of both (one",
-         "// per lane), and the outputs go to out0 and out1.",
+         "// and 5) two blocks whose inputs are neighbours go together: lane 0 reads",
+         "// in[t * is], lane 1 the complex value after it, and the outputs go to",
+         "// out0 and out1.",
          "// blockN_forward: exp(-2 pi i j k / N); blockN_backward: exp(+...).",
          "// Lengths: " + ", ".join(str(n) for n in BLOCK_LENGTHS) + "."],
         ("TQS_BLOCK_LENGTHS", BLOCK_LENGTHS))
@@ -1694,10 +1695,9 @@ def file_blocks():
                 return ("simd::store1(out0 + %d, simd::low(%s)); "
                         "simd::store1(out1 + %d, simd::high(%s));" % (2 * k, e, 2 * k, e))
             L.append("#if TQS_LEVEL >= 4")
-            L.append("template <class Ld>")
-            L.append("[[gnu::always_inline]] inline void block%d_%s(const Ld& ld, double* out0,"
-                     " double* out1) {" % (n, dn))
-            L += A.emit(outs, "simd::C2", lambda j: "ld(%d)" % j, store)
+            L.append("[[gnu::always_inline]] inline void block%d_%s(const double* in, int64_t is,"
+                     " double* out0, double* out1) {" % (n, dn))
+            L += A.emit(outs, "simd::C2", lambda j: "simd::load2(in + %d * is)" % j, store)
             L.append("}")
             L.append("#endif")
             L.append("")
