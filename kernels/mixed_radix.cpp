@@ -360,8 +360,9 @@ inline void leaf_adjacent(const double* in, int64_t ustride, double* out0, doubl
 // stage's digit (the most significant one, of stride 1). An odd first radix
 // leaves a sub-problem or a digit over: its blocks go two at a time through
 // apart(in0, in1, out0, out1), one per lane (level 5: complex 1000 and
-// 3000 1.5-2 % faster than one block per register); null apart, or one block left, goes one by one, one(in, out),
-// each entry for all sub-problems before the next.
+// 3000 1.5-3 % faster than one block per register). With a null apart,
+// and for a last block alone, one(in, out) takes them one by one, each
+// entry for all sub-problems before the next.
 template <class Pair, class Apart, class One>
 inline void visit_blocks(const PlanRecord* p, const double* in, double* out, int np,
                          int64_t in_step, int64_t out_step, int64_t bo, Pair pair, Apart apart,
