@@ -171,4 +171,90 @@ void real_split_backward(const double* in, double* z, int64_t n, const RealSplit
   });
 }
 
+#if TQS_AVX
+namespace {
+
+// Bins k and j = h - k of the forward step (j == k: only k).
+void forward_one(double* z, int64_t k, int64_t j, const double* w, double half) {
+  const C1 a = load1(z + 2 * k), b = conj(load1(z + 2 * j));
+  const C1 e = (a + b) * half;
+  const C1 t = cmul_neg_i_mem((a - b) * half, w + 2 * k);
+  store1(z + 2 * k, e + t);
+  if (j != k) store1(z + 2 * j, conj(e - t));
+}
+
+// The same backward, into lo (bin k) and hi (bin j).
+void backward_one(const double* in, int64_t k, int64_t j, const double* w, double scale, C1* lo,
+                  C1* hi) {
+  const C1 a = load1(in + 2 * k), b = conj(load1(in + 2 * j));
+  const C1 e = (a + b) * scale;
+  const C1 p = cmul_i_conj_mem((a - b) * scale, w + 2 * k);
+  *lo = e + p;
+  *hi = conj(e - p);
+}
+
+}  // namespace
+
+void real_split_forward_cce_pairs(double* z, int64_t n, const double* w, double scale) {
+  const int64_t h = n / 2;
+  const double half = 0.5 * scale;
+  // Bins 1, h-1, h/2 (and h/2 -+ 1 when h/2 is odd) alone; the pairs
+  // (k, k+1), k even, with their mirrors read as two halves of the kernel's
+  // pairs.
+  const int64_t end = h / 2 & ~int64_t(1);
+  forward_one(z, 1, h - 1, w, half);
+  if (end != h / 2) forward_one(z, end, h - end, w, half);
+  forward_one(z, h / 2, h / 2, w, half);
+  for (int64_t k = 2; k < end; k += 2) {
+    const int64_t j = h - k;
+    const C2 a = load2(z + 2 * k);
+    const C2 b = join(load1(z + 2 * j), load1(z + 2 * (j - 1)));
+    const C2 s = add_conj(a, b);
+    const C2 t = cmul_neg_i_mem(sub_conj(a, b) * half, w + 2 * k);
+    store2(z + 2 * k, scale_add(s, half, t));
+    const C2 m = conj_scale_sub(s, half, t);
+    store1(z + 2 * j, low(m));
+    store1(z + 2 * (j - 1), high(m));
+  }
+  const double re = z[0], im = z[1];
+  z[0] = (re + im) * scale;
+  z[1] = 0.0;
+  z[n] = (re - im) * scale;
+  z[n + 1] = 0.0;
+}
+
+void real_split_backward_cce_pairs(const double* in, double* z, int64_t n, const double* w,
+                                   double scale) {
+  const int64_t h = n / 2;
+  // Everything the first and last stores cover is read first (in and z may
+  // coincide); each mirror pair (h-k, h-k+1) takes one value from this
+  // step's pair and one carried from the step before.
+  const int64_t end = h / 2 & ~int64_t(1);
+  alignas(16) const double zero[2] = {(in[0] + in[n]) * scale, (in[0] - in[n]) * scale};
+  C1 one, last, mid, unused, before{}, after{};
+  backward_one(in, 1, h - 1, w, scale, &one, &last);
+  backward_one(in, h / 2, h / 2, w, scale, &mid, &unused);
+  if (end != h / 2) backward_one(in, end, h - end, w, scale, &before, &after);
+  store2(z, join(load1(zero), one));
+  C1 carry = last;
+  for (int64_t k = 2; k < end; k += 2) {
+    const int64_t j = h - k;
+    const C2 a = load2(in + 2 * k);
+    const C2 b = join(load1(in + 2 * j), load1(in + 2 * (j - 1)));
+    const C2 s = add_conj(a, b);
+    const C2 p = cmul_i_conj_mem(sub_conj(a, b) * scale, w + 2 * k);
+    store2(z + 2 * k, scale_add(s, scale, p));
+    const C2 m = conj_scale_sub(s, scale, p);
+    store2(z + 2 * j, join(low(m), carry));
+    carry = high(m);
+  }
+  if (end == h / 2) {
+    store2(z + h, join(mid, carry));
+  } else {
+    store2(z + 2 * end, join(before, mid));
+    store2(z + 2 * (h - end), join(after, carry));
+  }
+}
+#endif
+
 TQS_LEVEL_END

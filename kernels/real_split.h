@@ -54,4 +54,17 @@ void real_split_backward(const double* in, double* out, int64_t n, const double*
 void real_split_backward(const double* in, double* out, int64_t n, const RealSplitRoots& w,
                          double scale, int64_t nyquist_at);
 
+#if TQS_AVX
+// The step around a short two-lane complex kernel of h = n/2 points, in the
+// conjugate-even layout (n/2+1 complex values). The kernel stores and loads
+// aligned pairs of values, and a pair read right after two stores that each
+// wrote half of it waits for both to reach the cache: these forms read
+// (forward, in place on the kernel's output) and write (backward, into the
+// kernel's input) whole aligned pairs only. n a multiple of 4, from 8 on;
+// w: the table of real_split_table.
+void real_split_forward_cce_pairs(double* z, int64_t n, const double* w, double scale);
+void real_split_backward_cce_pairs(const double* in, double* z, int64_t n, const double* w,
+                                   double scale);
+#endif
+
 TQS_LEVEL_END
