@@ -21,20 +21,49 @@ void scale_doubles(double* x, int64_t count, double scale) {
 }
 
 #if TQS_AVX
-// At the AVX levels 64 points in the conjugate-even layout are the two-lane
-// complex kernel of 32 and the split step: the real kernel holds one complex
-// value per register (level 5, interleaved runs: forward 21 % faster,
-// backward 8 %). At 32 points the same was 5-12 % slower than the real
-// kernel: the split step and the 16-point kernel wait on each other's
-// stores for most of their few nanoseconds.
+// At the AVX levels 64 and 128 points in the conjugate-even layout are the
+// two-lane complex kernel of half the length and the split step: the real
+// kernel of 64 holds one complex value per register, and 128 had only the
+// plan's path (level 5, interleaved runs: 64 forward 21 % faster, backward
+// 8 %). At 32 points the same was 5-12 % slower than the real kernel: the
+// split step and the 16-point kernel wait on each other's stores for most of
+// their few nanoseconds.
 struct PairSplitRoots {
   alignas(64) double w64[36];
-  PairSplitRoots() { real_split_table(w64, 64); }
+  alignas(64) double w128[68];
+  PairSplitRoots() {
+    real_split_table(w64, 64);
+    real_split_table(w128, 128);
+  }
 };
 
-const double* pair_split_roots() {
+bool pair_split(int64_t n) { return n == 64 || n == 128; }
+
+const double* pair_split_roots(int64_t n) {
   static const PairSplitRoots roots;
-  return roots.w64;
+  return n == 64 ? roots.w64 : roots.w128;
+}
+
+template <int N>
+void pair_split_forward(const double* in, double* out, double scale) {
+  codelet_pow2_complex_forward[__builtin_ctz(N / 2)](in, out);
+  real_split_forward_cce_pairs(out, N, pair_split_roots(N), scale);
+}
+
+template <int N>
+void pair_split_backward(const double* in, double* out, double scale) {
+  real_split_backward_cce_pairs(in, out, N, pair_split_roots(N), scale);
+  codelet_pow2_complex_backward[__builtin_ctz(N / 2)](out, out);
+}
+
+// Unscaled, for the batches' direct kernel calls.
+template <int N>
+void pair_split_forward_1(const double* in, double* out) {
+  pair_split_forward<N>(in, out, 1.0);
+}
+template <int N>
+void pair_split_backward_1(const double* in, double* out) {
+  pair_split_backward<N>(in, out, 1.0);
 }
 #endif
 
@@ -47,9 +76,9 @@ long whole_vector_forward(const double* input, double* output, EngineDescriptor*
   const int k = __builtin_ctzll(static_cast<uint64_t>(n));
   int64_t written = n;
 #if TQS_AVX
-  if (n == 64 && cce_layout(d)) {
-    codelet_pow2_complex_forward[k - 1](input, output);
-    real_split_forward_cce_pairs(output, n, pair_split_roots(), d->active_forward_scale);
+  if (pair_split(n) && cce_layout(d)) {
+    (n == 64 ? pair_split_forward<64> : pair_split_forward<128>)(input, output,
+                                                                 d->active_forward_scale);
     return 0;
   }
 #endif
@@ -70,9 +99,9 @@ long whole_vector_backward(const double* input, double* output, EngineDescriptor
   const int64_t n = d->length;
   const int k = __builtin_ctzll(static_cast<uint64_t>(n));
 #if TQS_AVX
-  if (n == 64 && cce_layout(d)) {
-    real_split_backward_cce_pairs(input, output, n, pair_split_roots(), d->active_backward_scale);
-    codelet_pow2_complex_backward[k - 1](output, output);
+  if (pair_split(n) && cce_layout(d)) {
+    (n == 64 ? pair_split_backward<64> : pair_split_backward<128>)(input, output,
+                                                                   d->active_backward_scale);
     return 0;
   }
 #endif
@@ -104,6 +133,7 @@ long whole_vector_backward(const double* input, double* output, EngineDescriptor
 // against 50 whole-vector).
 bool has_whole_vector(int64_t n, bool cce) {
 #if TQS_AVX
+  if (pair_split(n) && cce) return true;
   constexpr int64_t SHORTEST = 32;
 #else
   constexpr int64_t SHORTEST = 2;
@@ -122,6 +152,14 @@ bool has_whole_vector(int64_t n, bool cce) {
 
 CplxKernel real_cce_kernel(const EngineDescriptor* d, bool forward) {
   const int64_t n = d->length;
+#if TQS_AVX
+  if (pair_split(n) && cce_layout(d)) {
+    const AxisRoutine axis = forward ? d->axis_plan_forward : d->axis_plan_backward;
+    if (axis != whole_vector_forward && axis != whole_vector_backward) return nullptr;
+    if (n == 64) return forward ? pair_split_forward_1<64> : pair_split_backward_1<64>;
+    return forward ? pair_split_forward_1<128> : pair_split_backward_1<128>;
+  }
+#endif
   if (n < 2 || n > LONGEST_WHOLE_VECTOR || !cce_layout(d)) return nullptr;
   const AxisRoutine axis = forward ? d->axis_plan_forward : d->axis_plan_backward;
   if (n <= SHORTEST_PACKED_ONLY &&

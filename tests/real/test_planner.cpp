@@ -68,10 +68,12 @@ TEST(RealPlanner, InPlaceTakesOneArray) {
 }
 
 // The short powers of two skip the plan when both strides are 1 (from 32 on
-// at the AVX levels, whose lengths up to 16 take the short-vector routines).
+// at the AVX levels, whose lengths up to 16 take the short-vector routines;
+// there 128 does too in complex pairs, its half being one complex kernel).
 TEST(RealPlanner, WholeVectorKernelsReplaceThePlan) {
-  for (int64_t n : {2, 4, 8, 16, 32, 64}) {
-    const bool whole_vector = tqs_cpu_level() <= 3 || n >= 32;
+  const bool avx = tqs_cpu_level() >= 4;
+  for (int64_t n : {2, 4, 8, 16, 32, 64, 128}) {
+    const bool whole_vector = n == 128 ? avx : !avx || n >= 32;
     DftiHandle h = committed(n, false, true);
     EXPECT_EQ(whole_vector, engine(h)->real_plan == nullptr) << n;
     DftiRelease(&h);
@@ -79,11 +81,17 @@ TEST(RealPlanner, WholeVectorKernelsReplaceThePlan) {
     EXPECT_NE(nullptr, engine(h)->real_plan) << "strided " << n;
     DftiRelease(&h);
   }
-  for (int64_t n : {1, 3, 128}) {
+  for (int64_t n : {1, 3, 256}) {
     DftiHandle h = committed(n, false, true);
     EXPECT_NE(nullptr, engine(h)->real_plan) << n;
     DftiRelease(&h);
   }
+  DftiHandle h = nullptr;
+  ASSERT_EQ(0, DftiCreateDouble1D(&h, DFTI_REAL, int64_t{128}));
+  ASSERT_EQ(0, DftiSet(h, DFTI_PACKING, DFTI_PACKING_PERMUTED));
+  ASSERT_EQ(0, DftiCommit(h));
+  EXPECT_NE(nullptr, engine(h)->real_plan) << "permuted 128";
+  DftiRelease(&h);
 }
 
 // The other even lengths from 18 to 62 as well, in complex pairs only; at
