@@ -39,8 +39,9 @@ bool real_short_cce_kernel_entries(int64_t n, ComputeEntry* forward, ComputeEntr
 // Whether f is a forward entry of those.
 bool real_short_cce_kernel_entry(ComputeEntry f);
 // The same for the even lengths whose plan's half-length transform is one
-// whole kernel (AVX levels; false elsewhere): conjugate-even storage in
-// complex pairs, no offsets, no scale beyond the plan's own.
+// whole kernel (AVX levels) and for the powers of two above 64 (every
+// level; false for the others): conjugate-even storage in complex pairs, no
+// offsets, no scale beyond the plan's own.
 bool real_whole_cce_entries(const PlanRecord* plan, ComputeEntry* forward,
                             ComputeEntry* backward);
 bool real_whole_cce_entry(ComputeEntry f);

@@ -10,6 +10,7 @@
 #include "kernels/codelets.h"
 #include "kernels/generated/codelet_kernels.h"
 #include "kernels/generated/whole.h"
+#include "kernels/pow2.h"
 #include "kernels/real_compute.h"
 #include "kernels/real_split.h"
 #include "tqs_dfti.h"
@@ -322,10 +323,33 @@ constexpr WholeCceEntries kWholeCceEntries[] = {TQS_WHOLE_LENGTHS(TQS_WHOLE_ENTR
 #undef TQS_WHOLE_ENTRY
 #endif
 
+// Powers of two with a plan of their own: that plan's routine, named here,
+// in place of the storage routine and the plan layer (the plan carries the
+// scale and reads the Nyquist bin where the layout keeps it).
+long pow2_cce_forward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  double* out = static_cast<double*>(a2);
+  const int code = pow2_real_forward(static_cast<const double*>(a1), out,
+                                     static_cast<const Pow2Plan*>(d->real_plan->power_of_two_plan),
+                                     d->work_buffer);
+  permuted_to_cce(out, d->length);
+  return translate_plan_status(code);
+}
+
+long pow2_cce_backward_out(EngineDescriptor* d, void* a1, void* a2, void*, void*) {
+  return translate_plan_status(pow2_real_backward_at(
+      static_cast<const double*>(a1), static_cast<double*>(a2),
+      static_cast<const Pow2Plan*>(d->real_plan->power_of_two_plan), d->work_buffer, d->length));
+}
+
 }  // namespace
 
 bool real_whole_cce_entries(const PlanRecord* plan, ComputeEntry* forward,
                             ComputeEntry* backward) {
+  if (plan->power_of_two_plan != nullptr && plan->length > POW2_REAL_PACKED_ONLY) {
+    *forward = pow2_cce_forward_out;
+    *backward = pow2_cce_backward_out;
+    return true;
+  }
 #if TQS_LEVEL >= 4
   const int64_t n = plan->length;
   if (n % 2 != 0 || !plan->factored || plan->core_length != n / 2) return false;
@@ -345,6 +369,7 @@ bool real_whole_cce_entries(const PlanRecord* plan, ComputeEntry* forward,
 }
 
 bool real_whole_cce_entry(ComputeEntry f) {
+  if (f == pow2_cce_forward_out) return true;
 #if TQS_LEVEL >= 4
   for (const WholeCceEntries& e : kWholeCceEntries) {
     if (f == e.forward) return true;
