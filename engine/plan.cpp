@@ -494,6 +494,24 @@ int complex_plan_forward(const double* in, double* out, const PlanRecord* p, voi
 int complex_plan_backward(const double* in, double* out, const PlanRecord* p, void* work) {
   return complex_execute(in, out, p, work, false);
 }
+int complex_plan_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                       int64_t count, const PlanRecord* p, void* work, bool forward) {
+  if (p != nullptr && p->tag == TAG_COMPLEX_PLAN && p->power_of_two_plan != nullptr && in != nullptr &&
+      out != nullptr) {
+    void* owned;
+    double* w = work_area(p, work, &owned);
+    if (p->work_size > 0 && w == nullptr) return PLAN_NO_MEMORY;
+    const int code = pow2_complex_batch(in, in_dist, out, out_dist, count,
+                                        (const Pow2Plan*)p->power_of_two_plan, w, !forward);
+    free_if(owned);
+    return code;
+  }
+  for (int64_t t = 0; t < count; ++t) {
+    const int code = complex_execute(in + t * in_dist, out + t * out_dist, p, work, forward);
+    if (code != PLAN_OK) return code;
+  }
+  return PLAN_OK;
+}
 int split_plan_forward(const double* in_re, const double* in_im, double* out_re, double* out_im,
                        const PlanRecord* p, void* work) {
   return split_execute(in_re, in_im, out_re, out_im, p, work, true);

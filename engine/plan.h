@@ -27,6 +27,11 @@ int real_plan_destroy(PlanRecord* plan);
 // work may be null (the routine then allocates and frees its own).
 int complex_plan_forward(const double* in, double* out, const PlanRecord* plan, void* work);
 int complex_plan_backward(const double* in, double* out, const PlanRecord* plan, void* work);
+// count of them, the t-th from in + t * in_dist to out + t * out_dist
+// (doubles): one call for a batch of contiguous vectors, so that each
+// transform's input can be fetched while the one before it computes.
+int complex_plan_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                       int64_t count, const PlanRecord* plan, void* work, bool forward);
 int split_plan_forward(const double* in_re, const double* in_im, double* out_re, double* out_im,
                        const PlanRecord* plan, void* work);
 int split_plan_backward(const double* in_re, const double* in_im, double* out_re,

@@ -49,6 +49,12 @@ long complex_axis_ordered_backward(const double* in, double* out, EngineDescript
   return translate_plan_status(code);
 }
 
+long complex_axis_ordered_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                                int64_t count, EngineDescriptor* d, void* work, bool forward) {
+  return translate_plan_status(
+      complex_plan_batch(in, in_dist, out, out_dist, count, d->complex_plan, work, forward));
+}
+
 // The kernels fold the scale into their stores, so they always multiply;
 // misaligned vectors take the plan, which gives the same transform.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work) {

@@ -32,6 +32,11 @@ long complex_compute_backward_out(EngineDescriptor* d, void* a1, void* a2, void*
 // answer a public status.
 long complex_axis_ordered_forward(const double* in, double* out, EngineDescriptor* d, void* work);
 long complex_axis_ordered_backward(const double* in, double* out, EngineDescriptor* d, void* work);
+// count such vectors through an axis whose routines are the ordered ones,
+// the t-th from in + t * in_dist to out + t * out_dist (doubles), unscaled
+// axes only.
+long complex_axis_ordered_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                                int64_t count, EngineDescriptor* d, void* work, bool forward);
 // The straight-line kernel of the axis's length (2..64) on 16-byte aligned
 // data; anything else goes through the ordered routine.
 long complex_axis_kernel_forward(const double* in, double* out, EngineDescriptor* d, void* work);

@@ -503,8 +503,8 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
 // An unsplit pass in the layout of its table.
 template <bool INV, class V, int R>
 void pass_plain(const double* src, double* dst, ptrdiff_t m, const double* tw, ptrdiff_t c0,
-                ptrdiff_t c1) {
-  pass<INV, V, R, PASS_GROUPS>(src, dst, m, tw, c0, c1);
+                ptrdiff_t c1, const char* ahead = nullptr) {
+  pass<INV, V, R, PASS_GROUPS>(src, dst, m, tw, c0, c1, ahead);
 }
 
 // The pass closing 2^L-point sub-transforms (np lanes or lane pairs, blocks
@@ -609,20 +609,20 @@ void sub_pass(double* o, int L, const Pow2Plan* pl, int np, ptrdiff_t ps, ptrdif
 // Columns c0 <= k < c1 only.
 template <bool INV, int TW>
 void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl,
-              ptrdiff_t c0, ptrdiff_t c1) {
+              ptrdiff_t c0, ptrdiff_t c1, const char* ahead) {
   const double* t = pl->top_tw;
   const double* h = pl->top_hi;
   const int b = pl->top_lo_bits;
 #if TQS_AVX
   switch (rb) {
     case 1:
-      pass_top2<INV, 2, TW>(src, dst, m, t, h, b, c0, c1);
+      pass_top2<INV, 2, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     case 2:
-      pass_top2<INV, 4, TW>(src, dst, m, t, h, b, c0, c1);
+      pass_top2<INV, 4, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     case 3:
-      pass_top2<INV, 8, TW>(src, dst, m, t, h, b, c0, c1);
+      pass_top2<INV, 8, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     default:
       // The radix-16 top closes 2^10 points (see radix_bits): with its 64
@@ -630,29 +630,29 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
       // instead of pointers the loop reloads from the stack (complex 1024
       // 2-3 % faster).
       if (m == 64)
-        pass_top2<INV, 16, TW, 64>(src, dst, m, t, h, b, c0, c1);
+        pass_top2<INV, 16, TW, 64>(src, dst, m, t, h, b, c0, c1, ahead);
       else
-        pass_top2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1);
+        pass_top2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
   }
 #else
   constexpr bool SPLIT = TW == TW_SPLIT;
   switch (rb) {
     case 1:
-      SPLIT ? pass_split<INV, C1, 2>(src, dst, m, t, h, b, c0, c1)
-            : pass_plain<INV, C1, 2>(src, dst, m, t, c0, c1);
+      SPLIT ? pass_split<INV, C1, 2>(src, dst, m, t, h, b, c0, c1, ahead)
+            : pass_plain<INV, C1, 2>(src, dst, m, t, c0, c1, ahead);
       break;
     case 2:
-      SPLIT ? pass_split<INV, C1, 4>(src, dst, m, t, h, b, c0, c1)
-            : pass_plain<INV, C1, 4>(src, dst, m, t, c0, c1);
+      SPLIT ? pass_split<INV, C1, 4>(src, dst, m, t, h, b, c0, c1, ahead)
+            : pass_plain<INV, C1, 4>(src, dst, m, t, c0, c1, ahead);
       break;
     case 3:
-      SPLIT ? pass_split<INV, C1, 8>(src, dst, m, t, h, b, c0, c1)
-            : pass_plain<INV, C1, 8>(src, dst, m, t, c0, c1);
+      SPLIT ? pass_split<INV, C1, 8>(src, dst, m, t, h, b, c0, c1, ahead)
+            : pass_plain<INV, C1, 8>(src, dst, m, t, c0, c1, ahead);
       break;
     default:
-      SPLIT ? pass_split<INV, C1, 16>(src, dst, m, t, h, b, c0, c1)
-            : pass_plain<INV, C1, 16>(src, dst, m, t, c0, c1);
+      SPLIT ? pass_split<INV, C1, 16>(src, dst, m, t, h, b, c0, c1, ahead)
+            : pass_plain<INV, C1, 16>(src, dst, m, t, c0, c1, ahead);
       break;
   }
 #endif
@@ -685,22 +685,22 @@ void run_subs(const double* in, double* work, int L, const Pow2Plan* pl, double 
 }
 
 // Its closing pass, work -> out, over the columns c0 <= k < c1 of 2^L / R
-// (even bounds).
+// (even bounds); ahead: see pass_top2.
 template <bool INV>
 void run_top(const double* work, double* out, int L, const Pow2Plan* pl, ptrdiff_t c0,
-             ptrdiff_t c1) {
+             ptrdiff_t c1, const char* ahead = nullptr) {
   const int rb = pl->bits[L];
   const ptrdiff_t m = ptrdiff_t(1) << (L - rb);
   if (pl->top_hi != nullptr)
-    top_pass<INV, TW_SPLIT>(rb, work, out, m, pl, c0, c1);
+    top_pass<INV, TW_SPLIT>(rb, work, out, m, pl, c0, c1, ahead);
 #if TQS_AVX
   else if (pl->top_groups)
-    top_pass<INV, TW_GROUPS>(rb, work, out, m, pl, c0, c1);
+    top_pass<INV, TW_GROUPS>(rb, work, out, m, pl, c0, c1, ahead);
   else if (dup_top(L, rb))
-    top_pass<INV, TW_DUP>(rb, work, out, m, pl, c0, c1);
+    top_pass<INV, TW_DUP>(rb, work, out, m, pl, c0, c1, ahead);
 #endif
   else
-    top_pass<INV, TW_PLAIN>(rb, work, out, m, pl, c0, c1);
+    top_pass<INV, TW_PLAIN>(rb, work, out, m, pl, c0, c1, ahead);
 }
 
 // From 2^20 points on, the sub-transforms' own closing pass sweeps a work
@@ -732,10 +732,11 @@ void run_closing_blocks(const double* in, double* out, double* work, int L, cons
   }
 }
 
-// 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes.
+// 2^L-point complex transform, in -> out (may alias), work >= 16 * 2^L bytes;
+// ahead: see pass_top2.
 template <bool INV, bool SC>
 void run_complex(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
-                 double scale) {
+                 double scale, const char* ahead = nullptr) {
   if (L <= CODELET_LOG2) {
     if constexpr (SC)
       (INV ? codelet_pow2_complex_backward_scaled : codelet_pow2_complex_forward_scaled)[L](in, out,
@@ -749,7 +750,7 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
     return;
   }
   run_subs<INV, SC>(in, work, L, pl, scale);
-  run_top<INV>(work, out, L, pl, 0, ptrdiff_t(1) << (L - pl->bits[L]));
+  run_top<INV>(work, out, L, pl, 0, ptrdiff_t(1) << (L - pl->bits[L]), ahead);
 }
 
 // The real plan's split step, with its roots in one table or two.
@@ -847,11 +848,11 @@ void real_forward_closing_blocks(double* work, double* out, const Pow2Plan* pl, 
 
 template <bool INV>
 void run_complex_s(const double* in, double* out, double* work, int L, const Pow2Plan* pl,
-                   bool scaled) {
+                   bool scaled, const char* ahead = nullptr) {
   if (scaled)
-    run_complex<INV, true>(in, out, work, L, pl, pl->scale);
+    run_complex<INV, true>(in, out, work, L, pl, pl->scale, ahead);
   else
-    run_complex<INV, false>(in, out, work, L, pl, 1.0);
+    run_complex<INV, false>(in, out, work, L, pl, 1.0, ahead);
 }
 
 int check(const double* in, const double* out, const Pow2Plan* pl, int32_t tag) {
@@ -873,14 +874,28 @@ double* get_work(const Pow2Plan* pl, void* work, void** own) {
   return static_cast<double*>(*own);
 }
 
+// In a batch each transform's closing pass fetches the next one's input
+// (see prefetch_ahead): its leaves would otherwise wait for it line by line
+// from a farther cache or memory, with nothing else to do meanwhile. From
+// 2^20 points the closing pass runs in blocks of columns and fetches
+// nothing.
+
+// count transforms, the t-th from in + t * in_dist to out + t * out_dist
+// (doubles).
 template <bool INV>
-int complex_exec(const double* in, double* out, const Pow2Plan* pl, void* work) {
+int complex_exec(const double* in, double* out, const Pow2Plan* pl, void* work,
+                 int64_t count = 1, int64_t in_dist = 0, int64_t out_dist = 0) {
   int st = check(in, out, pl, TAG_POW2_COMPLEX);
   if (st != PLAN_OK) return st;
   void* own;
   double* w = get_work(pl, work, &own);
   if (pl->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  run_complex_s<INV>(in, out, w, pl->log2n, pl, INV ? pl->backward_scaled : pl->forward_scaled);
+  const bool scaled = INV ? pl->backward_scaled : pl->forward_scaled;
+  for (int64_t t = 0; t < count; ++t) {
+    const double* next = t + 1 < count ? in + (t + 1) * in_dist : nullptr;
+    run_complex_s<INV>(in + t * in_dist, out + t * out_dist, w, pl->log2n, pl, scaled,
+                       reinterpret_cast<const char*>(next));
+  }
   if (own != nullptr) tqs_mm_free(own);
   return PLAN_OK;
 }
@@ -932,6 +947,12 @@ int pow2_complex_forward(const double* in, double* out, const Pow2Plan* plan, vo
 
 int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
   return complex_exec<true>(in, out, plan, work);
+}
+
+int pow2_complex_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                       int64_t count, const Pow2Plan* plan, void* work, bool inverse) {
+  return inverse ? complex_exec<true>(in, out, plan, work, count, in_dist, out_dist)
+                 : complex_exec<false>(in, out, plan, work, count, in_dist, out_dist);
 }
 
 void pow2_plan_input_in_cache(Pow2Plan* plan) {

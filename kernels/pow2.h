@@ -28,6 +28,11 @@ int pow2_plan_destroy(Pow2Plan* plan);
 // Complex: 2^log2n interleaved pairs. Real: permuted packed order.
 int pow2_complex_forward(const double* in, double* out, const Pow2Plan* plan, void* work);
 int pow2_complex_backward(const double* in, double* out, const Pow2Plan* plan, void* work);
+// count complex transforms one after another, the t-th from in + t * in_dist
+// to out + t * out_dist (doubles; in place where in == out and the
+// distances are equal).
+int pow2_complex_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                       int64_t count, const Pow2Plan* plan, void* work, bool inverse);
 int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work);
 int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work);
 // Backward from a spectrum whose middle frequency sits at in[nyquist_at]

@@ -180,6 +180,17 @@ inline void bfly_r(V* x) {
   }
 }
 
+// A closing pass of R rows of m columns that the next transform of a batch
+// follows (ahead, its R*m input points in R*m/4 lines) asks for that input
+// R/2 lines for each column pair, at column k (even), so that it arrives
+// while this transform computes. (Always inlined: as a function of its
+// own, which has no effect the compiler can see, its calls were dropped.)
+template <int R>
+[[gnu::always_inline]] inline void prefetch_ahead(const char* ahead, ptrdiff_t k) {
+  if (ahead != nullptr && (k & 1) == 0)
+    for (int q = 0; q < R / 2; ++q) __builtin_prefetch(ahead + (k * R / 4 + q) * 64, 0, 3);
+}
+
 // Radix-R decimation-in-time pass over one block of R*m points held as R
 // rows of m: element (j, k) at src[(j*m + k)*D]. Row j >= 1 is multiplied by
 // w^(j*k) (tw: R-1 complex per column, in column order), then the R-point
@@ -189,11 +200,12 @@ inline void bfly_r(V* x) {
 // With GROUPS (one lane only) each twiddle is a group {c, c, -s, s}.
 template <bool INV, class V, int R, bool GROUPS = false>
 inline void pass(const double* src, double* dst, ptrdiff_t m, const double* tw, ptrdiff_t c0,
-                 ptrdiff_t c1) {
+                 ptrdiff_t c1, const char* ahead = nullptr) {
   constexpr int D = VT<V>::D;
   constexpr int TS = GROUPS ? 4 : 2;  // doubles per twiddle
   tw += TS * (R - 1) * c0;
   for (ptrdiff_t k = c0; k < c1; ++k, tw += TS * (R - 1)) {
+    prefetch_ahead<R>(ahead, k);
     V x[R];
     x[0] = VT<V>::ld(src + k * D);
     for (int j = 1; j < R; ++j) {
@@ -220,7 +232,8 @@ inline C2 lanes_of(C1 w, C2) { return join(w, w); }
 // traffic (and in page faults when the plan is made) than the product.
 template <bool INV, class V, int R>
 inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
-                       const double* th, int b, ptrdiff_t c0, ptrdiff_t c1) {
+                       const double* th, int b, ptrdiff_t c0, ptrdiff_t c1,
+                       const char* ahead = nullptr) {
   constexpr int D = VT<V>::D;
   const ptrdiff_t B = ptrdiff_t(1) << b;
   th += 2 * (R - 1) * (c0 >> b);
@@ -230,6 +243,7 @@ inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double
     const double* twl = tl + 2 * (R - 1) * lo;
     for (ptrdiff_t kl = lo; kl < hi; ++kl, twl += 2 * (R - 1)) {
       const ptrdiff_t k = (kh << b) + kl;
+      prefetch_ahead<R>(ahead, k);
       V x[R];
       x[0] = VT<V>::ld(src + k * D);
       for (int j = 1; j < R; ++j) {
@@ -261,10 +275,11 @@ enum { TW_PLAIN, TW_GROUPS, TW_SPLIT, TW_DUP };
 // multiplied by th, one entry per block of 2^b columns (see pass_split).
 // With TW_GROUPS the table holds R-1 groups per column pair.
 // Only the columns c0 <= k < c1 are done (c0 and c1 even). MC > 0: m is
-// known to be MC.
+// known to be MC. ahead: see prefetch_ahead.
 template <bool INV, int R, int TW, ptrdiff_t MC = 0>
 inline void pass_top2(const double* src, double* dst, ptrdiff_t m_, const double* tw,
-                      const double* th, int b, ptrdiff_t c0, ptrdiff_t c1) {
+                      const double* th, int b, ptrdiff_t c0, ptrdiff_t c1,
+                      const char* ahead = nullptr) {
   const ptrdiff_t m = MC ? MC : m_;
   constexpr bool SPLIT = TW == TW_SPLIT;
   constexpr ptrdiff_t TS = TW == TW_GROUPS ? 8 : 4;  // doubles per twiddle pair
@@ -283,6 +298,7 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m_, const double
       // faster; one transform in cache: 0-2 % slower).
       if (R == 4 && m <= 2048 && (k & 3) == 0)
         for (int q = 0; q < R; ++q) __builtin_prefetch(dst + (q * m + k + 8) * 2, 1);
+      prefetch_ahead<R>(ahead, k);
       C2 x[R];
       for (int p = 0; p < R / 2; ++p) {
         const double* blk = src + (2 * p * m + 2 * k) * 2;
