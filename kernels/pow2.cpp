@@ -972,30 +972,50 @@ void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan
     run_subs<false, false>(in, work, plan->log2n, plan, 1.0, r);
 }
 
-int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
-  int st = check(in, out, plan, TAG_POW2_REAL);
-  if (st != PLAN_OK) return st;
+namespace {
+
+// One real transform each way, the work area in hand; ahead: see
+// prefetch_ahead (only the unfused forward path and the backward one take
+// it).
+void real_forward_one(const double* in, double* out, const Pow2Plan* plan, double* w,
+                      const char* ahead = nullptr) {
   const double s = plan->forward_scaled ? plan->scale : 1.0;
   if (plan->log2n <= CODELET_LOG2) {
     real_small<false>(in, out, plan->log2n, plan->forward_scaled != 0, s);
-    return PLAN_OK;
-  }
-  void* own;
-  double* w = get_work(plan, work, &own);
-  if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  if (FUSED_CLOSING && plan->complex_log2 >= CLOSING_BLOCKS_LOG2) {
+  } else if (FUSED_CLOSING && plan->complex_log2 >= CLOSING_BLOCKS_LOG2) {
     run_subs<false, false>(in, w, plan->complex_log2, plan, 1.0, 0, false);
     real_forward_closing_blocks(w, out, plan, s);
   } else if (FUSED_CLOSING && plan->complex_log2 >= FUSED_LOG2) {
     run_subs<false, false>(in, w, plan->complex_log2, plan, 1.0);
     real_forward_closing(w, out, plan, s);
   } else {
-    run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0);
+    run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0, ahead);
     real_split_forward_zero(out, s);
     split_forward_pairs(out, plan, s, 1, (int64_t(1) << plan->log2n) / 4 + 1);
   }
-  if (own != nullptr) tqs_mm_free(own);
-  return PLAN_OK;
+}
+
+void real_backward_one(const double* in, double* out, const Pow2Plan* plan, double* w,
+                       int64_t nyquist_at, const char* ahead = nullptr) {
+  const double s = plan->backward_scaled ? plan->scale : 1.0;
+  if (plan->log2n <= CODELET_LOG2) {
+    real_small<true>(in, out, plan->log2n, plan->backward_scaled != 0, s);
+    return;
+  }
+  const int64_t n = int64_t(1) << plan->log2n;
+  if (plan->split_hi != nullptr)
+    real_split_backward(in, out, n,
+                        RealSplitRoots{plan->split_tw, plan->split_hi, plan->split_lo_bits}, s,
+                        nyquist_at);
+  else
+    real_split_backward(in, out, n, plan->split_tw, s, nyquist_at);
+  run_complex<true, false>(out, out, w, plan->complex_log2, plan, 1.0, ahead);
+}
+
+}  // namespace
+
+int pow2_real_forward(const double* in, double* out, const Pow2Plan* plan, void* work) {
+  return pow2_real_batch(in, 0, out, 0, 1, plan, work, false, 1, nullptr);
 }
 
 int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void* work) {
@@ -1004,25 +1024,32 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
 
 int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
                           int64_t nyquist_at) {
+  return pow2_real_batch(in, 0, out, 0, 1, plan, work, true, nyquist_at, nullptr);
+}
+
+int pow2_real_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                    int64_t count, const Pow2Plan* plan, void* work, bool inverse,
+                    int64_t nyquist_at, void (*finish)(double*, int64_t)) {
   static_assert(POW2_REAL_PACKED_ONLY == int64_t(1) << CODELET_LOG2);
   int st = check(in, out, plan, TAG_POW2_REAL);
   if (st != PLAN_OK) return st;
-  const double s = plan->backward_scaled ? plan->scale : 1.0;
-  if (plan->log2n <= CODELET_LOG2) {
-    real_small<true>(in, out, plan->log2n, plan->backward_scaled != 0, s);
-    return PLAN_OK;
+  void* own = nullptr;
+  double* w = nullptr;
+  if (plan->log2n > CODELET_LOG2) {
+    w = get_work(plan, work, &own);
+    if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
   }
-  void* own;
-  double* w = get_work(plan, work, &own);
-  if (plan->work_size != 0 && w == nullptr) return PLAN_NO_MEMORY;
-  const int64_t n = int64_t(1) << plan->log2n;
-  if (plan->split_hi != nullptr)
-    real_split_backward(in, out, n,
-                        RealSplitRoots{plan->split_tw, plan->split_hi, plan->split_lo_bits}, s,
-                        nyquist_at);
-  else
-    real_split_backward(in, out, n, plan->split_tw, s, nyquist_at);
-  run_complex<true, false>(out, out, w, plan->complex_log2, plan, 1.0);
+  for (int64_t t = 0; t < count; ++t) {
+    const char* ahead =
+        t + 1 < count ? reinterpret_cast<const char*>(in + (t + 1) * in_dist) : nullptr;
+    double* o = out + t * out_dist;
+    if (inverse) {
+      real_backward_one(in + t * in_dist, o, plan, w, nyquist_at, ahead);
+    } else {
+      real_forward_one(in + t * in_dist, o, plan, w, ahead);
+      if (finish != nullptr) finish(o, int64_t(1) << plan->log2n);
+    }
+  }
   if (own != nullptr) tqs_mm_free(own);
   return PLAN_OK;
 }

@@ -39,6 +39,14 @@ int pow2_real_backward(const double* in, double* out, const Pow2Plan* plan, void
 // (see real_split_backward); lengths up to 64 take the packed order only.
 int pow2_real_backward_at(const double* in, double* out, const Pow2Plan* plan, void* work,
                           int64_t nyquist_at);
+// count real transforms one after another, the t-th from in + t * in_dist
+// to out + t * out_dist (doubles), each reading the next one's input ahead
+// as the complex batches do. Backward reads the middle frequency at
+// in[nyquist_at] as pow2_real_backward_at; forward hands each output, in the
+// packed order, to finish(output, n) where finish is not null.
+int pow2_real_batch(const double* in, int64_t in_dist, double* out, int64_t out_dist,
+                    int64_t count, const Pow2Plan* plan, void* work, bool inverse,
+                    int64_t nyquist_at, void (*finish)(double*, int64_t));
 // For a plan whose input is always still in cache (the caller has just
 // written it): its leaves fetch nothing ahead.
 void pow2_plan_input_in_cache(Pow2Plan* plan);

@@ -182,6 +182,10 @@ long run_serial(Call& c, const double* x, double* y) {
     for (int64_t t = 0; t < count; ++t) kernel(x + t * xd, y + t * yd);
     return 0;
   }
+  if (count > 1 && d->first_input_stride == 1 && d->first_output_stride == 1 &&
+      (!c.inplace || (static_cast<const double*>(y) == x && xd == yd)) &&
+      real_pow2_cce_batch_fits(d, c.forward))
+    return real_pow2_cce_batch(d, c.forward, x, xd, y, yd, count, c.work);
   for (int64_t t = 0; t < count; ++t) {
     long status = transform_vector(c, x + t * d->input_distance * c.in.unit, d->first_input_stride,
                                    y + t * d->output_distance * c.out.unit, d->first_output_stride);

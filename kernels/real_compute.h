@@ -74,6 +74,15 @@ AxisRoutine real_whole_vector_backward(int64_t n, bool cce);
 // whole-vector routines), or null.
 CplxKernel real_cce_kernel(const EngineDescriptor* d, bool forward);
 
+// Whether the contiguous vectors of a one-axis descriptor in the
+// conjugate-even layout can run as one batch of its power-of-two plan
+// (unscaled, plan above 64 points, the axis's storage routine its own), and
+// that batch: count vectors, the t-th from x + t * xd to y + t * yd
+// (doubles). Each transform's closing pass fetches the next one's input.
+bool real_pow2_cce_batch_fits(const EngineDescriptor* d, bool forward);
+long real_pow2_cce_batch(EngineDescriptor* d, bool forward, const double* x, int64_t xd, double* y,
+                         int64_t yd, int64_t count, void* work);
+
 // One transform over several axes (CCE or half-spectrum layout), arrays
 // displaced to the transform; answers a public status.
 long real_multi_axis_transform(EngineDescriptor* head, bool forward, const double* x, double* y,

@@ -380,6 +380,26 @@ bool real_whole_cce_entry(ComputeEntry f) {
   return false;
 }
 
+bool real_pow2_cce_batch_fits(const EngineDescriptor* d, bool forward) {
+  const AxisRoutine axis = forward ? d->axis_plan_forward : d->axis_plan_backward;
+  // In place the half-spectrum layout's backward routine clears a slot
+  // behind each output (see axis_plan_backward): not here.
+  if (!forward && d->packed_format == DFTI_PACKING_HALF_SPECTRUM && d->placement == DFTI_INPLACE)
+    return false;
+  return (axis == axis_plan_forward || axis == axis_plan_backward) && cce_layout(d) &&
+         d->real_plan != nullptr && d->real_plan->power_of_two_plan != nullptr &&
+         d->length > POW2_REAL_PACKED_ONLY &&
+         (forward ? d->active_forward_scale : d->active_backward_scale) == 1.0;
+}
+
+long real_pow2_cce_batch(EngineDescriptor* d, bool forward, const double* x, int64_t xd, double* y,
+                         int64_t yd, int64_t count, void* work) {
+  return translate_plan_status(
+      pow2_real_batch(x, xd, y, yd, count,
+                      static_cast<const Pow2Plan*>(d->real_plan->power_of_two_plan), work,
+                      !forward, d->length, forward ? permuted_to_cce : nullptr));
+}
+
 long axis_plan_forward(const double* input, double* output, EngineDescriptor* d, void* work) {
   int code = d->storage_forward(input, output, d->real_plan, work);
   const double scale = d->active_forward_scale;

@@ -70,7 +70,7 @@ TEST(RealLayouts, StridesAndOffsetsInPlace) {
 TEST(RealLayouts, BatchesWithDistances) {
   for (Layout l : kLayouts)
     for (bool inplace : {false, true})
-      for (int64_t n : {1, 2, 6, 16, 17, 64, 100}) {
+      for (int64_t n : {1, 2, 6, 16, 17, 64, 100, 256}) {
         Case c;
         c.n = n;
         c.layout = l;
