@@ -71,7 +71,24 @@ inline V twm(V a, const double* w) {
 // a times (c - i*s) forward, (c + i*s) backward.
 template <bool INV, class V>
 inline V cmul_cs(V a, double c, double s) {
-  return fmadd(rot<INV>(a), s, a * c);
+  return mul_c_minus_is(a, c, INV ? -s : s);
+}
+
+// a times (1 + rot) * c and (1 - rot) * c (rot: -i forward, i backward):
+// the eighth turns, a swap, a product and a multiply-add at level 5.
+template <bool INV, class V>
+inline V mul_1_plus_rot(V a, double c) {
+  if constexpr (INV)
+    return mul_1_plus_i(a, c);
+  else
+    return mul_1_minus_i(a, c);
+}
+template <bool INV, class V>
+inline V mul_1_minus_rot(V a, double c) {
+  if constexpr (INV)
+    return mul_1_minus_i(a, c);
+  else
+    return mul_1_plus_i(a, c);
 }
 
 constexpr double H = 0.70710678118654752440;
@@ -96,8 +113,8 @@ inline void bfly8(V* x) {
   bfly4<INV>(x[0], x[2], x[4], x[6]);
   bfly4<INV>(x[1], x[3], x[5], x[7]);
   // evens now hold E0..E3 in x[0], x[2], x[4], x[6]; odds O0..O3 likewise.
-  V o1 = (x[3] + rot<INV>(x[3])) * H;
-  V o3 = (rot<INV>(x[7]) - x[7]) * H;
+  V o1 = mul_1_plus_rot<INV>(x[3], H);
+  V o3 = mul_1_minus_rot<INV>(x[7], -H);
   V o0 = x[1], q2 = x[5];
   V e0 = x[0], e1 = x[2], e2 = x[4], e3 = x[6];
   x[0] = e0 + o0;
@@ -116,12 +133,12 @@ inline void bfly16(V* x) {
   for (int j = 0; j < 4; ++j) bfly4<INV>(x[j], x[j + 4], x[j + 8], x[j + 12]);
   // x[j + 4k] now holds sub-transform j at frequency k; twiddle by w16^(j*k).
   x[5] = cmul_cs<INV>(x[5], C16, S16);
-  x[9] = (x[9] + rot<INV>(x[9])) * H;
+  x[9] = mul_1_plus_rot<INV>(x[9], H);
   x[13] = cmul_cs<INV>(x[13], S16, C16);
-  x[6] = (x[6] + rot<INV>(x[6])) * H;
-  x[14] = (rot<INV>(x[14]) - x[14]) * H;
+  x[6] = mul_1_plus_rot<INV>(x[6], H);
+  x[14] = mul_1_minus_rot<INV>(x[14], -H);
   x[7] = cmul_cs<INV>(x[7], S16, C16);
-  x[11] = (rot<INV>(x[11]) - x[11]) * H;
+  x[11] = mul_1_minus_rot<INV>(x[11], -H);
   x[15] = cmul_cs<INV>(x[15], -C16, -S16);
   // x[10] times the quarter turn is folded into its butterfly.
   bfly4<INV>(x[0], x[1], x[2], x[3]);
