@@ -336,7 +336,7 @@ inline void pass_top2(const double* src, double* dst, ptrdiff_t m_, const double
         C2 w = load2(twl + 4 * (j - 1));
         if constexpr (SPLIT) w = cmul_mem(w, thk + 2 * (j - 1));
         if constexpr (INV)
-          x[j] = cmulj_fused(x[j], w);
+          x[j] = cmulj(x[j], w);
         else
           x[j] = cmul(x[j], w);
       }

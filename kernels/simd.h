@@ -99,8 +99,17 @@ inline C1 cmul(C1 a, C1 b) {
   return {_mm_add_pd(_mm_mul_pd(a.v, br), _mm_xor_pd(t, _mm_set_pd(0.0, -0.0)))};
 #endif
 }
-// a*conj(b)
-inline C1 cmulj(C1 a, C1 b) { return cmul(a, conj(b)); }
+// a*conj(b); fused, the alternating multiply-subtract takes the
+// conjugation's sign flip.
+inline C1 cmulj(C1 a, C1 b) {
+#if TQS_LEVEL >= 5
+  __m128d br = _mm_unpacklo_pd(b.v, b.v);
+  __m128d bi = _mm_unpackhi_pd(b.v, b.v);
+  return {_mm_fmsubadd_pd(a.v, br, _mm_mul_pd(_mm_shuffle_pd(a.v, a.v, 1), bi))};
+#else
+  return cmul(a, conj(b));
+#endif
+}
 // Stores that go past the caches without reading the line first, for
 // results nobody reads soon; p 16-byte aligned. stream_fence orders them
 // before the stores that follow (and before a barrier).
@@ -276,7 +285,15 @@ inline C2 cmul(C2 a, C2 b) {
   return {_mm256_addsub_pd(_mm256_mul_pd(a.v, br), _mm256_mul_pd(as, bi))};
 #endif
 }
-inline C2 cmulj(C2 a, C2 b) { return cmul(a, conj(b)); }
+inline C2 cmulj(C2 a, C2 b) {
+#if TQS_LEVEL >= 5
+  __m256d br = _mm256_movedup_pd(b.v);
+  __m256d bi = _mm256_permute_pd(b.v, 15);
+  return {_mm256_fmsubadd_pd(a.v, br, _mm256_mul_pd(_mm256_permute_pd(a.v, 5), bi))};
+#else
+  return cmul(a, conj(b));
+#endif
+}
 inline C2 fmadd(C2 b, double s, C2 a) {
 #if TQS_LEVEL >= 5
   return {_mm256_fmadd_pd(b.v, _mm256_set1_pd(s), a.v)};
@@ -365,18 +382,6 @@ inline C2 conj_scale_sub(C2 s, double h, C2 t) {
   return {_mm256_fmaddsub_pd(s.v, _mm256_set_pd(-h, h, -h, h), t.v)};
 #else
   return conj(s * h - t);
-#endif
-}
-// a*conj(b) without a separate conjugation.
-inline C2 cmulj_fused(C2 a, C2 b) {
-  __m256d br = _mm256_movedup_pd(b.v);
-  __m256d bi = _mm256_permute_pd(b.v, 15);
-  __m256d as = _mm256_permute_pd(a.v, 5);
-#if TQS_LEVEL >= 5
-  return {_mm256_fmsubadd_pd(a.v, br, _mm256_mul_pd(as, bi))};
-#else
-  return {_mm256_add_pd(_mm256_mul_pd(a.v, br),
-                        _mm256_xor_pd(_mm256_mul_pd(as, bi), _mm256_set_pd(-0.0, 0.0, -0.0, 0.0)))};
 #endif
 }
 // Twiddles stored as groups {c0, c0, c1, c1, -s0, s0, -s1, s1} (cosine and

@@ -96,12 +96,12 @@ void twiddle(const double* v, double* out, const double* chirp, int64_t k1, int6
 #if TQS_AVX
   if (conjugate) {
     for (; k + 2 <= n; k += 2) {
-      const C2 t = cmulj_fused(load2(up + 2 * k), load2(down + 2 * k));
-      store2(out + 2 * k, cmulj_fused(load2(v + 2 * k), t));
+      const C2 t = cmulj(load2(up + 2 * k), load2(down + 2 * k));
+      store2(out + 2 * k, cmulj(load2(v + 2 * k), t));
     }
   } else {
     for (; k + 2 <= n; k += 2) {
-      const C2 t = cmulj_fused(load2(up + 2 * k), load2(down + 2 * k));
+      const C2 t = cmulj(load2(up + 2 * k), load2(down + 2 * k));
       store2(out + 2 * k, cmul(load2(v + 2 * k), t));
     }
   }
