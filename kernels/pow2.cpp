@@ -754,13 +754,14 @@ void run_complex(const double* in, double* out, double* work, int L, const Pow2P
 }
 
 // The real plan's split step, with its roots in one table or two.
-void split_forward_pairs(double* z, const Pow2Plan* pl, double scale, int64_t k0, int64_t k1) {
+void split_forward_pairs(double* z, const Pow2Plan* pl, double scale, int64_t k0, int64_t k1,
+                         const char* ahead = nullptr) {
   const int64_t n = int64_t(1) << pl->log2n;
   if (pl->split_hi != nullptr)
     real_split_forward_pairs(z, n, RealSplitRoots{pl->split_tw, pl->split_hi, pl->split_lo_bits},
                              scale, k0, k1);
   else
-    real_split_forward_pairs(z, n, pl->split_tw, scale, k0, k1);
+    real_split_forward_pairs(z, n, pl->split_tw, scale, k0, k1, ahead);
 }
 
 // From 2^17 complex points (real 2^18) on, the closing pass and the split
@@ -974,9 +975,8 @@ void pow2_complex_sub_group(const double* in, double* work, const Pow2Plan* plan
 
 namespace {
 
-// One real transform each way, the work area in hand; ahead: see
-// prefetch_ahead (only the unfused forward path and the backward one take
-// it).
+// One real transform each way, the work area in hand; ahead: the next
+// input of a batch (see prefetch_ahead), fetched by the unfused paths.
 void real_forward_one(const double* in, double* out, const Pow2Plan* plan, double* w,
                       const char* ahead = nullptr) {
   const double s = plan->forward_scaled ? plan->scale : 1.0;
@@ -989,9 +989,13 @@ void real_forward_one(const double* in, double* out, const Pow2Plan* plan, doubl
     run_subs<false, false>(in, w, plan->complex_log2, plan, 1.0);
     real_forward_closing(w, out, plan, s);
   } else {
-    run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0, ahead);
+    // The split step, the last sweep, fetches the next input: fetched
+    // during the closing pass it pushed out of the first-level cache the
+    // spectrum that step reads (real 1000 x 1024, 100 x 4096, 64 x 16384:
+    // 3-5 % faster that way).
+    run_complex<false, false>(in, out, w, plan->complex_log2, plan, 1.0);
     real_split_forward_zero(out, s);
-    split_forward_pairs(out, plan, s, 1, (int64_t(1) << plan->log2n) / 4 + 1);
+    split_forward_pairs(out, plan, s, 1, (int64_t(1) << plan->log2n) / 4 + 1, ahead);
   }
 }
 

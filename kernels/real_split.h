@@ -28,6 +28,10 @@ void real_split_forward(double* z, int64_t n, const double* table, double scale)
 void real_split_forward_zero(double* z, double scale);
 void real_split_forward_pairs(double* z, int64_t n, const double* table, double scale, int64_t k0,
                               int64_t k1);
+// The same, fetching the n doubles at ahead (the next input of a batch)
+// into the cache as it goes.
+void real_split_forward_pairs(double* z, int64_t n, const double* table, double scale, int64_t k0,
+                              int64_t k1, const char* ahead);
 // Long lengths keep the roots in two levels, w^k = fine[k mod B] *
 // coarse[k / B] with B = 2^bits: the full table would be half the size of
 // the data, and reading it costs the memory-bound step more than forming
