@@ -53,6 +53,7 @@ void release(PlanRecord* p) {
   free_if(p->split_twiddle_pairs);
   free_if(p->chirp);
   free_if(p->chirp_spectrum);
+  free_if(p->rader_order);
   free_if(p->scratch);
   if (p->inner_plan != nullptr) complex_plan_destroy(p->inner_plan);
   if (p->factored) {

@@ -52,6 +52,8 @@ struct PlanRecord {
   void* split_twiddle_pairs;
   void* chirp;
   void* chirp_spectrum;
+  // Primes through a convolution of n - 1 points: g^q mod n, q < n - 1.
+  void* rader_order;
   void* power_of_two_plan;
   PlanRecord* inner_plan;
   int32_t factored;

@@ -1,5 +1,7 @@
-// Chirp-z transform for lengths without a usable factorisation: a cyclic
-// convolution of a friendly length L >= 2n - 1 through an inner complex plan.
+// Lengths without a usable factorisation as a cyclic convolution through an
+// inner complex plan: the chirp-z transform, of a friendly length
+// L >= 2n - 1, or for primes whose n - 1 has only the factors 2, 3 and 5,
+// Rader's permutation, of length n - 1.
 #pragma once
 #include <cstdint>
 
@@ -10,7 +12,8 @@ TQS_LEVEL_BEGIN
 
 // The convolution length for n.
 int64_t bluestein_length(int64_t n);
-// Builds chirp, chirp_spectrum, inner_plan and chirp_length in the plan for
+// Builds chirp (or rader_order), chirp_spectrum, inner_plan and
+// chirp_length (the convolution's length) in the plan for
 // length n; answers a plan code (what was built stays for destroy). With
 // complex_data the plan will only ever run complex input to complex output,
 // and gets the tables of that path where its shape allows one; lengths just

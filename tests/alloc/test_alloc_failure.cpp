@@ -409,6 +409,7 @@ TEST_F(AllocationFailure, Complex) {
       make("codelet length", INTERLEAVED, 16, false),
       make("general plan in place", INTERLEAVED, 1000, true),
       make("chirp-z length", INTERLEAVED, 4099, false),
+      make("prime through n - 1 points", INTERLEAVED, 1153, true),
       make("strided with offsets", INTERLEAVED, 60, false, 1, side(1, 2), side(3, 3)),
       make("scaled", INTERLEAVED, 48, false, 1, {}, {}, 1, 1.0 / 48),
       make("split out of place", SPLIT, 100, false),
@@ -421,6 +422,7 @@ TEST_F(AllocationFailure, Real) {
   const Scenario scenarios[] = {
       make("cce out of place", CCE, 1000, false),
       make("cce in place, odd", CCE, 97, true),
+      make("odd prime through n - 1 points", CCE, 1201, false),
       make("half spectrum in place", HALF, 64, true),
       make("permuted strided", PERMUTED, 50, false, 1, side(2, 3), side(1, 2)),
       make("sequential", SEQUENTIAL, 128, false),

@@ -110,8 +110,9 @@ TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
   // The transformed chirp kernel multiplies every result, so its own errors
   // never average out: for the short convolutions every entry must be the
   // exact value rounded once, which a transform in double arithmetic misses
-  // by several units in the last place.
-  for (int64_t n : {97, 131, 211, 251}) {
+  // by several units in the last place. (Primes whose n - 1 has only small
+  // factors convolve in Rader's order instead, below.)
+  for (int64_t n : {103, 131, 211, 239}) {
     Plan p(COMPLEX, n, tqs::SCALE_NONE);
     ASSERT_EQ(p.code, 0);
     const int64_t l = p.p->chirp_length;
@@ -146,5 +147,43 @@ TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
       worst = std::max(worst, std::sqrt(dr * dr + di * di) / mag);
     }
     EXPECT_LE(worst, std::ldexp(1.0, -52)) << "n " << n << " convolution length " << l;
+  }
+}
+
+TEST(PlanAccuracy, ShortRaderKernelsAreRoundedOnce) {
+  // The same for the kernel w^(g^-j) of the convolution in Rader's order,
+  // g = order[1], over the n - 1 nonzero indices.
+  for (int64_t n : {97, 181, 257, 433}) {
+    Plan p(COMPLEX, n, tqs::SCALE_NONE);
+    ASSERT_EQ(p.code, 0);
+    const int64_t m = p.p->chirp_length;
+    ASSERT_EQ(m, n - 1) << n;
+    const auto* order = static_cast<const int32_t*>(p.p->rader_order);
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<long double> br(m), bi(m);
+    for (int64_t j = 0; j < m; ++j) {
+      const int64_t e = order[j == 0 ? 0 : m - j];
+      EXPECT_EQ(e * order[j] % n, 1) << n << " " << j;  // g^-j * g^j
+      const long double a = 2 * pi * (long double)e / (long double)n;
+      br[j] = cosl(a);
+      bi[j] = -sinl(a);
+    }
+    const double* got = static_cast<const double*>(p.p->chirp_spectrum);
+    double worst = 0.0;
+    for (int64_t f = 0; f < m; ++f) {
+      long double sr = 0.0L, si = 0.0L;
+      for (int64_t j = 0; j < m; ++j) {
+        const long double a = 2 * pi * (long double)((f * j) % m) / (long double)m;
+        const long double wr = cosl(a), wi = -sinl(a);
+        sr += br[j] * wr - bi[j] * wi;
+        si += br[j] * wi + bi[j] * wr;
+      }
+      sr /= m;
+      si /= m;
+      const double dr = (double)(got[2 * f] - sr), di = (double)(got[2 * f + 1] - si);
+      const double mag = (double)sqrtl(sr * sr + si * si);
+      worst = std::max(worst, std::sqrt(dr * dr + di * di) / mag);
+    }
+    EXPECT_LE(worst, std::ldexp(1.0, -52)) << "n " << n;
   }
 }

@@ -104,20 +104,22 @@ TEST(PlanChoice, RealExamples) {
 }
 
 TEST(PlanChoice, NinetySevenByLevel) {
-  // Odd real lengths up to 100 stay direct at level 0 only.
+  // Odd real lengths up to 100 stay direct at level 0 only; past that 97
+  // convolves its 96 nonzero indices in Rader's order.
   Plan r(REAL, 97, tqs::SCALE_NONE);
   ASSERT_EQ(r.code, 0);
   if (level0()) {
     EXPECT_NE(r.p->direct_table, nullptr);
   } else {
-    EXPECT_EQ(r.p->chirp_length, 200);
+    EXPECT_EQ(r.p->chirp_length, 96);
   }
   Plan c(COMPLEX, 97, tqs::SCALE_NONE);
   ASSERT_EQ(c.code, 0);
-  EXPECT_EQ(c.p->chirp_length, 200);
+  EXPECT_EQ(c.p->chirp_length, 96);
+  EXPECT_NE(c.p->rader_order, nullptr);
   int64_t inner = 0;
   ASSERT_EQ(api().complex_plan_work_size(c.p->inner_plan, &inner), 0);
-  EXPECT_EQ(c.p->work_size, inner + 16 * 200 + 32);
+  EXPECT_EQ(c.p->work_size, inner + 16 * 96 + 32);
   // 79 is direct except at level 0, where the direct limit is 75.
   Plan d(COMPLEX, 79, tqs::SCALE_NONE);
   ASSERT_EQ(d.code, 0);
@@ -153,6 +155,13 @@ TEST(PlanChoice, ComplexExamples) {
       Plan p(kind, 4099, tqs::SCALE_NONE);  // 2n - 1 beyond the table: 16384
       ASSERT_EQ(p.code, 0);
       EXPECT_EQ(p.p->chirp_length, 16384);
+    }
+    // Primes whose n - 1 has only the factors 2, 3 and 5 convolve n - 1
+    // points (4099 - 1 = 2 * 3 * 683 does not).
+    for (int64_t n : {1153, 65537}) {
+      Plan p(kind, n, tqs::SCALE_NONE);
+      ASSERT_EQ(p.code, 0);
+      EXPECT_EQ(p.p->chirp_length, n - 1) << n;
     }
   }
   Plan c(COMPLEX, 17, tqs::SCALE_NONE);
