@@ -30,12 +30,12 @@ inline void cmul_scalar(double ar, double ai, double br, double bi, double* re, 
 // double transform's error is already below FFTW's for the same lengths.
 constexpr int64_t kExtendedSpectrumUpTo = 512;
 
-// y[k] = sum_j x[j*xs] * w_n^(j*k), n = l / wstep a product of 2s, 3s and
-// 5s, where w holds the l roots (cos, -sin)(2*pi*e/l) in extended precision:
-// a plain recursive decimation in time, radix 4 (then 2, 3, 5). Extended
-// arithmetic is scalar and slow, so the odd radices pair their terms and
-// the sub-transforms of one point read x itself (200 points: half the
-// operations, a quarter of the time).
+// y[k] = sum_j x[j*xs] * w_n^(j*k), n = l / wstep a product of 2s, 3s, 5s
+// and 7s, where w holds the l roots (cos, -sin)(2*pi*e/l) in extended
+// precision: a plain recursive decimation in time, radix 4 (then 2, 3, 5,
+// 7). Extended arithmetic is scalar and slow, so the odd radices pair their
+// terms and the sub-transforms of one point read x itself (200 points: half
+// the operations, a quarter of the time).
 void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const long double* w,
              int64_t wstep) {
   if (n == 1) {
@@ -43,19 +43,19 @@ void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const 
     y[1] = x[1];
     return;
   }
-  const int64_t p = n % 4 == 0 ? 4 : n % 2 == 0 ? 2 : n % 3 == 0 ? 3 : 5;
+  const int64_t p = n % 4 == 0 ? 4 : n % 2 == 0 ? 2 : n % 3 == 0 ? 3 : n % 5 == 0 ? 5 : 7;
   const int64_t m = n / p;
   if (m > 1) {
     for (int64_t r = 0; r < p; ++r) ext_dft(x + 2 * r * xs, xs * p, y + 2 * r * m, m, w, wstep * p);
   }
   // The p-th roots for the odd radices, (cos, -sin)(2*pi*e/p).
-  long double pr[5], pi[5];
+  long double pr[7], pi[7];
   for (int64_t e = 0; e < p; ++e) {
     pr[e] = w[2 * e * m * wstep];
     pi[e] = w[2 * e * m * wstep + 1];
   }
   for (int64_t k = 0; k < m; ++k) {
-    long double tr[5], ti[5];
+    long double tr[7], ti[7];
     for (int64_t r = 0; r < p; ++r) {  // sub-result r times w_n^(r*k), r*k < n
       const long double* a = m > 1 ? y + 2 * (r * m + k) : x + 2 * r * xs;
       if (r == 0 || k == 0) {
@@ -90,7 +90,7 @@ void ext_dft(const long double* x, int64_t xs, long double* y, int64_t n, const 
       // Odd p, with s_r = t_r + t_(p-r) and d_r = t_r - t_(p-r) over the
       // pairs r < p/2: outputs q and p - q share a = t0 + sum s_r*cos and
       // b = sum i*d_r*(-sin) of the angle 2*pi*r*q/p, as a + b and a - b.
-      long double sr[2], si[2], dr[2], di[2];
+      long double sr[3], si[3], dr[3], di[3];
       long double zr = tr[0], zi = ti[0];
       for (int64_t r = 1; 2 * r < p; ++r) {
         sr[r - 1] = tr[r] + tr[p - r];
@@ -662,7 +662,7 @@ bool rader_extended_spectrum(double* out, const int32_t* order, int64_t n) {
   return true;
 }
 
-constexpr int64_t kRaderFactors[] = {2, 3, 5};
+constexpr int64_t kRaderFactors[] = {2, 3, 5, 7};
 
 bool is_prime(int64_t n) {
   if (n < 2) return false;

@@ -1,7 +1,7 @@
 // Lengths without a usable factorisation as a cyclic convolution through an
 // inner complex plan: the chirp-z transform, of a friendly length
-// L >= 2n - 1, or for primes whose n - 1 has only the factors 2, 3 and 5,
-// Rader's permutation, of length n - 1.
+// L >= 2n - 1, or for primes whose n - 1 has no factor above 7, Rader's
+// permutation, of length n - 1.
 #pragma once
 #include <cstdint>
 

@@ -112,7 +112,7 @@ TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
   // exact value rounded once, which a transform in double arithmetic misses
   // by several units in the last place. (Primes whose n - 1 has only small
   // factors convolve in Rader's order instead, below.)
-  for (int64_t n : {103, 131, 211, 239}) {
+  for (int64_t n : {103, 131, 137, 239}) {
     Plan p(COMPLEX, n, tqs::SCALE_NONE);
     ASSERT_EQ(p.code, 0);
     const int64_t l = p.p->chirp_length;
@@ -153,7 +153,7 @@ TEST(PlanAccuracy, ShortChirpKernelsAreRoundedOnce) {
 TEST(PlanAccuracy, ShortRaderKernelsAreRoundedOnce) {
   // The same for the kernel w^(g^-j) of the convolution in Rader's order,
   // g = order[1], over the n - 1 nonzero indices.
-  for (int64_t n : {97, 181, 257, 433}) {
+  for (int64_t n : {97, 211, 257, 433}) {
     Plan p(COMPLEX, n, tqs::SCALE_NONE);
     ASSERT_EQ(p.code, 0);
     const int64_t m = p.p->chirp_length;

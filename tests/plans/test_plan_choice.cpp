@@ -156,9 +156,9 @@ TEST(PlanChoice, ComplexExamples) {
       ASSERT_EQ(p.code, 0);
       EXPECT_EQ(p.p->chirp_length, 16384);
     }
-    // Primes whose n - 1 has only the factors 2, 3 and 5 convolve n - 1
-    // points (4099 - 1 = 2 * 3 * 683 does not).
-    for (int64_t n : {1153, 65537}) {
+    // Primes whose n - 1 has no factor above 7 convolve n - 1 points
+    // (4099 - 1 = 2 * 3 * 683 has).
+    for (int64_t n : {1153, 2017, 65537}) {
       Plan p(kind, n, tqs::SCALE_NONE);
       ASSERT_EQ(p.code, 0);
       EXPECT_EQ(p.p->chirp_length, n - 1) << n;
