@@ -627,6 +627,25 @@ int run_halves(const PlanRecord* p, const Pow2Plan* pl, int r, int64_t n, const 
   return PLAN_OK;
 }
 
+// The cyclic convolution of a (l complex values, in place) with the kernel
+// whose transform divided by l is spectrum; sum, where given, receives the
+// sum of a's values (the transform's bin 0).
+int convolve(double* a, int64_t l, const double* spectrum, const PlanRecord* inner,
+             double* inner_work, double* sum = nullptr) {
+  int code = complex_plan_forward(a, a, inner, inner_work);
+  if (code != PLAN_OK) return code;
+  if (sum != nullptr) {
+    sum[0] = a[0];
+    sum[1] = a[1];
+  }
+#if TQS_LEVEL >= 4
+  for (int64_t k = 0; k < 2 * l; k += 4) store2(a + k, cmul(load2(a + k), load2(spectrum + k)));
+#else
+  for (int64_t k = 0; k < 2 * l; k += 2) store1(a + k, cmul(load1(a + k), load1(spectrum + k)));
+#endif
+  return complex_plan_backward(a, a, inner, inner_work);
+}
+
 // ---- Rader's permutation for primes ---------------------------------------
 //
 // For a prime n with a generator g of the nonzero residues, every index
@@ -740,16 +759,11 @@ int rader_run(const PlanRecord* p, int64_t n, const double* in, int in_kind, dou
     for (; q < m; ++q) store1(a + 2 * q, load1(in + 2 * order[q]));
   }
   for (; q < m; ++q) input_value(in, in_kind, n, order[q], a + 2 * q);
-  int code = complex_plan_forward(a, a, p->inner_plan, inner_work);
+  double dc[2];
+  const int code = convolve(a, m, spectrum, p->inner_plan, inner_work, dc);
   if (code != PLAN_OK) return code;
-  const double dc[2] = {x0[0] + a[0], x0[1] + a[1]};
-#if TQS_LEVEL >= 4
-  for (int64_t k = 0; k < 2 * m; k += 4) store2(a + k, cmul(load2(a + k), load2(spectrum + k)));
-#else
-  for (int64_t k = 0; k < 2 * m; k += 2) store1(a + k, cmul(load1(a + k), load1(spectrum + k)));
-#endif
-  code = complex_plan_backward(a, a, p->inner_plan, inner_work);
-  if (code != PLAN_OK) return code;
+  dc[0] += x0[0];
+  dc[1] += x0[1];
   // X at g^q is x_0 + a_(-q); the backward transform is the forward one
   // read at -k, and -g^q = g^(q + m/2).
   output_value(out, out_kind, n, 0, dc[0], dc[1]);
@@ -894,14 +908,7 @@ int bluestein_run(const PlanRecord* p, int64_t n, const double* in, int in_kind,
     cmul_scalar(x[0], x[1], c[2 * k], c[2 * k + 1], a + 2 * k, a + 2 * k + 1);
   }
   for (int64_t k = 2 * n; k < 2 * l; ++k) a[k] = 0.0;
-  int code = complex_plan_forward(a, a, p->inner_plan, inner_work);
-  if (code != PLAN_OK) return code;
-#if TQS_LEVEL >= 4
-  for (int64_t k = 0; k < 2 * l; k += 4) store2(a + k, cmul(load2(a + k), load2(spectrum + k)));
-#else
-  for (int64_t k = 0; k < 2 * l; k += 2) store1(a + k, cmul(load1(a + k), load1(spectrum + k)));
-#endif
-  code = complex_plan_backward(a, a, p->inner_plan, inner_work);
+  const int code = convolve(a, l, spectrum, p->inner_plan, inner_work);
   if (code != PLAN_OK) return code;
   // y_k = a_k c_k; the backward transform is the forward one read at -k.
   int64_t k1 = 0;
