@@ -2,8 +2,9 @@
 // choice needs, execution and release. Complex lengths of at most 16 go to
 // the straight-line kernels, powers of two to their own engine, lengths with
 // small factors to the mixed-radix engine, short primes to the direct
-// transform and everything else to the chirp-z transform. Even real lengths
-// run a complex transform of half the length and the split step.
+// transform and everything else to a convolution: Rader's for primes whose
+// n - 1 has only small factors, the chirp-z transform otherwise. Even real
+// lengths run a complex transform of half the length and the split step.
 #include "engine/plan.h"
 
 #include <cmath>
