@@ -10,7 +10,7 @@
 
 TQS_LEVEL_BEGIN
 
-// The convolution length for n.
+// The chirp-z convolution length for n.
 int64_t bluestein_length(int64_t n);
 // Builds chirp (or rader_order), chirp_spectrum, inner_plan and
 // chirp_length (the convolution's length) in the plan for

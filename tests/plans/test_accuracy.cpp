@@ -159,6 +159,13 @@ TEST(PlanAccuracy, ShortRaderKernelsAreRoundedOnce) {
     const int64_t m = p.p->chirp_length;
     ASSERT_EQ(m, n - 1) << n;
     const auto* order = static_cast<const int32_t*>(p.p->rader_order);
+    // The powers of one generator: every nonzero index exactly once.
+    std::vector<bool> seen(n, false);
+    for (int64_t q = 0; q < m; ++q) {
+      EXPECT_EQ(order[q], q == 0 ? 1 : order[q - 1] * (int64_t)order[1] % n) << n << " " << q;
+      ASSERT_TRUE(order[q] > 0 && order[q] < n && !seen[order[q]]) << n << " " << q;
+      seen[order[q]] = true;
+    }
     const long double pi = 3.141592653589793238462643383279502884L;
     std::vector<long double> br(m), bi(m);
     for (int64_t j = 0; j < m; ++j) {
