@@ -330,8 +330,35 @@ def schedule(keep, is_input, refs, outputs):
     inputs = sorted(i for i in keep if is_input(i))
     done = set()
     pending = list(range(len(outputs)))
+    users = {}
+    for i in keep:
+        if not is_input(i):
+            for a in set(refs(i)):
+                users.setdefault(a, []).append(i)
+    out_set = set(o for o in outputs if o is not None)
+
+    def follow(i):
+        # A one-operand node whose operand has no other use replaces it in
+        # its register: emitted at once, it frees the operand instead of
+        # keeping it live (or spilled) until the node's turn comes. The
+        # twiddles of a split come after all of its inner transforms in
+        # creation order: the 64-point leaf spilled each twiddled value
+        # twice (stack accesses 219 -> 129). Interleaved runs: level 5
+        # complex 2048 8 % faster, 4096 5 %, real 4096 2-5 %; level 0
+        # complex 64 8-10 %, 128 6 %, real 128 4 %; the rest unchanged.
+        while True:
+            us = users.get(i, [])
+            if len(us) != 1 or i in out_set:
+                return
+            u = us[0]
+            if u in done or len(set(refs(u))) != 1:
+                return
+            done.add(u)
+            yield "node", u
+            i = u
+
     for i in sorted(keep):
-        if is_input(i):
+        if is_input(i) or i in done:
             continue
         for a in refs(i):
             if is_input(a) and a not in done:
@@ -339,6 +366,7 @@ def schedule(keep, is_input, refs, outputs):
                 yield "load", a
         done.add(i)
         yield "node", i
+        yield from follow(i)
         if all(a in done for a in inputs):
             ready = [k for k in pending if outputs[k] is None or outputs[k] in done]
             for k in ready:
