@@ -134,6 +134,23 @@ static_assert(REAL_SPLIT_BITS <= REAL_SPLIT_MAX_BITS);
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
+// Whether the chains from 2^13 to 2^15 points end in 64-point leaves (see
+// radix_bits). They win on the Intel development machine; the 8-point
+// chains were chosen over them (2^14: 18 % faster than 4 x 8 x 8 x 64)
+// when the 64-point leaf spilled twice as many values, and the AMD machine
+// was tuned on the 8-point chains since. The Intel machine reports a
+// first-level data cache of 48 KB a core; the AMD one (32 KB) answers the
+// cache query with nothing. A proxy that tells them apart, not a cause:
+// both caches hold the lines of an 8-point leaf, neither those of a
+// 64-point one.
+bool wide_leaves() {
+#if TQS_AVX
+  return tqs_cache_size(1) >= 48 * 1024;
+#else
+  return false;
+#endif
+}
+
 // Radix bits of the pass that closes a 2^L-point sub-transform of a
 // 2^cl-point transform; 0 = leaf.
 // Leaves of 16 points (8 for 2^5), radix-8 passes, and one or two radix-4
@@ -157,9 +174,35 @@ int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 // level 5: 3-4 % faster than 8 x 8 x 16, in place 1-3 %, real 2048 2-5 %;
 // 4 x 4 x 64 1 % slower than 16 x 64); as the inner transform of a longer
 // chain it stays 8 x 8 x 16.
-int radix_bits(int cl, int L) {
+//
+// wide: see wide_leaves.
+int radix_bits(int cl, int L, bool wide) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
+#if TQS_AVX
+  // On the Intel development machine (48 KB first-level cache a core, 2 MB
+  // second-level) 64-point leaves beat the 8-point ones below from 2^13 to
+  // 2^15 (interleaved runs of one process, medians of paired ratios, level
+  // 5): 2^13 as 4 x 8 x 4 x 64 complex 8-19 % faster, real 16384 7 %
+  // forward, 8-14 % backward; 2^14 as 8 x 8 x 4 x 64 complex 7-11 %, real
+  // 32768 6-7 %; 2^15 as 8 x 8 x 8 x 64 complex 5-8 %; the chirp-z
+  // transforms of 4099, 5003 and 10007 points 7-14 %. 4 x 8 x 8 x 64 for
+  // 2^14 came within 2 % of 8 x 8 x 4 x 64, and 8 x 4 x 4 x 64 or
+  // 8 x 16 x 64 for 2^13 5-10 % behind 4 x 8 x 4 x 64. From 2^16 on the
+  // best of them (8 x 8 x 4 x 4 x 64, 8 x 4 x 8 x 8 x 64) gained 1-4 %:
+  // kept as below.
+  constexpr int8_t WIDE_CHAINS[3][3] = {{2, 3, 2}, {3, 3, 2}, {3, 3, 3}};
+  if (wide && cl >= 13 && cl <= 15) {
+    int top = cl;
+    for (int rb : WIDE_CHAINS[cl - 13]) {
+      if (L == top) return rb;
+      top -= rb;
+    }
+    return 0;  // the 64-point leaf
+  }
+#else
+  (void)wide;
+#endif
   // Up to 2^16 points the transform stays in the second-level cache, but its
   // leaves read points 8 KB and more apart: all of them fall in one set of
   // the first-level cache, and a leaf of 16 or 64 points evicts its own lines
@@ -332,7 +375,8 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
     return PLAN_BAD_MODE;
   const int64_t n = int64_t(1) << log2n;
   const int cl = real ? log2n - 1 : log2n;
-  auto bits = [cl](int L) { return radix_bits(cl, L); };
+  const bool wide = wide_leaves();
+  auto bits = [cl, wide](int L) { return radix_bits(cl, L, wide); };
   const int top_rb = bits(cl);
 
   // Sizes, in doubles, of everything behind the record.

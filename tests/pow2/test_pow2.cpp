@@ -2,6 +2,7 @@
 // reference transform: every length 2^0..2^22, complex and real, both
 // directions, the four scaling modes, in and out of place, with and without
 // a caller's work area.
+#include <cpuid.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -216,6 +217,42 @@ INSTANTIATE_TEST_SUITE_P(AllLengths, Pow2Length, ::testing::Range(0, 23),
                          [](const ::testing::TestParamInfo<int>& i) {
                            return "log2n_" + std::to_string(i.param);
                          });
+
+// The chains from 2^13 to 2^15 points (and the real plans over them) follow
+// the first-level data cache the processor reports: a simulated processor
+// that is this one but for that report makes each machine run both kinds.
+uint32_t reported_l1_kb = 0;
+void cpu_with_reported_l1(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t* b, uint32_t* c,
+                          uint32_t* d) {
+  if (leaf != 4) {
+    __cpuid_count(leaf, subleaf, *a, *b, *c, *d);
+    return;
+  }
+  *a = *b = *c = *d = 0;
+  if (subleaf != 0) return;
+  // One data cache: 64 sets of 64-byte lines, reported_l1_kb / 4 ways.
+  *a = 1 | (1u << 5);
+  *b = ((reported_l1_kb / 4 - 1) << 22) | 63;
+  *c = 63;
+}
+
+TEST(Pow2Plan, BothLeafChainsOfTheMiddleLengths) {
+  for (uint32_t kb : {32u, 48u}) {
+    reported_l1_kb = kb;
+    const int level = tqs_cpu_level();
+    tqs_set_cpuid_hooks(cpu_with_reported_l1, nullptr);
+    tqs_reset_cpu_state();
+    ASSERT_EQ(tqs_cache_size(1), int(kb * 1024));
+    ASSERT_EQ(tqs_cpu_level(), level);
+    for (int L = 13; L <= 16; ++L) {
+      Case c = make_case(L);
+      check(c, false, tqs::SCALE_BACKWARD, L & 7);
+      check(c, true, tqs::SCALE_NONE, (L + 3) & 7);
+    }
+    tqs_set_cpuid_hooks(nullptr, nullptr);
+    tqs_reset_cpu_state();
+  }
+}
 
 TEST(Pow2Plan, RefusesBadExponentModeAndKind) {
   void* plan = reinterpret_cast<void*>(1);
