@@ -134,22 +134,18 @@ static_assert(REAL_SPLIT_BITS <= REAL_SPLIT_MAX_BITS);
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
-// Whether the chains from 2^13 to 2^15 points end in 64-point leaves (see
-// radix_bits). They win on the Intel development machine; the 8-point
-// chains were chosen over them (2^14: 18 % faster than 4 x 8 x 8 x 64)
-// when the 64-point leaf spilled twice as many values, and the AMD machine
-// was tuned on the 8-point chains since. The Intel machine reports a
+// Whether the chains from 2^12 or 2^13 to 2^15 points end in 64-point
+// leaves (AVX levels) or 16-point ones (below) rather than 8-point ones
+// (see radix_bits). They win on the Intel development machine; the 8-point
+// chains were chosen over them (level 5, 2^14: 18 % faster than 4 x 8 x 8
+// x 64, when the 64-point leaf spilled twice as many values; level 0 17-22 %
+// faster than radix-8 passes over 16-point leaves), and the AMD machine was
+// tuned on the 8-point chains since. The Intel machine reports a
 // first-level data cache of 48 KB a core; the AMD one (32 KB) answers the
 // cache query with nothing. A proxy that tells them apart, not a cause:
 // both caches hold the lines of an 8-point leaf, neither those of a
 // 64-point one.
-bool wide_leaves() {
-#if TQS_AVX
-  return tqs_cache_size(1) >= 48 * 1024;
-#else
-  return false;
-#endif
-}
+bool wide_leaves() { return tqs_cache_size(1) >= 48 * 1024; }
 
 // Radix bits of the pass that closes a 2^L-point sub-transform of a
 // 2^cl-point transform; 0 = leaf.
@@ -179,30 +175,38 @@ bool wide_leaves() {
 int radix_bits(int cl, int L, bool wide) {
   if (L <= 4) return 0;
   if (L == 5) return 2;
-#if TQS_AVX
   // On the Intel development machine (48 KB first-level cache a core, 2 MB
-  // second-level) 64-point leaves beat the 8-point ones below from 2^13 to
-  // 2^15 (interleaved runs of one process, medians of paired ratios, level
-  // 5): 2^13 as 4 x 8 x 4 x 64 complex 8-19 % faster, real 16384 7 %
-  // forward, 8-14 % backward; 2^14 as 8 x 8 x 4 x 64 complex 7-11 %, real
-  // 32768 6-7 %; 2^15 as 8 x 8 x 8 x 64 complex 5-8 %; the chirp-z
-  // transforms of 4099, 5003 and 10007 points 7-14 %. 4 x 8 x 8 x 64 for
-  // 2^14 came within 2 % of 8 x 8 x 4 x 64, and 8 x 4 x 4 x 64 or
-  // 8 x 16 x 64 for 2^13 5-10 % behind 4 x 8 x 4 x 64. From 2^16 on the
-  // best of them (8 x 8 x 4 x 4 x 64, 8 x 4 x 8 x 8 x 64) gained 1-4 %:
-  // kept as below.
-  constexpr int8_t WIDE_CHAINS[3][3] = {{2, 3, 2}, {3, 3, 2}, {3, 3, 3}};
-  if (wide && cl >= 13 && cl <= 15) {
+  // second-level) other chains beat the ones below from 2^12 or 2^13 to
+  // 2^15 (interleaved runs of one process, medians of paired ratios).
+  // Level 5, 64-point leaves: 2^13 as 4 x 8 x 4 x 64 complex 8-19 %
+  // faster, real 16384 7 % forward, 8-14 % backward; 2^14 as 8 x 8 x 4 x 64
+  // complex 7-11 %, real 32768 6-7 %; 2^15 as 8 x 8 x 8 x 64 complex 5-8 %;
+  // the chirp-z transforms of 4099, 5003 and 10007 points 7-14 %
+  // (4 x 8 x 8 x 64 for 2^14 came within 2 % of 8 x 8 x 4 x 64; 8 x 4 x 4
+  // x 64 and 8 x 16 x 64 for 2^13 5-10 % behind 4 x 8 x 4 x 64). Level 0,
+  // 16-point leaves under a radix-8 top: 2^12 as 8 x 4 x 8 x 16 complex
+  // 6-12 %, real 8192 10 %; 2^13 as 8 x 8 x 8 x 16 4 %, real 16384
+  // backward 2-5 %; 2^14 as 8 x 8 x 16 x 16 7-11 %, real 32768 7 %; 2^15 as
+  // 8 x 8 x 8 x 4 x 16 7 %, real 65536 4-6 %. From 2^16 on the best of
+  // those tried gained 0-4 % (level 5: 8 x 8 x 4 x 4 x 64, 8 x 4 x 8 x 8 x
+  // 64; level 0: 8^4 x 16): kept as below.
+#if TQS_AVX
+  constexpr int FIRST_WIDE = 13;
+  constexpr int8_t WIDE_CHAINS[3][4] = {{2, 3, 2}, {3, 3, 2}, {3, 3, 3}};
+#else
+  constexpr int FIRST_WIDE = 12;
+  constexpr int8_t WIDE_CHAINS[4][4] = {{3, 2, 3}, {3, 3, 3}, {3, 3, 4}, {3, 3, 3, 2}};
+#endif
+  constexpr int LAST_WIDE = FIRST_WIDE + int(sizeof WIDE_CHAINS / sizeof WIDE_CHAINS[0]) - 1;
+  if (wide && cl >= FIRST_WIDE && cl <= LAST_WIDE) {
     int top = cl;
-    for (int rb : WIDE_CHAINS[cl - 13]) {
+    for (int rb : WIDE_CHAINS[cl - FIRST_WIDE]) {
+      if (rb == 0 || L > top) break;
       if (L == top) return rb;
       top -= rb;
     }
-    return 0;  // the 64-point leaf
+    return 0;  // the leaf
   }
-#else
-  (void)wide;
-#endif
   // Up to 2^16 points the transform stays in the second-level cache, but its
   // leaves read points 8 KB and more apart: all of them fall in one set of
   // the first-level cache, and a leaf of 16 or 64 points evicts its own lines

@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(AllLengths, Pow2Length, ::testing::Range(0, 23),
                            return "log2n_" + std::to_string(i.param);
                          });
 
-// The chains from 2^13 to 2^15 points (and the real plans over them) follow
+// The chains from 2^12 to 2^15 points (and the real plans over them) follow
 // the first-level data cache the processor reports: a simulated processor
 // that is this one but for that report makes each machine run both kinds.
 uint32_t reported_l1_kb = 0;
@@ -244,7 +244,7 @@ TEST(Pow2Plan, BothLeafChainsOfTheMiddleLengths) {
     tqs_reset_cpu_state();
     ASSERT_EQ(tqs_cache_size(1), int(kb * 1024));
     ASSERT_EQ(tqs_cpu_level(), level);
-    for (int L = 13; L <= 16; ++L) {
+    for (int L = 12; L <= 16; ++L) {
       Case c = make_case(L);
       check(c, false, tqs::SCALE_BACKWARD, L & 7);
       check(c, true, tqs::SCALE_NONE, (L + 3) & 7);
