@@ -134,9 +134,9 @@ static_assert(REAL_SPLIT_BITS <= REAL_SPLIT_MAX_BITS);
 
 int64_t align_up(int64_t v, int64_t a) { return (v + a - 1) & ~(a - 1); }
 
-// Whether the chains from 2^12 or 2^13 to 2^15 points end in 64-point
-// leaves (AVX levels) or 16-point ones (below) rather than 8-point ones
-// (see radix_bits). They win on the Intel development machine; the 8-point
+// Whether the chains of the middle lengths (see radix_bits) end in 64-point
+// leaves (AVX levels) or 16-point ones (below) rather than 8-point ones.
+// They win on the Intel development machine; the 8-point
 // chains were chosen over them (level 5, 2^14: 18 % faster than 4 x 8 x 8
 // x 64, when the 64-point leaf spilled twice as many values; level 0 17-22 %
 // faster than radix-8 passes over 16-point leaves), and the AMD machine was
@@ -177,22 +177,24 @@ int radix_bits(int cl, int L, bool wide) {
   if (L == 5) return 2;
   // On the Intel development machine (48 KB first-level cache a core, 2 MB
   // second-level) other chains beat the ones below from 2^12 or 2^13 to
-  // 2^15 (interleaved runs of one process, medians of paired ratios).
+  // 2^15 or 2^16 (interleaved runs of one process, medians of paired
+  // ratios).
   // Level 5, 64-point leaves: 2^13 as 4 x 8 x 4 x 64 complex 8-19 %
   // faster, real 16384 7 % forward, 8-14 % backward; 2^14 as 8 x 8 x 4 x 64
   // complex 7-11 %, real 32768 6-7 %; 2^15 as 8 x 8 x 8 x 64 complex 5-8 %;
-  // the chirp-z transforms of 4099, 5003 and 10007 points 7-14 %
-  // (4 x 8 x 8 x 64 for 2^14 came within 2 % of 8 x 8 x 4 x 64; 8 x 4 x 4
-  // x 64 and 8 x 16 x 64 for 2^13 5-10 % behind 4 x 8 x 4 x 64). Level 0,
+  // 2^16 as 8 x 8 x 4 x 4 x 64 2-6 %; the chirp-z transforms of 4099, 5003
+  // and 10007 points 7-14 % (4 x 8 x 8 x 64 for 2^14 came within 2 % of
+  // 8 x 8 x 4 x 64; 8 x 4 x 4 x 64 and 8 x 16 x 64 for 2^13 5-10 % behind
+  // 4 x 8 x 4 x 64; 2^17 as 8 x 4 x 8 x 8 x 64 or 8 x 8 x 8 x 4 x 64
+  // within 2 % of the chain below, real 262144 either way). Level 0,
   // 16-point leaves under a radix-8 top: 2^12 as 8 x 4 x 8 x 16 complex
   // 6-12 %, real 8192 10 %; 2^13 as 8 x 8 x 8 x 16 4 %, real 16384
   // backward 2-5 %; 2^14 as 8 x 8 x 16 x 16 7-11 %, real 32768 7 %; 2^15 as
-  // 8 x 8 x 8 x 4 x 16 7 %, real 65536 4-6 %. From 2^16 on the best of
-  // those tried gained 0-4 % (level 5: 8 x 8 x 4 x 4 x 64, 8 x 4 x 8 x 8 x
-  // 64; level 0: 8^4 x 16): kept as below.
+  // 8 x 8 x 8 x 4 x 16 7 %, real 65536 4-6 %; at 2^16 8^4 x 16 gained
+  // 0-3 %, and the chains below are kept.
 #if TQS_AVX
   constexpr int FIRST_WIDE = 13;
-  constexpr int8_t WIDE_CHAINS[3][4] = {{2, 3, 2}, {3, 3, 2}, {3, 3, 3}};
+  constexpr int8_t WIDE_CHAINS[4][4] = {{2, 3, 2}, {3, 3, 2}, {3, 3, 3}, {3, 3, 2, 2}};
 #else
   constexpr int FIRST_WIDE = 12;
   constexpr int8_t WIDE_CHAINS[4][4] = {{3, 2, 3}, {3, 3, 3}, {3, 3, 4}, {3, 3, 3, 2}};
