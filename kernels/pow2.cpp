@@ -4,8 +4,8 @@
 // sub-transforms of the input decimated by R (R = 4 or 8), each computed
 // recursively, then closed by one radix-R pass with twiddles. The recursion
 // ends in straight-line leaves of up to 16 points (64 for some lengths at
-// the AVX levels, see radix_bits) that read the input with a stride and
-// write contiguously. Depth first, every sub-transform is finished
+// the AVX levels, see radix_bits; there the 16- and 64-point ones are
+// generated) that read the input with a stride and write contiguously. Depth first, every sub-transform is finished
 // while it is still in cache, which makes the same scheme serve in-cache and
 // out-of-cache lengths.
 //
@@ -591,6 +591,9 @@ void rec(const double* in, ptrdiff_t is, double* o, int L, const Pow2Plan* pl, d
           leaf_fixed<INV, SC, V, 3>(ip, is, op, scale);
           break;
 #if TQS_AVX
+        case 4:
+          (INV ? leaf16_backward<SC> : leaf16_forward<SC>)(ip, is, op, scale);
+          break;
         case 6:
           (INV ? leaf64_backward<SC> : leaf64_forward<SC>)(ip, is, op, scale);
           break;

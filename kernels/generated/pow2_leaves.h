@@ -4,7 +4,7 @@
 // of both lanes goes to out + 4 k. With SC every input is first
 // multiplied by scale.
 // leafN_forward: exp(-2 pi i j k / N); leafN_backward: exp(+...).
-// Lengths: 64.
+// Lengths: 16, 64.
 #pragma once
 #include <cstdint>
 
@@ -14,6 +14,224 @@
 TQS_LEVEL_BEGIN
 #if TQS_LEVEL >= 4
 namespace p2 {
+
+template <bool SC>
+[[gnu::always_inline]] inline void leaf16_forward(const double* in, int64_t is, double* out, double scale) {
+  (void)scale;
+  const simd::C2 t0 = SC ? simd::load2(in + 0 * is) * scale : simd::load2(in + 0 * is);
+  const simd::C2 t8 = SC ? simd::load2(in + 8 * is) * scale : simd::load2(in + 8 * is);
+  const simd::C2 t16 = t0 + t8;
+  const simd::C2 t17 = t0 - t8;
+  const simd::C2 t4 = SC ? simd::load2(in + 4 * is) * scale : simd::load2(in + 4 * is);
+  const simd::C2 t12 = SC ? simd::load2(in + 12 * is) * scale : simd::load2(in + 12 * is);
+  const simd::C2 t18 = t4 + t12;
+  const simd::C2 t19 = t4 - t12;
+  const simd::C2 t21 = t16 + t18;
+  const simd::C2 t22 = simd::sub_i(t17, t19);
+  const simd::C2 t23 = t16 - t18;
+  const simd::C2 t24 = simd::add_i(t17, t19);
+  const simd::C2 t1 = SC ? simd::load2(in + 1 * is) * scale : simd::load2(in + 1 * is);
+  const simd::C2 t9 = SC ? simd::load2(in + 9 * is) * scale : simd::load2(in + 9 * is);
+  const simd::C2 t25 = t1 + t9;
+  const simd::C2 t26 = t1 - t9;
+  const simd::C2 t5 = SC ? simd::load2(in + 5 * is) * scale : simd::load2(in + 5 * is);
+  const simd::C2 t13 = SC ? simd::load2(in + 13 * is) * scale : simd::load2(in + 13 * is);
+  const simd::C2 t27 = t5 + t13;
+  const simd::C2 t28 = t5 - t13;
+  const simd::C2 t30 = t25 + t27;
+  const simd::C2 t31 = simd::sub_i(t26, t28);
+  const simd::C2 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), 0.3826834323650898, -0.3826834323650898));
+  const simd::C2 t32 = t25 - t27;
+  const simd::C2 t53 = simd::mul_1_minus_i(t32, 0.7071067811865476);
+  const simd::C2 t33 = simd::add_i(t26, t28);
+  const simd::C2 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), 0.9238795325112867, -0.9238795325112867));
+  const simd::C2 t2 = SC ? simd::load2(in + 2 * is) * scale : simd::load2(in + 2 * is);
+  const simd::C2 t10 = SC ? simd::load2(in + 10 * is) * scale : simd::load2(in + 10 * is);
+  const simd::C2 t34 = t2 + t10;
+  const simd::C2 t35 = t2 - t10;
+  const simd::C2 t6 = SC ? simd::load2(in + 6 * is) * scale : simd::load2(in + 6 * is);
+  const simd::C2 t14 = SC ? simd::load2(in + 14 * is) * scale : simd::load2(in + 14 * is);
+  const simd::C2 t36 = t6 + t14;
+  const simd::C2 t37 = t6 - t14;
+  const simd::C2 t39 = t34 + t36;
+  const simd::C2 t40 = simd::sub_i(t35, t37);
+  const simd::C2 t55 = simd::mul_1_minus_i(t40, 0.7071067811865476);
+  const simd::C2 t41 = t34 - t36;
+  const simd::C2 t42 = simd::add_i(t35, t37);
+  const simd::C2 t57 = simd::mul_1_plus_i(t42, -0.7071067811865476);
+  const simd::C2 t3 = SC ? simd::load2(in + 3 * is) * scale : simd::load2(in + 3 * is);
+  const simd::C2 t11 = SC ? simd::load2(in + 11 * is) * scale : simd::load2(in + 11 * is);
+  const simd::C2 t43 = t3 + t11;
+  const simd::C2 t44 = t3 - t11;
+  const simd::C2 t7 = SC ? simd::load2(in + 7 * is) * scale : simd::load2(in + 7 * is);
+  const simd::C2 t15 = SC ? simd::load2(in + 15 * is) * scale : simd::load2(in + 15 * is);
+  const simd::C2 t45 = t7 + t15;
+  const simd::C2 t46 = t7 - t15;
+  const simd::C2 t48 = t43 + t45;
+  const simd::C2 t49 = simd::sub_i(t44, t46);
+  const simd::C2 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), 0.9238795325112867, -0.9238795325112867));
+  const simd::C2 t50 = t43 - t45;
+  const simd::C2 t59 = simd::mul_1_plus_i(t50, -0.7071067811865476);
+  const simd::C2 t51 = simd::add_i(t44, t46);
+  const simd::C2 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), -0.3826834323650898, 0.3826834323650898));
+  const simd::C2 t61 = t21 + t39;
+  const simd::C2 t62 = t21 - t39;
+  const simd::C2 t63 = t30 + t48;
+  const simd::C2 t64 = t30 - t48;
+  const simd::C2 t66 = t61 + t63;
+  simd::store2(out + 0, t66);
+  const simd::C2 t67 = simd::sub_i(t62, t64);
+  simd::store2(out + 16, t67);
+  const simd::C2 t68 = t61 - t63;
+  simd::store2(out + 32, t68);
+  const simd::C2 t69 = simd::add_i(t62, t64);
+  simd::store2(out + 48, t69);
+  const simd::C2 t70 = t22 + t55;
+  const simd::C2 t71 = t22 - t55;
+  const simd::C2 t72 = t52 + t58;
+  const simd::C2 t73 = t52 - t58;
+  const simd::C2 t75 = t70 + t72;
+  simd::store2(out + 4, t75);
+  const simd::C2 t76 = simd::sub_i(t71, t73);
+  simd::store2(out + 20, t76);
+  const simd::C2 t77 = t70 - t72;
+  simd::store2(out + 36, t77);
+  const simd::C2 t78 = simd::add_i(t71, t73);
+  simd::store2(out + 52, t78);
+  const simd::C2 t79 = simd::sub_i(t23, t41);
+  const simd::C2 t80 = simd::add_i(t23, t41);
+  const simd::C2 t81 = t53 + t59;
+  const simd::C2 t82 = t53 - t59;
+  const simd::C2 t84 = t79 + t81;
+  simd::store2(out + 8, t84);
+  const simd::C2 t85 = simd::sub_i(t80, t82);
+  simd::store2(out + 24, t85);
+  const simd::C2 t86 = t79 - t81;
+  simd::store2(out + 40, t86);
+  const simd::C2 t87 = simd::add_i(t80, t82);
+  simd::store2(out + 56, t87);
+  const simd::C2 t88 = t24 + t57;
+  const simd::C2 t89 = t24 - t57;
+  const simd::C2 t90 = t54 + t60;
+  const simd::C2 t91 = t54 - t60;
+  const simd::C2 t93 = t88 + t90;
+  simd::store2(out + 12, t93);
+  const simd::C2 t94 = simd::sub_i(t89, t91);
+  simd::store2(out + 28, t94);
+  const simd::C2 t95 = t88 - t90;
+  simd::store2(out + 44, t95);
+  const simd::C2 t96 = simd::add_i(t89, t91);
+  simd::store2(out + 60, t96);
+}
+
+template <bool SC>
+[[gnu::always_inline]] inline void leaf16_backward(const double* in, int64_t is, double* out, double scale) {
+  (void)scale;
+  const simd::C2 t0 = SC ? simd::load2(in + 0 * is) * scale : simd::load2(in + 0 * is);
+  const simd::C2 t8 = SC ? simd::load2(in + 8 * is) * scale : simd::load2(in + 8 * is);
+  const simd::C2 t16 = t0 + t8;
+  const simd::C2 t17 = t0 - t8;
+  const simd::C2 t4 = SC ? simd::load2(in + 4 * is) * scale : simd::load2(in + 4 * is);
+  const simd::C2 t12 = SC ? simd::load2(in + 12 * is) * scale : simd::load2(in + 12 * is);
+  const simd::C2 t18 = t4 + t12;
+  const simd::C2 t19 = t4 - t12;
+  const simd::C2 t21 = t16 + t18;
+  const simd::C2 t22 = simd::add_i(t17, t19);
+  const simd::C2 t23 = t16 - t18;
+  const simd::C2 t24 = simd::sub_i(t17, t19);
+  const simd::C2 t1 = SC ? simd::load2(in + 1 * is) * scale : simd::load2(in + 1 * is);
+  const simd::C2 t9 = SC ? simd::load2(in + 9 * is) * scale : simd::load2(in + 9 * is);
+  const simd::C2 t25 = t1 + t9;
+  const simd::C2 t26 = t1 - t9;
+  const simd::C2 t5 = SC ? simd::load2(in + 5 * is) * scale : simd::load2(in + 5 * is);
+  const simd::C2 t13 = SC ? simd::load2(in + 13 * is) * scale : simd::load2(in + 13 * is);
+  const simd::C2 t27 = t5 + t13;
+  const simd::C2 t28 = t5 - t13;
+  const simd::C2 t30 = t25 + t27;
+  const simd::C2 t31 = simd::add_i(t26, t28);
+  const simd::C2 t52 = simd::fmadd(t31, 0.9238795325112867, simd::mul_pair(simd::swap(t31), -0.3826834323650898, 0.3826834323650898));
+  const simd::C2 t32 = t25 - t27;
+  const simd::C2 t53 = simd::mul_1_plus_i(t32, 0.7071067811865476);
+  const simd::C2 t33 = simd::sub_i(t26, t28);
+  const simd::C2 t54 = simd::fmadd(t33, 0.3826834323650898, simd::mul_pair(simd::swap(t33), -0.9238795325112867, 0.9238795325112867));
+  const simd::C2 t2 = SC ? simd::load2(in + 2 * is) * scale : simd::load2(in + 2 * is);
+  const simd::C2 t10 = SC ? simd::load2(in + 10 * is) * scale : simd::load2(in + 10 * is);
+  const simd::C2 t34 = t2 + t10;
+  const simd::C2 t35 = t2 - t10;
+  const simd::C2 t6 = SC ? simd::load2(in + 6 * is) * scale : simd::load2(in + 6 * is);
+  const simd::C2 t14 = SC ? simd::load2(in + 14 * is) * scale : simd::load2(in + 14 * is);
+  const simd::C2 t36 = t6 + t14;
+  const simd::C2 t37 = t6 - t14;
+  const simd::C2 t39 = t34 + t36;
+  const simd::C2 t40 = simd::add_i(t35, t37);
+  const simd::C2 t55 = simd::mul_1_plus_i(t40, 0.7071067811865476);
+  const simd::C2 t41 = t34 - t36;
+  const simd::C2 t42 = simd::sub_i(t35, t37);
+  const simd::C2 t57 = simd::mul_1_minus_i(t42, -0.7071067811865476);
+  const simd::C2 t3 = SC ? simd::load2(in + 3 * is) * scale : simd::load2(in + 3 * is);
+  const simd::C2 t11 = SC ? simd::load2(in + 11 * is) * scale : simd::load2(in + 11 * is);
+  const simd::C2 t43 = t3 + t11;
+  const simd::C2 t44 = t3 - t11;
+  const simd::C2 t7 = SC ? simd::load2(in + 7 * is) * scale : simd::load2(in + 7 * is);
+  const simd::C2 t15 = SC ? simd::load2(in + 15 * is) * scale : simd::load2(in + 15 * is);
+  const simd::C2 t45 = t7 + t15;
+  const simd::C2 t46 = t7 - t15;
+  const simd::C2 t48 = t43 + t45;
+  const simd::C2 t49 = simd::add_i(t44, t46);
+  const simd::C2 t58 = simd::fmadd(t49, 0.3826834323650898, simd::mul_pair(simd::swap(t49), -0.9238795325112867, 0.9238795325112867));
+  const simd::C2 t50 = t43 - t45;
+  const simd::C2 t59 = simd::mul_1_minus_i(t50, -0.7071067811865476);
+  const simd::C2 t51 = simd::sub_i(t44, t46);
+  const simd::C2 t60 = simd::fmadd(t51, -0.9238795325112867, simd::mul_pair(simd::swap(t51), 0.3826834323650898, -0.3826834323650898));
+  const simd::C2 t61 = t21 + t39;
+  const simd::C2 t62 = t21 - t39;
+  const simd::C2 t63 = t30 + t48;
+  const simd::C2 t64 = t30 - t48;
+  const simd::C2 t66 = t61 + t63;
+  simd::store2(out + 0, t66);
+  const simd::C2 t67 = simd::add_i(t62, t64);
+  simd::store2(out + 16, t67);
+  const simd::C2 t68 = t61 - t63;
+  simd::store2(out + 32, t68);
+  const simd::C2 t69 = simd::sub_i(t62, t64);
+  simd::store2(out + 48, t69);
+  const simd::C2 t70 = t22 + t55;
+  const simd::C2 t71 = t22 - t55;
+  const simd::C2 t72 = t52 + t58;
+  const simd::C2 t73 = t52 - t58;
+  const simd::C2 t75 = t70 + t72;
+  simd::store2(out + 4, t75);
+  const simd::C2 t76 = simd::add_i(t71, t73);
+  simd::store2(out + 20, t76);
+  const simd::C2 t77 = t70 - t72;
+  simd::store2(out + 36, t77);
+  const simd::C2 t78 = simd::sub_i(t71, t73);
+  simd::store2(out + 52, t78);
+  const simd::C2 t79 = simd::add_i(t23, t41);
+  const simd::C2 t80 = simd::sub_i(t23, t41);
+  const simd::C2 t81 = t53 + t59;
+  const simd::C2 t82 = t53 - t59;
+  const simd::C2 t84 = t79 + t81;
+  simd::store2(out + 8, t84);
+  const simd::C2 t85 = simd::add_i(t80, t82);
+  simd::store2(out + 24, t85);
+  const simd::C2 t86 = t79 - t81;
+  simd::store2(out + 40, t86);
+  const simd::C2 t87 = simd::sub_i(t80, t82);
+  simd::store2(out + 56, t87);
+  const simd::C2 t88 = t24 + t57;
+  const simd::C2 t89 = t24 - t57;
+  const simd::C2 t90 = t54 + t60;
+  const simd::C2 t91 = t54 - t60;
+  const simd::C2 t93 = t88 + t90;
+  simd::store2(out + 12, t93);
+  const simd::C2 t94 = simd::add_i(t89, t91);
+  simd::store2(out + 28, t94);
+  const simd::C2 t95 = t88 - t90;
+  simd::store2(out + 44, t95);
+  const simd::C2 t96 = simd::sub_i(t89, t91);
+  simd::store2(out + 60, t96);
+}
 
 template <bool SC>
 [[gnu::always_inline]] inline void leaf64_forward(const double* in, int64_t is, double* out, double scale) {
