@@ -5,9 +5,9 @@
 // recursively, then closed by one radix-R pass with twiddles. The recursion
 // ends in straight-line leaves of up to 16 points (64 for some lengths at
 // the AVX levels, see radix_bits; there the 16- and 64-point ones are
-// generated) that read the input with a stride and write contiguously. Depth first, every sub-transform is finished
-// while it is still in cache, which makes the same scheme serve in-cache and
-// out-of-cache lengths.
+// generated) that read the input with a stride and write contiguously.
+// Depth first, every sub-transform is finished while it is still in cache,
+// which makes the same scheme serve in-cache and out-of-cache lengths.
 //
 // The top-level sub-transforms write into the work area and the closing pass
 // writes the output, so input and output may coincide. On the AVX levels the

@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(AllLengths, Pow2Length, ::testing::Range(0, 23),
                            return "log2n_" + std::to_string(i.param);
                          });
 
-// The chains from 2^12 to 2^15 points (and the real plans over them) follow
+// The chains of the middle lengths (and the real plans over them) follow
 // the first-level data cache the processor reports: a simulated processor
 // that is this one but for that report makes each machine run both kinds.
 uint32_t reported_l1_kb = 0;
@@ -236,10 +236,19 @@ void cpu_with_reported_l1(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t
   *c = 63;
 }
 
+// Puts the real processor back however the test ends.
+struct RealCpuAfter {
+  ~RealCpuAfter() {
+    tqs_set_cpuid_hooks(nullptr, nullptr);
+    tqs_reset_cpu_state();
+  }
+};
+
 TEST(Pow2Plan, BothLeafChainsOfTheMiddleLengths) {
+  const RealCpuAfter restore;
+  const int level = tqs_cpu_level();
   for (uint32_t kb : {32u, 48u}) {
     reported_l1_kb = kb;
-    const int level = tqs_cpu_level();
     tqs_set_cpuid_hooks(cpu_with_reported_l1, nullptr);
     tqs_reset_cpu_state();
     ASSERT_EQ(tqs_cache_size(1), int(kb * 1024));
@@ -249,8 +258,6 @@ TEST(Pow2Plan, BothLeafChainsOfTheMiddleLengths) {
       check(c, false, tqs::SCALE_BACKWARD, L & 7);
       check(c, true, tqs::SCALE_NONE, (L + 3) & 7);
     }
-    tqs_set_cpuid_hooks(nullptr, nullptr);
-    tqs_reset_cpu_state();
   }
 }
 
