@@ -175,15 +175,15 @@ bool wide_leaves() { return tqs_cache_size(1) >= 48 * 1024; }
 int radix_bits(int cl, int L, bool wide) {
 #if TQS_AVX
   // On the Intel development machine (see below) 2^8 runs as 8 x 32:
-  // generated 32-point leaves under the radix-8 top, the shape FFTW plans
-  // there. Level 5, interleaved runs against 4 x 64, idle machine / with a
-  // process streaming through memory on the other core: complex 256 5-8 %
-  // / 9-12 % faster, real 512 4-8 % / 7 % (batches of 1000, with the
-  // output prefetch of pass_top2: even). 2^11 as 32 x 64 (a generated
-  // radix-32 top) gained 3-8 % on one transform but lost 5-25 % in batches
-  // of 100 (complex 2048, real 4096), whose output is not in cache when the
-  // top writes its 32 rows; 64 x 64 for 2^12 and 32 x 32 for 2^10 lost
-  // 7-15 %.
+  // generated 32-point leaves under the radix-8 top, the shape a fresh
+  // FFTW plan took there. Level 5, interleaved runs against 4 x 64, idle machine / with a
+  // process streaming through memory on the other core: complex 256 even
+  // to 8 % / 9-12 % faster, real 512 even to 8 % / 7 % (batches of 1000,
+  // with the output prefetch of pass_top2: even to 3 % slower). 2^11 as
+  // 32 x 64 (a generated radix-32 top) gained 3-8 % on one transform but
+  // lost 5-25 % in batches of 100 (complex 2048, real 4096), whose output
+  // is not in cache when the top writes its 32 rows; 64 x 64 for 2^12 and
+  // 32 x 32 for 2^10 lost 7-15 %.
   if (wide && cl == 8) return L == 8 ? 3 : 0;
 #endif
   if (L <= 4) return 0;
