@@ -564,10 +564,54 @@ int create(Pow2Plan** out, int log2n, int mode, int hint, bool real) {
 }
 
 // An unsplit pass in the layout of its table.
-template <bool INV, class V, int R>
+template <bool INV, class V, int R, ptrdiff_t MC = 0>
 void pass_plain(const double* src, double* dst, ptrdiff_t m, const double* tw, ptrdiff_t c0,
                 ptrdiff_t c1, const char* ahead = nullptr) {
-  pass<INV, V, R, PASS_GROUPS>(src, dst, m, tw, c0, c1, ahead);
+  pass<INV, V, R, PASS_GROUPS, MC>(src, dst, m, tw, c0, c1, ahead);
+}
+
+// A pass's tables: one of roots (tw), or a fine one (tw) and a coarse one
+// (th, entries 2^b columns apart), see pass_split.
+struct PassTables {
+  const double* tw;
+  const double* th;
+  int b;
+};
+
+// The column counts the chains of radix_bits give the unsplit passes (from
+// 2^SPLIT_TWIDDLE_LOG2 points on the tables are split and m >= 2048: such
+// passes are bound by memory, not by their addressing). Without AVX
+// the one-lane passes gained nothing from a constant m (level 0: complex
+// 256 2 % faster, 4096 and real 1024 1-2 % slower) and keep one copy.
+#if TQS_AVX
+#define TQS_POW2_COLUMNS 8, 16, 32, 64, 128, 256, 512, 1024, 2048
+#else
+#define TQS_POW2_COLUMNS
+#endif
+
+// One radix-R pass, src -> dst, over np blocks ps doubles apart. Without
+// AVX it is one copy and inlined where it is used (as a function of its
+// own: level 0 complex 4096 and real 1024 1-2 % slower); with AVX, inlined,
+// its nine copies made the callers too large for the compiler to inline
+// the passes themselves (complex 8192 to 32768 10-13 % slower).
+#if TQS_AVX
+#define TQS_PASS_BLOCKS_INLINE
+#else
+#define TQS_PASS_BLOCKS_INLINE [[gnu::always_inline]] inline
+#endif
+template <bool INV, class V, int R>
+TQS_PASS_BLOCKS_INLINE void pass_blocks(const double* src, double* dst, ptrdiff_t m,
+                                        const PassTables& t, int np, ptrdiff_t ps, ptrdiff_t c0,
+                                        ptrdiff_t c1, const char* ahead) {
+  if (t.th != nullptr) {
+    for (int p = 0; p < np; ++p)
+      pass_split<INV, V, R>(src + p * ps, dst + p * ps, m, t.tw, t.th, t.b, c0, c1, ahead);
+    return;
+  }
+  with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
+    for (int p = 0; p < np; ++p)
+      pass_plain<INV, V, R, MC>(src + p * ps, dst + p * ps, m, t.tw, c0, c1, ahead);
+  });
 }
 
 // The pass closing 2^L-point sub-transforms (np lanes or lane pairs, blocks
@@ -648,31 +692,37 @@ void sub_pass(double* o, int L, const Pow2Plan* pl, int np, ptrdiff_t ps, ptrdif
               ptrdiff_t c1) {
   const int rb = pl->bits[L];
   const ptrdiff_t m = ptrdiff_t(1) << (L - rb);
-  const double* tw = pl->pass_tw[L];
-  const double* th = pl->pass_hi[L];
-  const int b = pl->pass_lo_bits[L];
-  for (int p = 0; p < np; ++p) {
-    double* op = o + p * ps;
-    switch (rb) {
-      case 1:
-        th ? pass_split<INV, V, 2>(op, op, m, tw, th, b, c0, c1)
-           : pass_plain<INV, V, 2>(op, op, m, tw, c0, c1);
-        break;
-      case 2:
-        th ? pass_split<INV, V, 4>(op, op, m, tw, th, b, c0, c1)
-           : pass_plain<INV, V, 4>(op, op, m, tw, c0, c1);
-        break;
-      case 3:
-        th ? pass_split<INV, V, 8>(op, op, m, tw, th, b, c0, c1)
-           : pass_plain<INV, V, 8>(op, op, m, tw, c0, c1);
-        break;
-      default:
-        th ? pass_split<INV, V, 16>(op, op, m, tw, th, b, c0, c1)
-           : pass_plain<INV, V, 16>(op, op, m, tw, c0, c1);
-        break;
-    }
+  const PassTables t{pl->pass_tw[L], pl->pass_hi[L], pl->pass_lo_bits[L]};
+  switch (rb) {
+    case 1:
+      pass_blocks<INV, V, 2>(o, o, m, t, np, ps, c0, c1, nullptr);
+      break;
+    case 2:
+      pass_blocks<INV, V, 4>(o, o, m, t, np, ps, c0, c1, nullptr);
+      break;
+    case 3:
+      pass_blocks<INV, V, 8>(o, o, m, t, np, ps, c0, c1, nullptr);
+      break;
+    default:
+      pass_blocks<INV, V, 16>(o, o, m, t, np, ps, c0, c1, nullptr);
+      break;
   }
 }
+
+#if TQS_AVX
+// The two-lane closing pass with its column count made a constant where
+// the chains give one (see with_columns).
+template <bool INV, int R, int TW>
+void top_pass2(const double* src, double* dst, ptrdiff_t m, const double* t, const double* h,
+               int b, ptrdiff_t c0, ptrdiff_t c1, const char* ahead) {
+  if constexpr (TW == TW_SPLIT)
+    pass_top2<INV, R, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+  else
+    with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
+      pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);
+    });
+}
+#endif
 
 // TW: the closing pass's twiddle layout (TW_GROUPS only at the AVX levels).
 // Columns c0 <= k < c1 only.
@@ -685,43 +735,33 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
 #if TQS_AVX
   switch (rb) {
     case 1:
-      pass_top2<INV, 2, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+      top_pass2<INV, 2, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     case 2:
-      pass_top2<INV, 4, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+      top_pass2<INV, 4, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     case 3:
-      pass_top2<INV, 8, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+      top_pass2<INV, 8, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
     default:
-      // The radix-16 top closes 2^10 points (see radix_bits): with its 64
-      // columns known, the sixteen rows' addresses are constant offsets
-      // instead of pointers the loop reloads from the stack (complex 1024
-      // 2-3 % faster).
-      if (m == 64)
-        pass_top2<INV, 16, TW, 64>(src, dst, m, t, h, b, c0, c1, ahead);
-      else
-        pass_top2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+      top_pass2<INV, 16, TW>(src, dst, m, t, h, b, c0, c1, ahead);
       break;
   }
 #else
-  constexpr bool SPLIT = TW == TW_SPLIT;
+  // h is null unless the table is split (TW_SPLIT).
+  const PassTables tables{t, h, b};
   switch (rb) {
     case 1:
-      SPLIT ? pass_split<INV, C1, 2>(src, dst, m, t, h, b, c0, c1, ahead)
-            : pass_plain<INV, C1, 2>(src, dst, m, t, c0, c1, ahead);
+      pass_blocks<INV, C1, 2>(src, dst, m, tables, 1, 0, c0, c1, ahead);
       break;
     case 2:
-      SPLIT ? pass_split<INV, C1, 4>(src, dst, m, t, h, b, c0, c1, ahead)
-            : pass_plain<INV, C1, 4>(src, dst, m, t, c0, c1, ahead);
+      pass_blocks<INV, C1, 4>(src, dst, m, tables, 1, 0, c0, c1, ahead);
       break;
     case 3:
-      SPLIT ? pass_split<INV, C1, 8>(src, dst, m, t, h, b, c0, c1, ahead)
-            : pass_plain<INV, C1, 8>(src, dst, m, t, c0, c1, ahead);
+      pass_blocks<INV, C1, 8>(src, dst, m, tables, 1, 0, c0, c1, ahead);
       break;
     default:
-      SPLIT ? pass_split<INV, C1, 16>(src, dst, m, t, h, b, c0, c1, ahead)
-            : pass_plain<INV, C1, 16>(src, dst, m, t, c0, c1, ahead);
+      pass_blocks<INV, C1, 16>(src, dst, m, tables, 1, 0, c0, c1, ahead);
       break;
   }
 #endif
