@@ -578,15 +578,19 @@ struct PassTables {
   int b;
 };
 
-// The column counts the chains of radix_bits give the unsplit passes (from
-// 2^SPLIT_TWIDDLE_LOG2 points on the tables are split and m >= 2048: such
-// passes are bound by memory, not by their addressing). Without AVX
-// the one-lane passes gained nothing from a constant m (level 0: complex
-// 256 2 % faster, 4096 and real 1024 1-2 % slower) and keep one copy.
+// The column counts the chains of radix_bits give the passes with one
+// table and with split tables (see with_columns). Beyond 32768 columns
+// (2^18 points) the passes are bound by memory, not by their addressing:
+// the split passes' constants gained 2-3 % at 2^14 to 2^16 points, about
+// 1 % at 2^17 and 2^18. Without AVX the one-lane passes gained nothing
+// from a constant m (level 0: complex 256 2 % faster, 4096 and real 1024
+// 1-2 % slower) and keep one copy.
 #if TQS_AVX
 #define TQS_POW2_COLUMNS 8, 16, 32, 64, 128, 256, 512, 1024, 2048
+#define TQS_POW2_SPLIT_COLUMNS 2048, 4096, 8192, 16384, 32768
 #else
 #define TQS_POW2_COLUMNS
+#define TQS_POW2_SPLIT_COLUMNS
 #endif
 
 // One radix-R pass, src -> dst, over np blocks ps doubles apart. Without
@@ -604,8 +608,10 @@ TQS_PASS_BLOCKS_INLINE void pass_blocks(const double* src, double* dst, ptrdiff_
                                         const PassTables& t, int np, ptrdiff_t ps, ptrdiff_t c0,
                                         ptrdiff_t c1, const char* ahead) {
   if (t.th != nullptr) {
-    for (int p = 0; p < np; ++p)
-      pass_split<INV, V, R>(src + p * ps, dst + p * ps, m, t.tw, t.th, t.b, c0, c1, ahead);
+    with_columns<TQS_POW2_SPLIT_COLUMNS>(m, [&]<ptrdiff_t MC>() {
+      for (int p = 0; p < np; ++p)
+        pass_split<INV, V, R, MC>(src + p * ps, dst + p * ps, m, t.tw, t.th, t.b, c0, c1, ahead);
+    });
     return;
   }
   with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
@@ -716,7 +722,9 @@ template <bool INV, int R, int TW>
 void top_pass2(const double* src, double* dst, ptrdiff_t m, const double* t, const double* h,
                int b, ptrdiff_t c0, ptrdiff_t c1, const char* ahead) {
   if constexpr (TW == TW_SPLIT)
-    pass_top2<INV, R, TW>(src, dst, m, t, h, b, c0, c1, ahead);
+    with_columns<TQS_POW2_SPLIT_COLUMNS>(m, [&]<ptrdiff_t MC>() {
+      pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);
+    });
   else
     with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
       pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);

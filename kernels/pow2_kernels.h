@@ -262,11 +262,12 @@ inline C2 lanes_of(C1 w, C2) { return join(w, w); }
 // product of two small tables, w^(j*kh*B) (th, R-1 per kh) and w^(j*kl)
 // (tl, R-1 per kl): from 2^14 points on a full table costs more in memory
 // traffic (and in page faults when the plan is made) than the product.
-template <bool INV, class V, int R>
-inline void pass_split(const double* src, double* dst, ptrdiff_t m, const double* tl,
+template <bool INV, class V, int R, ptrdiff_t MC = 0>
+inline void pass_split(const double* src, double* dst, ptrdiff_t m_, const double* tl,
                        const double* th, int b, ptrdiff_t c0, ptrdiff_t c1,
                        const char* ahead = nullptr) {
   constexpr int D = VT<V>::D;
+  const ptrdiff_t m = MC ? MC : m_;
   const ptrdiff_t B = ptrdiff_t(1) << b;
   th += 2 * (R - 1) * (c0 >> b);
   for (ptrdiff_t kh = c0 >> b; (kh << b) < c1; ++kh, th += 2 * (R - 1)) {
