@@ -578,15 +578,22 @@ struct PassTables {
   int b;
 };
 
-// The column counts the chains of radix_bits give the passes with one
-// table and with split tables (see with_columns). Beyond 32768 columns
-// (2^18 points) the passes are bound by memory, not by their addressing:
-// the split passes' constants gained 2-3 % at 2^14 to 2^16 points, about
-// 1 % at 2^17 and 2^18. Without AVX the one-lane passes gained nothing
-// from a constant m (level 0: complex 256 2 % faster, 4096 and real 1024
-// 1-2 % slower) and keep one copy.
+// The column counts the chains of radix_bits give the passes (see
+// with_columns), by twiddle layout: the AVX top's groups up to 2^9 points
+// and with the radix-16 top (m <= 128), its duplicating loads at 2^10
+// (m = 64 to 256), its plain table from 2^11 to 2^13 (128 to 2048), the
+// split tables from there (the passes inside the recursion take any of
+// the first and the last kind). Beyond 32768 columns (2^18 points) the
+// passes are bound by memory, not by their addressing: the split passes'
+// constants gained 2-3 % at 2^14 to 2^16 points, about 1 % at 2^17 and
+// 2^18. Without AVX the one-lane passes gained nothing from a constant m
+// (level 0: complex 256 2 % faster, 4096 and real 1024 1-2 % slower) and
+// keep one copy, and so does the rare radix 2.
 #if TQS_AVX
 #define TQS_POW2_COLUMNS 8, 16, 32, 64, 128, 256, 512, 1024, 2048
+#define TQS_POW2_GROUP_COLUMNS 16, 32, 64, 128
+#define TQS_POW2_DUP_COLUMNS 64, 128, 256
+#define TQS_POW2_PLAIN_COLUMNS 128, 256, 512, 1024, 2048
 #define TQS_POW2_SPLIT_COLUMNS 2048, 4096, 8192, 16384, 32768
 #else
 #define TQS_POW2_COLUMNS
@@ -607,17 +614,23 @@ template <bool INV, class V, int R>
 TQS_PASS_BLOCKS_INLINE void pass_blocks(const double* src, double* dst, ptrdiff_t m,
                                         const PassTables& t, int np, ptrdiff_t ps, ptrdiff_t c0,
                                         ptrdiff_t c1, const char* ahead) {
-  if (t.th != nullptr) {
+  // At the AVX levels this serves the passes inside the recursion, where
+  // only radix 4 and 8 occur (see radix_bits).
+  if constexpr (R == 2 || R == 16) {
+    for (int p = 0; p < np; ++p)
+      t.th ? pass_split<INV, V, R>(src + p * ps, dst + p * ps, m, t.tw, t.th, t.b, c0, c1, ahead)
+           : pass_plain<INV, V, R>(src + p * ps, dst + p * ps, m, t.tw, c0, c1, ahead);
+  } else if (t.th != nullptr) {
     with_columns<TQS_POW2_SPLIT_COLUMNS>(m, [&]<ptrdiff_t MC>() {
       for (int p = 0; p < np; ++p)
         pass_split<INV, V, R, MC>(src + p * ps, dst + p * ps, m, t.tw, t.th, t.b, c0, c1, ahead);
     });
-    return;
+  } else {
+    with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
+      for (int p = 0; p < np; ++p)
+        pass_plain<INV, V, R, MC>(src + p * ps, dst + p * ps, m, t.tw, c0, c1, ahead);
+    });
   }
-  with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
-    for (int p = 0; p < np; ++p)
-      pass_plain<INV, V, R, MC>(src + p * ps, dst + p * ps, m, t.tw, c0, c1, ahead);
-  });
 }
 
 // The pass closing 2^L-point sub-transforms (np lanes or lane pairs, blocks
@@ -721,14 +734,19 @@ void sub_pass(double* o, int L, const Pow2Plan* pl, int np, ptrdiff_t ps, ptrdif
 template <bool INV, int R, int TW>
 void top_pass2(const double* src, double* dst, ptrdiff_t m, const double* t, const double* h,
                int b, ptrdiff_t c0, ptrdiff_t c1, const char* ahead) {
-  if constexpr (TW == TW_SPLIT)
-    with_columns<TQS_POW2_SPLIT_COLUMNS>(m, [&]<ptrdiff_t MC>() {
-      pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);
-    });
+  auto run = [&]<ptrdiff_t MC>() {
+    pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);
+  };
+  if constexpr (R == 2)
+    run.template operator()<0>();
+  else if constexpr (TW == TW_GROUPS)
+    with_columns<TQS_POW2_GROUP_COLUMNS>(m, run);
+  else if constexpr (TW == TW_DUP)
+    with_columns<TQS_POW2_DUP_COLUMNS>(m, run);
+  else if constexpr (TW == TW_PLAIN)
+    with_columns<TQS_POW2_PLAIN_COLUMNS>(m, run);
   else
-    with_columns<TQS_POW2_COLUMNS>(m, [&]<ptrdiff_t MC>() {
-      pass_top2<INV, R, TW, MC>(src, dst, m, t, h, b, c0, c1, ahead);
-    });
+    with_columns<TQS_POW2_SPLIT_COLUMNS>(m, run);
 }
 #endif
 
