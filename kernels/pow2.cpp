@@ -750,7 +750,8 @@ void top_pass2(const double* src, double* dst, ptrdiff_t m, const double* t, con
 }
 #endif
 
-// TW: the closing pass's twiddle layout (TW_GROUPS only at the AVX levels).
+// TW: the closing pass's twiddle layout (AVX only; the one-lane pass reads it
+// from the plan).
 // Columns c0 <= k < c1 only.
 template <bool INV, int TW>
 void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Plan* pl,
@@ -774,7 +775,7 @@ void top_pass(int rb, const double* src, double* dst, ptrdiff_t m, const Pow2Pla
       break;
   }
 #else
-  // h is null unless the table is split (TW_SPLIT).
+  // h is null unless the table is split.
   const PassTables tables{t, h, b};
   switch (rb) {
     case 1:
@@ -826,16 +827,19 @@ void run_top(const double* work, double* out, int L, const Pow2Plan* pl, ptrdiff
              ptrdiff_t c1, const char* ahead = nullptr) {
   const int rb = pl->bits[L];
   const ptrdiff_t m = ptrdiff_t(1) << (L - rb);
+#if TQS_AVX
   if (pl->top_hi != nullptr)
     top_pass<INV, TW_SPLIT>(rb, work, out, m, pl, c0, c1, ahead);
-#if TQS_AVX
   else if (pl->top_groups)
     top_pass<INV, TW_GROUPS>(rb, work, out, m, pl, c0, c1, ahead);
   else if (dup_top(L, rb))
     top_pass<INV, TW_DUP>(rb, work, out, m, pl, c0, c1, ahead);
-#endif
   else
     top_pass<INV, TW_PLAIN>(rb, work, out, m, pl, c0, c1, ahead);
+#else
+  // The one-lane pass tells a split table by its coarse half (top_hi).
+  top_pass<INV, TW_PLAIN>(rb, work, out, m, pl, c0, c1, ahead);
+#endif
 }
 
 // From 2^20 points on, the sub-transforms' own closing pass sweeps a work
