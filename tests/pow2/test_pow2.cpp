@@ -13,47 +13,24 @@
 
 #include "engine/level_api.h"
 #include "service/tqs_service.h"
+#include "support/reference.h"
 
 namespace {
 
 typedef std::vector<long double> LVec;
 
-// Depth-first radix-2 transform in long double, sign -1: x (doubles, complex
-// stride s) to out (contiguous). w holds the roots w_N^k, k < N/2, and a
-// sub-transform of n points reads them with stride N/n.
-void reference_rec(const double* x, int64_t s, long double* out, int64_t n, const LVec& w,
-                   int64_t wstep) {
-  if (n == 1) {
-    out[0] = x[0];
-    out[1] = x[1];
-    return;
-  }
-  const int64_t h = n / 2;
-  reference_rec(x, 2 * s, out, h, w, 2 * wstep);
-  reference_rec(x + 2 * s, 2 * s, out + 2 * h, h, w, 2 * wstep);
-  for (int64_t k = 0; k < h; ++k) {
-    const long double cr = w[2 * k * wstep], ci = w[2 * k * wstep + 1];
-    long double* p = out + 2 * k;
-    long double* q = out + 2 * (k + h);
-    const long double tr = q[0] * cr - q[1] * ci, ti = q[0] * ci + q[1] * cr;
-    q[0] = p[0] - tr;
-    q[1] = p[1] - ti;
-    p[0] += tr;
-    p[1] += ti;
-  }
-}
-
+// The long-double reference, forward, as interleaved parts.
 LVec reference_fft(const std::vector<double>& x, int L) {
   const int64_t n = int64_t(1) << L;
-  const long double two_pi = 6.283185307179586476925286766559005768L;
-  LVec w(n + 2);
-  for (int64_t k = 0; k < n / 2; ++k) {
-    w[2 * k] = cosl(two_pi * k / n);
-    w[2 * k + 1] = -sinl(two_pi * k / n);
+  std::vector<tqs_test::cld> in(n), out(n);
+  for (int64_t i = 0; i < n; ++i) in[i] = tqs_test::cld(x[2 * i], x[2 * i + 1]);
+  tqs_test::reference_dft(in.data(), out.data(), n, -1);
+  LVec X(2 * n);
+  for (int64_t k = 0; k < n; ++k) {
+    X[2 * k] = out[k].real();
+    X[2 * k + 1] = out[k].imag();
   }
-  LVec out(2 * n);
-  reference_rec(x.data(), 1, out.data(), n, w, 1);
-  return out;
+  return X;
 }
 
 // Relative RMS distance of got from want*factor.
