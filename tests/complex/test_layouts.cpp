@@ -95,8 +95,9 @@ TEST(ComplexLayouts, InPlaceIgnoresTheOutputSide) {
       ASSERT_EQ(0, DftiSet(h, DFTI_OUT_DISTANCE, int64_t{1000}));
       ASSERT_EQ(0, DftiCommit(h));
       std::mt19937_64 rng(static_cast<uint64_t>(n));
-      EXPECT_TRUE(complex_test::run_direction(h, c, true, rng));
-      EXPECT_TRUE(complex_test::run_direction(h, c, false, rng));
+      const complex_test::Signals s = complex_test::make_signals(c, rng);
+      EXPECT_TRUE(complex_test::run_direction(h, c, true, s));
+      EXPECT_TRUE(complex_test::run_direction(h, c, false, s));
       DftiRelease(&h);
     }
   }
